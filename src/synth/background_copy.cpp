@@ -1,0 +1,67 @@
+// Background copy: the scrolled window of the background picture, per field, into a frame.
+#include <cstdint>
+#include <cstring>
+
+#include "synth/frame_image.h"
+
+namespace qp::synth {
+namespace {
+
+// Non-negative remainder for any int32 offset, INT32_MIN included.
+int64_t Wrap(int32_t offset, int64_t period) {
+  int64_t r = static_cast<int64_t>(offset) % period;
+  return r < 0 ? r + period : r;
+}
+
+}  // namespace
+
+// Frame layout: row i starts at i × pitch; only the first rowPixels × bytesPerPixel bytes of
+// a row are pixels. Bytes between that and the pitch are padding and are left as they are.
+// Frame column c shows picture column (x + c) mod width, also when the frame is wider than the
+// picture (then a row takes more than two runs).
+bool FrameImage::CopyWindow(const FrameBuffer& frame, int32_t evenColumn, int32_t oddColumn,
+                            int32_t evenLine, int32_t oddLine) const {
+  const uint8_t* source = pixels_.get();
+  if (source == nullptr || width_ <= 0 || height_ <= 0 || bytesPerPixel_ <= 0) return false;
+  const int64_t bpp = bytesPerPixel_;
+  const int64_t imageStride = static_cast<int64_t>(width_) * bpp;
+  if (stride_ != imageStride) return false;
+
+  if (!FrameFits(frame, bpp)) return false;
+  const int64_t rowBytes = static_cast<int64_t>(frame.rowPixels) * bpp;
+  const int64_t pitch = frame.pitch;
+
+  const int64_t width = width_;
+  const int64_t height = height_;
+  const int64_t rows = frame.rows;
+  const bool bottomUp = format_ == 0;  // RGB; the 4:2:2 formats are stored top-down
+
+  // Per row class: first picture column, and the stored image row that buffer row 0 would take.
+  int64_t column[2] = {Wrap(evenColumn, width), Wrap(oddColumn, width)};
+  int64_t rowBase[2];
+  const int32_t line[2] = {evenLine, oddLine};
+  for (int k = 0; k < 2; ++k) {
+    const int64_t y = Wrap(line[k], height);
+    // Bottom-up: buffer row rows-1 is the frame's top line and must show picture line y,
+    // which is stored row height-1-y; so buffer row i takes stored row (base + i) mod height.
+    rowBase[k] = bottomUp ? height - (rows + y) % height : y;
+  }
+
+  for (int64_t i = 0; i < rows; ++i) {
+    const int k = static_cast<int>(i & 1);
+    const uint8_t* storedRow = source + ((rowBase[k] + i) % height) * imageStride;
+    uint8_t* out = frame.bytes + i * pitch;
+    int64_t remaining = rowBytes;
+    int64_t from = column[k] * bpp;
+    while (remaining > 0) {
+      const int64_t run = remaining < imageStride - from ? remaining : imageStride - from;
+      std::memcpy(out, storedRow + from, static_cast<std::size_t>(run));
+      out += run;
+      remaining -= run;
+      from = 0;
+    }
+  }
+  return true;
+}
+
+}  // namespace qp::synth

@@ -1,0 +1,180 @@
+// Per-frame cost of frame synthesis: the background window copy against a plain memcpy of the
+// same bytes, one status line of overlay text, and the once-per-start load of a background.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "synth/frame_buffer.h"
+#include "synth/frame_image.h"
+
+namespace {
+
+using qp::synth::FrameBuffer;
+using qp::synth::FrameImage;
+
+struct Size {
+  int32_t width, height;
+};
+struct Format {
+  const char* name;
+  uint32_t code;
+  int32_t bitCount;
+};
+constexpr Size kSizes[] = {{640, 480}, {1280, 720}, {1920, 1080}};
+constexpr Format kFormats[] = {{"RGB32", 0, 32}, {"RGB24", 0, 24}, {"YUY2", 0x32595559, 16}};
+
+// 60 glyphs in four bands, like the stream's status line.
+constexpr const char* kStatusLine =
+    "#w    123456#r(    12)#w 01:23:45.678 #g29.970fps #y1920x1080 YUY2 #wQPC";
+
+struct Frame {
+  explicit Frame(const Size& size, int32_t bytesPerPixel)
+      : storage(static_cast<std::size_t>(size.width) * size.height * bytesPerPixel) {
+    buffer.bytes = storage.data();
+    buffer.size = storage.size();
+    buffer.rowPixels = size.width;
+    buffer.rows = size.height;
+    buffer.pitch = size.width * bytesPerPixel;
+  }
+  std::vector<uint8_t> storage;
+  FrameBuffer buffer;
+};
+
+std::string Label(const Size& s, const Format& f) {
+  return std::to_string(s.width) + "x" + std::to_string(s.height) + " " + f.name;
+}
+
+// A whole frame from a background of the frame's size, scrolled so that every row wraps
+// (two runs) and the fields differ, as with interlaced scrolling.
+void BM_CopyWindow(benchmark::State& state) {
+  const Size& size = kSizes[state.range(0)];
+  const Format& format = kFormats[state.range(1)];
+  FrameImage background;
+  if (!background.CreateBlank(size.width, size.height, format.code, format.bitCount)) {
+    state.SkipWithError("CreateBlank failed");
+    return;
+  }
+  Frame frame(size, background.bytesPerPixel());
+  int32_t step = 0;
+  for (auto _ : state) {
+    const int32_t x = size.width / 3 * 2 + step;
+    const bool ok = background.CopyWindow(frame.buffer, x, x + 2, -step, 1 - step);
+    benchmark::DoNotOptimize(ok);
+    benchmark::ClobberMemory();
+    step = (step + 2) % 64;
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * frame.storage.size());
+  state.SetLabel(Label(size, format));
+}
+
+// The floor: one memcpy of the same byte count between buffers of the same sizes.
+void BM_Memcpy(benchmark::State& state) {
+  const Size& size = kSizes[state.range(0)];
+  const Format& format = kFormats[state.range(1)];
+  const int32_t bytesPerPixel = format.bitCount / 8;
+  std::vector<uint8_t> source(static_cast<std::size_t>(size.width) * size.height * bytesPerPixel, 1);
+  Frame frame(size, bytesPerPixel);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(source.data());
+    std::memcpy(frame.storage.data(), source.data(), source.size());
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * source.size());
+  state.SetLabel(Label(size, format));
+}
+
+// The status line at the top right with a 256 × 256 sheet (8 × 16 cells), as the stream
+// places it: measured, then drawn right-aligned.
+void BM_StatusLine(benchmark::State& state) {
+  const Size& size = kSizes[state.range(0)];
+  const Format& format = kFormats[state.range(1)];
+  FrameImage sheet;
+  if (!sheet.CreateBlank(256, 256, format.code, format.bitCount)) {
+    state.SkipWithError("CreateBlank failed");
+    return;
+  }
+  int32_t textWidth = 0, textHeight = 0;
+  sheet.MeasureText(kStatusLine, textWidth, textHeight);
+  if (textWidth != 60 * sheet.cellWidth()) {
+    state.SkipWithError("status line is not 60 glyphs");
+    return;
+  }
+  Frame frame(size, sheet.bytesPerPixel());
+  for (auto _ : state) {
+    sheet.MeasureText(kStatusLine, textWidth, textHeight);
+    sheet.DrawText(frame.buffer, size.width - textWidth, 0, kStatusLine);
+    benchmark::ClobberMemory();
+  }
+  state.SetLabel(Label(size, format));
+}
+
+// A 24-bit bottom-up BMP with a colour ramp, written once per run.
+std::string WriteBackgroundBmp(int32_t width, int32_t height) {
+  const std::string path =
+      (std::filesystem::temp_directory_path() / "qp_synth_bench_background.bmp").string();
+  const uint32_t rowBytes = (static_cast<uint32_t>(width) * 3 + 3) / 4 * 4;
+  const uint32_t pixelBytes = rowBytes * static_cast<uint32_t>(height);
+  std::vector<uint8_t> file(54 + pixelBytes, 0);
+  auto put16 = [&](std::size_t at, uint32_t v) {
+    for (int i = 0; i < 2; ++i) file[at + i] = static_cast<uint8_t>(v >> (8 * i));
+  };
+  auto put32 = [&](std::size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) file[at + i] = static_cast<uint8_t>(v >> (8 * i));
+  };
+  file[0] = 'B';
+  file[1] = 'M';
+  put32(2, static_cast<uint32_t>(file.size()));
+  put32(10, 54);
+  put32(14, 40);
+  put32(18, static_cast<uint32_t>(width));
+  put32(22, static_cast<uint32_t>(height));
+  put16(26, 1);
+  put16(28, 24);
+  put32(34, pixelBytes);
+  for (int32_t y = 0; y < height; ++y)
+    for (int32_t x = 0; x < width; ++x) {
+      uint8_t* p = &file[54 + static_cast<std::size_t>(y) * rowBytes + x * 3];
+      p[0] = static_cast<uint8_t>(x);
+      p[1] = static_cast<uint8_t>(y);
+      p[2] = static_cast<uint8_t>(x ^ y);
+    }
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+  return out ? path : std::string();
+}
+
+void BM_LoadPictureYuy2(benchmark::State& state) {
+  const std::string path = WriteBackgroundBmp(1920, 1080);
+  if (path.empty()) {
+    state.SkipWithError("cannot write the picture");
+    return;
+  }
+  FrameImage image;
+  for (auto _ : state) {
+    if (!image.LoadPicture(path.c_str(), 1920, 1080, 0x32595559, 16)) {
+      state.SkipWithError("LoadPicture failed");
+      break;
+    }
+    benchmark::DoNotOptimize(image.Pixels());
+  }
+  state.SetLabel("1920x1080 YUY2");
+  std::remove(path.c_str());
+}
+
+const std::vector<std::vector<int64_t>> kAllCases = {{0, 1, 2}, {0, 1, 2}};
+
+}  // namespace
+
+BENCHMARK(BM_CopyWindow)->ArgsProduct(kAllCases);
+BENCHMARK(BM_Memcpy)->ArgsProduct(kAllCases);
+BENCHMARK(BM_StatusLine)->ArgsProduct(kAllCases);
+BENCHMARK(BM_LoadPictureYuy2)->Unit(benchmark::kMillisecond);
+
+BENCHMARK_MAIN();
