@@ -1,0 +1,110 @@
+// The worker thread's start, join and mailbox.
+#include "framework/worker_thread.h"
+
+#include <objbase.h>
+
+#include "framework/scoped_handle.h"
+
+namespace qp::framework {
+namespace {
+
+// GetProcAddress's generic result, as the function type the export really has.
+template <typename Function>
+Function LookUp(HMODULE module, const char* name) {
+  return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+// COM for the calling thread without loading a library: only an ole32 the process already has
+// is used. Uninitialises only what it initialised.
+class ThreadApartment {
+  using InitializeFunction = HRESULT(WINAPI*)(void*, DWORD);
+  using UninitializeFunction = void(WINAPI*)();
+
+ public:
+  ThreadApartment() {
+    const HMODULE ole32 = GetModuleHandleA("ole32.dll");
+    if (!ole32) return;
+    const auto initialize = LookUp<InitializeFunction>(ole32, "CoInitializeEx");
+    uninitialize_ = LookUp<UninitializeFunction>(ole32, "CoUninitialize");
+    if (!initialize || !uninitialize_) return;
+    result_ = initialize(nullptr, COINIT_MULTITHREADED | COINIT_DISABLE_OLE1DDE);
+  }
+  ~ThreadApartment() {
+    if (SUCCEEDED(result_)) uninitialize_();
+  }
+  ThreadApartment(const ThreadApartment&) = delete;
+  ThreadApartment& operator=(const ThreadApartment&) = delete;
+
+ private:
+  HRESULT result_ = E_FAIL;
+  UninitializeFunction uninitialize_ = nullptr;
+};
+
+}  // namespace
+
+WorkerThread::WorkerThread() = default;
+
+WorkerThread::~WorkerThread() { JoinThread(); }
+
+bool WorkerThread::StartThread() {
+  ScopedLock lock(access_lock_);
+  if (thread_.load()) return false;
+  if (!request_.IsValid() || !completion_.IsValid()) return false;
+  thread_.store(CreateThread(nullptr, 0, &WorkerThread::ThreadEntry, this, 0, nullptr));
+  return thread_.load() != nullptr;
+}
+
+HRESULT WorkerThread::SendCommand(StreamCommand command) {
+  ScopedLock lock(access_lock_);
+  const HANDLE thread = thread_.load();
+  if (!thread) return E_FAIL;
+  // An answer nobody asked for must not pass for this command's.
+  completion_.Clear();
+  command_ = command;
+  request_.Set();
+  // When the worker answers and then ends, both are set and the answer (index 0) wins.
+  const HANDLE answered_or_ended[] = {completion_.Get(), thread};
+  if (WaitForMultipleObjects(2, answered_or_ended, FALSE, INFINITE) == WAIT_OBJECT_0) {
+    return reply_;
+  }
+  // The thread ended unanswered: a later thread must not find this command posted.
+  request_.Clear();
+  return E_FAIL;
+}
+
+void WorkerThread::JoinThread() {
+  ScopedHandle thread;
+  {
+    // Not held while waiting: another control thread may still have to send the command
+    // that ends the worker.
+    ScopedLock lock(access_lock_);
+    thread = ScopedHandle(thread_.exchange(nullptr));
+  }
+  if (thread) WaitForSingleObject(thread.Get(), INFINITE);
+}
+
+StreamCommand WorkerThread::WaitCommand() {
+  WaitForSingleObject(request_.Get(), INFINITE);
+  return command_;
+}
+
+bool WorkerThread::PeekCommand(StreamCommand* command) {
+  if (!request_.IsSet()) return false;
+  if (command) *command = command_;
+  return true;
+}
+
+void WorkerThread::AnswerCommand(HRESULT reply) {
+  reply_ = reply;
+  // Cleared before the sender runs on, so the worker cannot take the answered command again.
+  request_.Clear();
+  completion_.Set();
+}
+
+DWORD WINAPI WorkerThread::ThreadEntry(void* parameter) {
+  auto* self = static_cast<WorkerThread*>(parameter);
+  ThreadApartment apartment;
+  return self->ThreadMain();
+}
+
+}  // namespace qp::framework

@@ -1,0 +1,189 @@
+// The worker thread and its mailbox: calls in the wrong state, what the worker sees of a posted
+// command, senders racing each other, and workers that end without answering.
+#include <windows.h>
+
+#include <objbase.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <future>
+#include <thread>
+#include <utility>
+
+#include <gtest/gtest.h>
+
+#include "framework/worker_thread.h"
+
+namespace qp::framework {
+namespace {
+
+constexpr int kLimitMs = 5000;
+
+// Runs `call` on a thread of its own. A call that does not return within the limit ends the
+// whole program as a failure: its thread still uses objects the test would go on to destroy.
+template <typename Call>
+auto Within(const char* what, Call call) -> decltype(call()) {
+  std::packaged_task<decltype(call())()> task(std::move(call));
+  auto result = task.get_future();
+  std::thread(std::move(task)).detach();
+  if (result.wait_for(std::chrono::milliseconds(kLimitMs)) != std::future_status::ready) {
+    std::fprintf(stderr, "FAILED: %s did not return within %d ms\n", what, kLimitMs);
+    std::fflush(stderr);
+    std::_Exit(EXIT_FAILURE);
+  }
+  return result.get();
+}
+
+bool WaitUntil(const std::function<bool()>& condition) {
+  for (int waited = 0; waited < kLimitMs; ++waited) {
+    if (condition()) return true;
+    Sleep(1);
+  }
+  return condition();
+}
+
+// A success code that carries the command it answers.
+HRESULT ReplyFor(StreamCommand command) { return MAKE_HRESULT(0, 0x77, command); }
+
+// A worker whose body the test writes; `runs` counts the bodies started.
+class ScriptedWorker : public WorkerThread {
+ public:
+  using Body = std::function<DWORD(ScriptedWorker&)>;
+  explicit ScriptedWorker(Body body) : body_(std::move(body)) {}
+  ~ScriptedWorker() override { Within("joining the worker", [this] { JoinThread(); }); }
+
+  using WorkerThread::AnswerCommand;
+  using WorkerThread::PeekCommand;
+  using WorkerThread::WaitCommand;
+
+  std::atomic<int> runs{0};
+
+ protected:
+  DWORD ThreadMain() override {
+    ++runs;
+    return body_(*this);
+  }
+
+ private:
+  Body body_;
+};
+
+TEST(WorkerThreadState, NoSecondThreadUntilTheEndedOneIsJoined) {
+  ScriptedWorker worker([](ScriptedWorker&) { return 0ul; });
+  EXPECT_EQ(Within("send", [&] { return worker.SendCommand(CommandInit); }), E_FAIL);
+  Within("join", [&] { worker.JoinThread(); });
+
+  ASSERT_TRUE(worker.StartThread());
+  ASSERT_TRUE(WaitUntil([&] { return worker.runs == 1; }));
+  EXPECT_FALSE(worker.StartThread());
+  Within("join", [&] { worker.JoinThread(); });
+  EXPECT_FALSE(worker.HasThread());
+  EXPECT_EQ(worker.runs, 1);
+
+  ASSERT_TRUE(worker.StartThread());
+  ASSERT_TRUE(WaitUntil([&] { return worker.runs == 2; }));
+}
+
+TEST(WorkerThreadMailbox, PostedCommandStaysVisibleUntilAnswered) {
+  constexpr auto kUntouched = static_cast<StreamCommand>(0x55);
+  StreamCommand before = kUntouched, waited = kUntouched, first = kUntouched, second = kUntouched;
+  bool seen_before = true, seen_first = false, seen_second = false, seen_after = true;
+  std::atomic<bool> peeked_empty{false};
+  ScriptedWorker worker([&](ScriptedWorker& self) {
+    seen_before = self.PeekCommand(&before);
+    peeked_empty = true;
+    waited = self.WaitCommand();
+    seen_first = self.PeekCommand(&first);
+    seen_second = self.PeekCommand(&second);
+    self.AnswerCommand(ReplyFor(waited));
+    seen_after = self.PeekCommand(nullptr);
+    return 0ul;
+  });
+  ASSERT_TRUE(worker.StartThread());
+  ASSERT_TRUE(WaitUntil([&] { return peeked_empty.load(); }));
+  EXPECT_EQ(Within("send", [&] { return worker.SendCommand(CommandRun); }),
+            ReplyFor(CommandRun));
+  Within("join", [&] { worker.JoinThread(); });
+
+  EXPECT_FALSE(seen_before);
+  EXPECT_EQ(before, kUntouched);
+  EXPECT_EQ(waited, CommandRun);
+  EXPECT_TRUE(seen_first && seen_second);
+  EXPECT_EQ(first, CommandRun);
+  EXPECT_EQ(second, CommandRun);
+  EXPECT_FALSE(seen_after);
+}
+
+// Two control threads send at once; the second must neither overwrite the command in flight
+// nor take the first one's reply.
+TEST(WorkerThreadMailbox, ConcurrentSendersEachGetTheirOwnReply) {
+  std::atomic<int> senders_started{0};
+  StreamCommand taken[2] = {CommandInit, CommandInit};
+  StreamCommand slot_while_held = CommandInit;
+  ScriptedWorker worker([&](ScriptedWorker& self) {
+    taken[0] = self.WaitCommand();
+    WaitUntil([&] { return senders_started == 2; });
+    Sleep(20);  // lets the other sender reach SendCommand
+    self.PeekCommand(&slot_while_held);
+    self.AnswerCommand(ReplyFor(taken[0]));
+    taken[1] = self.WaitCommand();
+    self.AnswerCommand(ReplyFor(taken[1]));
+    return 0ul;
+  });
+  ASSERT_TRUE(worker.StartThread());
+
+  auto send = [&](StreamCommand command) {
+    ++senders_started;
+    return worker.SendCommand(command);
+  };
+  auto pause = std::async(std::launch::async, send, CommandPause);
+  auto run = std::async(std::launch::async, send, CommandRun);
+  EXPECT_EQ(Within("pause sender", [&] { return pause.get(); }), ReplyFor(CommandPause));
+  EXPECT_EQ(Within("run sender", [&] { return run.get(); }), ReplyFor(CommandRun));
+  Within("join", [&] { worker.JoinThread(); });
+
+  EXPECT_EQ(slot_while_held, taken[0]);
+  EXPECT_NE(taken[0], taken[1]);
+  for (StreamCommand command : taken) EXPECT_TRUE(command == CommandPause || command == CommandRun);
+}
+
+// A worker that ends without answering, or has ended before the send, releases its sender
+// with a failure; the withdrawn command does not reach the next thread.
+TEST(WorkerThreadEnded, SendFailsInsteadOfHanging) {
+  bool next_thread_saw_command = true;
+  ScriptedWorker worker([&](ScriptedWorker& self) {
+    if (self.runs == 1) {
+      self.WaitCommand();
+    } else {
+      next_thread_saw_command = self.PeekCommand(nullptr);
+    }
+    return 0ul;
+  });
+  ASSERT_TRUE(worker.StartThread());
+  EXPECT_EQ(Within("send", [&] { return worker.SendCommand(CommandInit); }), E_FAIL);
+  Within("join", [&] { worker.JoinThread(); });
+
+  ASSERT_TRUE(worker.StartThread());
+  ASSERT_TRUE(WaitUntil([&] { return worker.runs == 2; }));
+  EXPECT_EQ(Within("send", [&] { return worker.SendCommand(CommandStop); }), E_FAIL);
+  EXPECT_FALSE(next_thread_saw_command);
+}
+
+TEST(WorkerThreadEntry, ThreadMainRunsInMultithreadedApartment) {
+  APTTYPE type = APTTYPE_STA;
+  APTTYPEQUALIFIER qualifier = APTTYPEQUALIFIER_NONE;
+  HRESULT queried = E_FAIL;
+  ScriptedWorker worker([&](ScriptedWorker&) {
+    queried = CoGetApartmentType(&type, &qualifier);
+    return 0ul;
+  });
+  ASSERT_TRUE(worker.StartThread());
+  Within("join", [&] { worker.JoinThread(); });
+  EXPECT_EQ(queried, S_OK);
+  EXPECT_EQ(type, APTTYPE_MTA);
+}
+
+}  // namespace
+}  // namespace qp::framework
