@@ -1,0 +1,72 @@
+// The contract between a stream and the framework's stream pin: the hooks a stream supplies
+// and the services the framework offers it while it works. The stream pin implements
+// StreamServices and drives StreamHooks; a stream is written against these two alone.
+#pragma once
+
+#include <windows.h>
+
+#include <strmif.h>
+
+#include <cstdint>
+
+#include "framework/critical_section.h"
+#include "framework/media_type.h"
+#include "framework/stream_command.h"
+
+namespace qp::framework {
+
+// Every hook answers an HRESULT. Worker-thread hooks run without the pin lock and must never
+// wait for it: a control thread holds it while it waits for the worker's answer to a command.
+class StreamHooks {
+ public:
+  // Worker thread, no framework lock held. S_OK: deliver the sample; S_FALSE: end of stream;
+  // anything else: end of stream and an error-abort event carrying the code.
+  virtual HRESULT FillSample(IMediaSample* sample) = 0;
+  // Worker thread, on CommandInit. A failure code fails the pin's activation; OnThreadStop
+  // still follows.
+  virtual HRESULT OnThreadStart() { return S_OK; }
+  // Worker thread, last call before it ends, after a failed OnThreadStart too. Only the
+  // thread's exit code sees the result.
+  virtual HRESULT OnThreadStop() { return S_OK; }
+  // Worker thread, at the start of each stream loop; the result is not used.
+  virtual HRESULT OnStreamStart() { return S_OK; }
+
+  // Control thread, pin lock held. S_OK; VFW_S_NO_MORE_ITEMS past the end; E_INVALIDARG for
+  // a negative index.
+  virtual HRESULT GetOfferedType(int32_t index, MediaType* type) = 0;
+  // Control thread, pin lock held by some callers only. S_OK accepts; anything else refuses.
+  virtual HRESULT CheckType(const MediaType* type) = 0;
+  // Control thread, pin lock held. A failure breaks the connection.
+  virtual HRESULT SetType(const MediaType* type) = 0;
+  // Control thread, pin lock held. S_OK when the allocator took buffers large enough.
+  virtual HRESULT SizeBuffers(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) = 0;
+
+ protected:
+  virtual ~StreamHooks() = default;
+};
+
+// Offered by the stream pin to its stream; every call is answered without blocking and,
+// except PinLock's lock itself, without taking any lock.
+class StreamServices {
+ public:
+  // Worker thread. True with the posted command when one waits for the worker; the command
+  // stays posted.
+  virtual bool PeekCommand(StreamCommand& command) = 0;
+  // The graph's reference-clock time minus the run start time, 100 ns; VFW_E_NO_CLOCK when
+  // the filter has no clock.
+  virtual HRESULT GetStreamTime(REFERENCE_TIME& time) = 0;
+  // IBaseFilter::GetState of the owning filter (VFW_S_CANT_CUE while paused is a success).
+  virtual HRESULT GetFilterState(DWORD timeoutMs, FILTER_STATE& state) = 0;
+  // The owning filter's FilterLock, recursive; the connection hooks run with it held.
+  virtual CriticalSection& PinLock() = 0;
+  // The pin's default SetType: records `type` as the connection type (E_OUTOFMEMORY when the
+  // copy fails).
+  virtual HRESULT SetConnectionType(const MediaType& type) = 0;
+  // The recorded connection type; read it with the pin lock held.
+  virtual const MediaType& ConnectionType() = 0;
+
+ protected:
+  ~StreamServices() = default;
+};
+
+}  // namespace qp::framework
