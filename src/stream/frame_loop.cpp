@@ -1,0 +1,222 @@
+// The frame loop: waiting for the running state and the due time, composing the frame,
+// stamping the sample and counting late frames. Worker thread, under stream_lock_.
+#include <cstring>
+#include <limits>
+
+#include "stream/video_stream_pin.h"
+#include "synth/pixel_format.h"
+
+namespace qp::stream {
+namespace {
+
+using framework::ScopedLock;
+
+// No frame due within this long (tick-count ms, strictly more) ends the stream.
+constexpr DWORD kGiveUpMs = 1000;
+// Closer than this to the due time the wait polls the clock instead of sleeping.
+constexpr double kPollWindowMs = 2.0;
+
+// Low 32 bits of the whole part of `value`; 0 for readings no clock can give (NaN, ±inf,
+// beyond int64), which would otherwise make the conversion undefined.
+int32_t WholeMs(double value) {
+  if (!(value > -9.0e18 && value < 9.0e18)) return 0;
+  return static_cast<int32_t>(static_cast<uint32_t>(static_cast<int64_t>(value)));
+}
+
+// Counters run on past 2^31 frames by wrapping, as the platform's 32-bit counters do.
+int32_t Wrapped(int64_t value) { return static_cast<int32_t>(static_cast<uint32_t>(value)); }
+
+// Scroll offsets in wrapping 32-bit arithmetic; CopyWindow wraps any offset into the picture.
+// origin + step·steps + extra.
+int32_t Offset(int32_t origin, int32_t step, uint32_t steps, int32_t extra) {
+  return static_cast<int32_t>(static_cast<uint32_t>(origin) + static_cast<uint32_t>(step) * steps +
+                              static_cast<uint32_t>(extra));
+}
+
+// Where the frame's rows go in the sample buffer. Rows are placed at the agreed format's
+// stride (rows padded to 4 bytes), which the downstream reads. A buffer too small for that
+// (a preset chosen after the connection, a stingy allocator) takes the rows at the pitch of
+// whole pixels the buffer has room for, narrower if need be: never beyond the buffer.
+// False when the preset gives no drawable frame.
+bool LayoutFrame(const config::Preset& preset, uint8_t* buffer, std::size_t size,
+                 synth::FrameBuffer& frame) {
+  const int64_t width = preset.w;
+  const int64_t height = preset.h;
+  const int64_t bytesPerPixel = preset.bit_count / 8;
+  if (width <= 0 || height <= 0 || bytesPerPixel <= 0 ||
+      synth::BytesPerPixel(preset.compression, preset.bit_count) != bytesPerPixel)
+    return false;
+  const uint64_t stride = static_cast<uint64_t>(width * bytesPerPixel + 3) & ~uint64_t{3};
+  int64_t rowPixels = width;
+  uint64_t pitch = stride;
+  // The first test keeps the product below 2^63: `size` comes from a 32-bit long.
+  if (stride > size || stride * static_cast<uint64_t>(height) > size) {
+    const uint64_t bufferRowPixels = size / static_cast<uint64_t>(height) / bytesPerPixel;
+    if (bufferRowPixels == 0) return false;
+    pitch = bufferRowPixels * bytesPerPixel;
+    if (static_cast<int64_t>(bufferRowPixels) < rowPixels) rowPixels = bufferRowPixels;
+  }
+  frame.bytes = buffer;
+  frame.size = size;
+  frame.rowPixels = static_cast<int32_t>(rowPixels);
+  frame.rows = static_cast<int32_t>(height);
+  frame.pitch = static_cast<int32_t>(pitch);
+  return true;
+}
+
+// A picture built at start-up for another pixel format than the frame's (the preset changed
+// since) would be copied byte for byte into the wrong layout.
+bool PictureFits(const synth::FrameImage& image, const config::Preset& preset) {
+  return image.Pixels() != nullptr && image.format() == preset.compression &&
+         image.bytesPerPixel() == preset.bit_count / 8;
+}
+
+}  // namespace
+
+double VideoStreamPin::StreamClockMs() {
+  if (use_cpu_clock_) {
+    return static_cast<double>(environment_.PerformanceCounter()) * 1000.0 /
+               static_cast<double>(counter_frequency_) -
+           clock_origin_ms_;
+  }
+  REFERENCE_TIME time = 0;
+  services_.GetStreamTime(time);  // a failed query reads as 0
+  return static_cast<double>(static_cast<int32_t>(static_cast<uint64_t>(time / 10000)));
+}
+
+HRESULT VideoStreamPin::FillSample(IMediaSample* sample) {
+  if (sample == nullptr) return E_POINTER;
+  ScopedLock hold(stream_lock_);
+
+  HRESULT hr = WaitUntilRunning();
+  if (hr != S_OK) return hr;  // S_FALSE: a stop is posted; failures pass through
+
+  BYTE* buffer = nullptr;
+  hr = sample->GetPointer(&buffer);
+  if (FAILED(hr)) return hr;
+  if (buffer == nullptr) return E_POINTER;
+  const long reported = sample->GetSize();
+  const std::size_t size = reported > 0 ? static_cast<std::size_t>(reported) : 0;
+
+  // One whole preset for the whole frame, however SelectPreset races with it.
+  const config::Preset preset = CurrentPreset();
+  // Frame times of 0 or less make every frame due at once; sample times then stand still
+  // rather than run backwards.
+  const int64_t frameTime = preset.frame_time > 0 ? preset.frame_time : 0;
+
+  double now = 0.0;
+  hr = WaitUntilDue(now);
+  if (hr != S_OK) return hr;
+  AdvanceSchedule(now, static_cast<double>(frameTime) * 0.0001);
+
+  synth::FrameBuffer frame;
+  const bool drawable = LayoutFrame(preset, buffer, size, frame);
+  if (!drawable || !PictureFits(background_, preset) || !CopyBackground(preset, frame)) {
+    // No usable background: black in RGB, zero luma and chroma in 4:2:2.
+    std::memset(buffer, 0, size);
+  }
+  MeasureRate(now);
+
+  char status[kTextSize];
+  FormatStatusLine(status, preset.w, frame_count_, drop_count_, WholeMs(now), fps_);
+  if (drawable && PictureFits(font_, preset)) {
+    font_.DrawText(frame, 0, preset.h - font_.cellHeight(), header_line_);
+    int32_t textWidth = 0;
+    int32_t textHeight = 0;
+    font_.MeasureText(status, textWidth, textHeight);
+    font_.DrawText(frame, static_cast<int32_t>(int64_t{preset.w} - textWidth), 0, status);
+  }
+
+  const int64_t start = media_time_;
+  Stamp(sample, frameTime, static_cast<long>(size));
+
+  const int32_t clockMs = WholeMs(StreamClockMs());
+  // A closed log (this system never opens it) would drop the line: spare the formatting.
+  if (latency_log_.IsOpen()) {
+    char line[kTextSize];
+    FormatLatencyLine(line, clockMs, last_clock_ms_, start);
+    latency_log_.Append(line);
+  }
+
+  frame_count_ = Wrapped(frame_count_ + int64_t{1});
+  last_clock_ms_ = clockMs;
+  return S_OK;
+}
+
+HRESULT VideoStreamPin::WaitUntilRunning() {
+  for (;;) {
+    FILTER_STATE state = State_Stopped;
+    const HRESULT hr = services_.GetFilterState(0, state);
+    if (FAILED(hr)) return hr;
+    if (state == State_Running) return S_OK;
+    framework::StreamCommand command;
+    if (services_.PeekCommand(command) && command == framework::CommandStop) return S_FALSE;
+    environment_.SleepMs(1);
+  }
+}
+
+// Elapsed ticks are compared, not tick values, so the wait behaves across the 49.7-day wrap.
+HRESULT VideoStreamPin::WaitUntilDue(double& now) {
+  const DWORD start = environment_.TickCount();
+  for (;;) {
+    now = StreamClockMs();
+    if (now >= next_due_ms_) return S_OK;
+    if (next_due_ms_ > now + kPollWindowMs) environment_.SleepMs(1);
+    if (static_cast<DWORD>(environment_.TickCount() - start) > kGiveUpMs) return S_FALSE;
+  }
+}
+
+// The schedule moves one frame time per frame from the previous due time, never from now, so
+// a late stream catches up back to back; a frame already a whole frame time behind is a drop.
+void VideoStreamPin::AdvanceSchedule(double now, double frameMs) {
+  if (next_due_ms_ == 0.0) {
+    next_due_ms_ = now + frameMs;
+    return;
+  }
+  next_due_ms_ += frameMs;
+  if (!(next_due_ms_ > now)) drop_count_ = Wrapped(drop_count_ + int64_t{1});
+}
+
+bool VideoStreamPin::CopyBackground(const config::Preset& preset,
+                                    const synth::FrameBuffer& frame) const {
+  const uint32_t n = static_cast<uint32_t>(frame_count_);
+  const int32_t sx = preset.scroll_x;
+  const int32_t sy = preset.scroll_y;
+  if (preset.interlaced != 1 && preset.interlaced != 2) {
+    const int32_t x = Offset(origin_x_, sx, n, 0);
+    const int32_t y = Offset(origin_y_, sy, n, 0);
+    return background_.CopyWindow(frame, x, x, y, y);
+  }
+  // Two fields one scroll step apart; mode 1 shows the earlier one on the even rows.
+  const int32_t earlyX = Offset(origin_x_, sx, 2 * n, 0);
+  const int32_t earlyY = Offset(origin_y_, sy, 2 * n, 0);
+  const int32_t lateX = Offset(origin_x_, sx, 2 * n, sx);
+  const int32_t lateY = Offset(origin_y_, sy, 2 * n, sy);
+  return preset.interlaced == 1 ? background_.CopyWindow(frame, earlyX, lateX, earlyY, lateY)
+                                : background_.CopyWindow(frame, lateX, earlyX, lateY, earlyY);
+}
+
+// Windows of at least 1000 ms, each opening at the frame that closed the previous one.
+void VideoStreamPin::MeasureRate(double now) {
+  if (fps_window_end_ms_ > now) return;
+  fps_ = 0.0;
+  const double elapsed = now - fps_window_end_ms_ + 1000.0;
+  if (elapsed > 0.0) fps_ = static_cast<double>(frame_count_ - fps_base_count_) * 1000.0 / elapsed;
+  fps_base_count_ = frame_count_;
+  fps_window_end_ms_ = now + 1000.0;
+}
+
+// Sample times follow the frame count alone: [n·FT, (n+1)·FT), saturating rather than
+// overflowing for absurd frame times.
+void VideoStreamPin::Stamp(IMediaSample* sample, int64_t frameTime, long size) {
+  REFERENCE_TIME start = media_time_;
+  media_time_ = media_time_ > std::numeric_limits<int64_t>::max() - frameTime
+                    ? std::numeric_limits<int64_t>::max()
+                    : media_time_ + frameTime;
+  REFERENCE_TIME stop = media_time_;
+  sample->SetTime(&start, &stop);
+  sample->SetSyncPoint(TRUE);
+  sample->SetActualDataLength(size);
+}
+
+}  // namespace qp::stream

@@ -1,0 +1,80 @@
+// The media types the stream offers and accepts, and the sizing of the allocator's buffers.
+// Control threads; every answer describes the current preset alone.
+#include <dshow.h>
+
+#include <climits>
+
+#include "framework/media_type.h"
+#include "stream/video_media_type.h"
+#include "stream/video_stream_pin.h"
+
+namespace qp::stream {
+
+using framework::MediaType;
+using framework::ScopedLock;
+
+// Both positions give the same type, so the pin's list holds it twice.
+HRESULT VideoStreamPin::GetOfferedType(int32_t index, MediaType* type) {
+  if (type == nullptr) return E_POINTER;
+  ScopedLock hold(services_.PinLock());
+  if (index < 0) return E_INVALIDARG;
+  if (index > 1) return VFW_S_NO_MORE_ITEMS;
+  const bool videoInfo2 = settings_.use_video_info_header2 != 0;
+  return BuildOfferedType(CurrentPreset(), videoInfo2, *type) ? S_OK : E_OUTOFMEMORY;
+}
+
+// Neither the format type nor the subtype is compared; a top-down description (negative
+// height) of the same size is accepted. No lock: some callers hold none.
+HRESULT VideoStreamPin::CheckType(const MediaType* type) {
+  if (type == nullptr) return E_POINTER;
+  if (!IsEqualGUID(type->majortype, MEDIATYPE_Video) || !type->bFixedSizeSamples)
+    return E_INVALIDARG;
+  const BITMAPINFOHEADER* header =
+      FormatBitmapHeader(*type, settings_.use_video_info_header2 != 0);
+  if (header == nullptr) return E_INVALIDARG;
+  const config::Preset preset = CurrentPreset();
+  const int64_t height = header->biHeight < 0 ? -int64_t{header->biHeight} : header->biHeight;
+  if (header->biCompression != preset.compression ||
+      header->biBitCount != static_cast<int64_t>(preset.bit_count) ||
+      header->biWidth != preset.w || height != preset.h)
+    return E_INVALIDARG;
+  return S_OK;
+}
+
+// The type stays recorded even when it does not carry the preset's pixel format.
+HRESULT VideoStreamPin::SetType(const MediaType* type) {
+  if (type == nullptr) return E_POINTER;
+  ScopedLock hold(services_.PinLock());
+  const HRESULT hr = services_.SetConnectionType(*type);
+  if (FAILED(hr)) return hr;
+  const BITMAPINFOHEADER* header =
+      FormatBitmapHeader(services_.ConnectionType(), settings_.use_video_info_header2 != 0);
+  if (header == nullptr) return E_UNEXPECTED;
+  const config::Preset preset = CurrentPreset();
+  if (header->biCompression != preset.compression ||
+      header->biBitCount != static_cast<int64_t>(preset.bit_count))
+    return E_UNEXPECTED;
+  return S_OK;
+}
+
+// A smaller buffer count than asked is accepted; smaller buffers are not.
+HRESULT VideoStreamPin::SizeBuffers(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) {
+  if (allocator == nullptr || request == nullptr) return E_POINTER;
+  ScopedLock hold(services_.PinLock());
+  const BITMAPINFOHEADER* header =
+      FormatBitmapHeader(services_.ConnectionType(), settings_.use_video_info_header2 != 0);
+  if (header == nullptr) return E_UNEXPECTED;
+  // A peer's type may leave biSizeImage 0 (allowed for RGB) or too small; the buffers must
+  // still hold the image the header describes.
+  const uint32_t imageSize = framework::BitmapImageSize(*header);
+  const uint32_t bufferSize = header->biSizeImage > imageSize ? header->biSizeImage : imageSize;
+  if (bufferSize > static_cast<uint32_t>(LONG_MAX)) return E_INVALIDARG;
+  request->cBuffers = settings_.buff_num;
+  request->cbBuffer = static_cast<long>(bufferSize);
+  ALLOCATOR_PROPERTIES actual = {};
+  const HRESULT hr = allocator->SetProperties(request, &actual);
+  if (FAILED(hr)) return hr;
+  return actual.cbBuffer < request->cbBuffer ? E_FAIL : S_OK;
+}
+
+}  // namespace qp::stream

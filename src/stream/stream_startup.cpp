@@ -1,0 +1,83 @@
+// Stream start-up and shut-down, on the worker thread: the clock choice, the counters, the
+// header line and the two pictures in the output format of the current preset.
+#include <cstdio>
+
+#include "stream/video_stream_pin.h"
+
+namespace qp::stream {
+namespace {
+
+using framework::ScopedLock;
+
+// <module directory>\<relative>, cut to the 259 characters a path may have. The relative path
+// is appended as written, absolute or empty alike.
+void PicturePath(const char* directory, const char* relative, char (&path)[platform::kMaxPath]) {
+  std::snprintf(path, sizeof path, "%s\\%s", directory, relative);
+}
+
+}  // namespace
+
+HRESULT VideoStreamPin::OnThreadStart() {
+  ScopedLock hold(stream_lock_);
+  // Sleep(1) may otherwise oversleep a whole 15.6 ms tick; held until OnThreadStop, which the
+  // worker runs after a failed start-up too.
+  if (!timer_period_held_) {
+    environment_.BeginTimerPeriod();
+    timer_period_held_ = true;
+  }
+
+  media_time_ = 0;
+  frame_count_ = 0;
+  drop_count_ = 0;
+  REFERENCE_TIME ignored = 0;
+  use_cpu_clock_ = FAILED(services_.GetStreamTime(ignored)) || settings_.auto_clock == 0;
+
+  counter_frequency_ = environment_.PerformanceFrequency();
+  if (counter_frequency_ <= 0) counter_frequency_ = 1;
+  clock_origin_ms_ = static_cast<double>(environment_.PerformanceCounter()) * 1000.0 /
+                     static_cast<double>(counter_frequency_);
+  fps_base_count_ = 0;
+  next_due_ms_ = 0.0;
+  fps_ = 0.0;
+  fps_window_end_ms_ = 1000.0;
+
+  // The pictures and the header follow the preset of this start-up; a later format change
+  // takes effect at the next one.
+  const config::Preset preset = CurrentPreset();
+  FormatHeaderLine(header_line_, preset, use_cpu_clock_);
+
+  char directory[platform::kMaxPath];
+  environment_.ModuleDirectory(directory);
+  char path[platform::kMaxPath];
+  PicturePath(directory, preset.bmp, path);
+  if (!background_.LoadPicture(path, preset.w, preset.h, preset.compression, preset.bit_count) &&
+      !background_.CreateBlank(preset.w, preset.h, preset.compression, preset.bit_count)) {
+    return E_OUTOFMEMORY;
+  }
+  // No fallback: a stream cannot start without its glyph sheet.
+  PicturePath(directory, preset.font, path);
+  if (!font_.LoadPicture(path, 0, 0, preset.compression, preset.bit_count)) return E_OUTOFMEMORY;
+
+  // Centres a background taller than the frame when it does not scroll vertically; neither
+  // load makes the background lower than the frame.
+  origin_x_ = 0;
+  origin_y_ = 0;
+  if (preset.scroll_y == 0) {
+    origin_y_ = static_cast<int32_t>(
+        (static_cast<uint32_t>(background_.height()) - static_cast<uint32_t>(preset.h)) >> 1);
+  }
+  last_clock_ms_ = 0;
+  return S_OK;
+}
+
+HRESULT VideoStreamPin::OnThreadStop() {
+  ScopedLock hold(stream_lock_);
+  latency_log_.Close();
+  if (timer_period_held_) {
+    environment_.EndTimerPeriod();
+    timer_period_held_ = false;
+  }
+  return S_OK;
+}
+
+}  // namespace qp::stream

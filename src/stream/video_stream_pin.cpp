@@ -1,0 +1,44 @@
+// Construction, destruction and the preset the stream produces.
+#include "stream/video_stream_pin.h"
+
+namespace qp::stream {
+
+using framework::ScopedLock;
+
+VideoStreamPin::VideoStreamPin(HRESULT* result, framework::StreamServices& services,
+                               StreamEnvironment& environment)
+    : services_(services), environment_(environment) {
+  ScopedLock hold(stream_lock_);
+  if (!environment_.LoadConfiguration(settings_) || settings_.presets.Empty()) {
+    if (result != nullptr) *result = E_OUTOFMEMORY;
+    return;
+  }
+  SelectPreset(settings_.presets[0]);
+}
+
+VideoStreamPin::~VideoStreamPin() {
+  {
+    ScopedLock hold(stream_lock_);
+    background_.ReleasePixels();
+    font_.ReleasePixels();
+    settings_.presets.Release();
+    // A worker that ended without its shut-down must not leave the timer resolution raised.
+    if (timer_period_held_) {
+      environment_.EndTimerPeriod();
+      timer_period_held_ = false;
+    }
+  }
+  latency_log_.Close();
+}
+
+config::Preset VideoStreamPin::CurrentPreset() const {
+  ScopedLock hold(preset_lock_);
+  return current_preset_;
+}
+
+void VideoStreamPin::SelectPreset(const config::Preset& preset) {
+  ScopedLock hold(preset_lock_);
+  current_preset_ = preset;
+}
+
+}  // namespace qp::stream

@@ -1,0 +1,119 @@
+// The video stream: paces, composes, stamps and counts frames on the worker thread, and
+// answers the connection's media-type and buffer questions for its current preset.
+//
+// Threads and locks:
+// - worker thread: FillSample, OnThreadStart, OnThreadStop, each holding stream_lock_ for its
+//   whole duration (sleeps included); never the pin lock (the FilterLock).
+// - control threads: GetOfferedType, SetType, SizeBuffers under the pin lock; CheckType with
+//   or without it; none takes stream_lock_.
+// - any thread: CurrentPreset / SelectPreset, under preset_lock_ alone.
+// Order: stream_lock_ → preset_lock_ and FilterLock → preset_lock_; preset_lock_ is a leaf,
+// held only to copy the preset, so a format change never waits for a paused FillSample.
+#pragma once
+
+#include <windows.h>
+
+#include <strmif.h>
+
+#include <cstdint>
+
+#include "config/preset.h"
+#include "config/stream_configuration.h"
+#include "diag/latency_log.h"
+#include "framework/critical_section.h"
+#include "framework/stream_hooks.h"
+#include "stream/status_text.h"
+#include "stream/stream_environment.h"
+
+// winuser.h maps DrawText to DrawTextA; FrameImage's own member of that name is meant.
+#undef DrawText
+
+#include "synth/frame_buffer.h"
+#include "synth/frame_image.h"
+
+namespace qp::stream {
+
+class VideoStreamPin : public framework::StreamHooks {
+ public:
+  // On the control thread that creates the filter (FilterLock held). Loads the configuration
+  // and takes preset 0. Sets *result to E_OUTOFMEMORY when the presets cannot be had (the
+  // stream then holds an all-zero preset that no start-up accepts); leaves it alone otherwise.
+  VideoStreamPin(HRESULT* result, framework::StreamServices& services,
+                 StreamEnvironment& environment = SystemStreamEnvironment());
+  ~VideoStreamPin() override;
+  VideoStreamPin(const VideoStreamPin&) = delete;
+  VideoStreamPin& operator=(const VideoStreamPin&) = delete;
+
+  // StreamHooks, worker thread
+  HRESULT FillSample(IMediaSample* sample) override;
+  HRESULT OnThreadStart() override;
+  HRESULT OnThreadStop() override;
+
+  // StreamHooks, control threads
+  HRESULT GetOfferedType(int32_t index, framework::MediaType* type) override;
+  HRESULT CheckType(const framework::MediaType* type) override;
+  HRESULT SetType(const framework::MediaType* type) override;
+  HRESULT SizeBuffers(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override;
+
+  // The pacing clock in ms: the performance counter since start-up, or the graph's stream
+  // time in whole ms (0 when it cannot be read). Worker thread.
+  double StreamClockMs();
+
+  // The preset the stream produces, copied whole. Any thread.
+  config::Preset CurrentPreset() const;
+  void SelectPreset(const config::Preset& preset);
+  // Read-only after construction.
+  const config::StreamConfiguration& Settings() const { return settings_; }
+
+  // Worker-thread state, for the worker or while no worker runs.
+  int32_t frame_count() const { return frame_count_; }
+  int32_t drop_count() const { return drop_count_; }
+  bool use_cpu_clock() const { return use_cpu_clock_; }
+  int32_t origin_x() const { return origin_x_; }
+  int32_t origin_y() const { return origin_y_; }
+  const char* header_line() const { return header_line_; }
+  diag::LatencyLog& latency_log() { return latency_log_; }
+
+ private:
+  // FillSample's parts; stream_lock_ held.
+  HRESULT WaitUntilRunning();
+  HRESULT WaitUntilDue(double& now);
+  void AdvanceSchedule(double now, double frameMs);
+  // False when the background cannot be copied into `frame`.
+  bool CopyBackground(const config::Preset& preset, const synth::FrameBuffer& frame) const;
+  void MeasureRate(double now);
+  void Stamp(IMediaSample* sample, int64_t frameTime, long size);
+
+  framework::StreamServices& services_;  // the pin that drives this stream; outlives it
+  StreamEnvironment& environment_;
+
+  framework::CriticalSection stream_lock_;
+  mutable framework::CriticalSection preset_lock_;
+  config::Preset current_preset_{};  // guarded by preset_lock_
+
+  // Worker thread, under stream_lock_; reset by every start-up.
+  int32_t frame_count_ = 0;
+  int32_t drop_count_ = 0;
+  int64_t media_time_ = 0;       // start of the next sample, 100 ns
+  bool use_cpu_clock_ = false;
+  int64_t counter_frequency_ = 1;
+  double next_due_ms_ = 0.0;     // exactly 0.0 until the first frame since start-up
+  double clock_origin_ms_ = 0.0;
+  synth::FrameImage background_;  // in the start-up preset's pixel format
+  synth::FrameImage font_;
+  char header_line_[kTextSize] = {};
+  int32_t fps_base_count_ = 0;
+  double fps_ = 0.0;
+  double fps_window_end_ms_ = 0.0;
+  int32_t origin_x_ = 0;
+  int32_t origin_y_ = 0;
+  int32_t last_clock_ms_ = 0;
+  bool timer_period_held_ = false;  // a BeginTimerPeriod awaits its EndTimerPeriod
+
+  // Loaded by the constructor; read-only afterwards, by any thread.
+  config::StreamConfiguration settings_;
+
+  diag::LatencyLog latency_log_;  // never opened here: lines are dropped
+};
+
+}  // namespace qp::stream

@@ -1,0 +1,203 @@
+// Pacing, counting and stamping on a clock the test controls: the schedule, drops and catching
+// up, giving up on frames that never become due (also across the tick count's wrap), the wait
+// for the running state, the stream-time clock, the timer resolution, absurd frame times.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+
+#include "stream/stream_test_doubles.h"
+
+namespace qp::stream::test {
+namespace {
+
+constexpr char kNtsc[] = "w=96\nh=60\nfcc=YUY2\nframe_time=333667\n";
+constexpr double kNtscMs = 33.3667;
+constexpr double kPollSlackMs = 0.1;  // the fake clock moves 10 µs per reading
+
+TEST(FramePacing, FirstFrameAtOnceThenOneFrameTimeApart) {
+  StreamRig rig(kNtsc);
+  rig.Start();
+  FakeSample sample(96 * 60 * 2, &rig.env);
+  const double origin = rig.env.NowMs();
+
+  ASSERT_EQ(rig.pin->FillSample(&sample), S_OK);
+  EXPECT_EQ(rig.env.sleeps, 0);
+  const double first = sample.stamped_at_ms - origin;
+  EXPECT_LT(first, kPollSlackMs);
+  for (int n = 1; n <= 4; ++n) {
+    ASSERT_EQ(rig.pin->FillSample(&sample), S_OK);
+    EXPECT_NEAR(sample.stamped_at_ms - origin, first + n * kNtscMs, kPollSlackMs) << n;
+  }
+  EXPECT_EQ(rig.pin->drop_count(), 0);
+  EXPECT_EQ(rig.pin->frame_count(), 5);
+}
+
+TEST(FramePacing, AWholeFrameLateCountsOneDropThenCatchesUpBackToBack) {
+  StreamRig rig(kNtsc);
+  rig.Start();
+  FakeSample sample(96 * 60 * 2, &rig.env);
+  ASSERT_EQ(rig.pin->FillSample(&sample), S_OK);
+  const double due0 = sample.stamped_at_ms;
+  ASSERT_EQ(rig.pin->FillSample(&sample), S_OK);
+
+  // Frame 2 is due at due0 + 2 FT; the downstream held the stream 40 ms past that.
+  rig.env.now_us = static_cast<int64_t>((due0 + 2 * kNtscMs + 40.0) * 1000.0);
+  const int sleepsBefore = rig.env.sleeps;
+  ASSERT_EQ(rig.pin->FillSample(&sample), S_OK);
+  EXPECT_EQ(rig.pin->drop_count(), 1);
+  ASSERT_EQ(rig.pin->FillSample(&sample), S_OK);  // frame 3: behind, but less than a frame
+  EXPECT_EQ(rig.env.sleeps, sleepsBefore) << "late frames leave back to back";
+  EXPECT_EQ(rig.pin->drop_count(), 1);
+
+  ASSERT_EQ(rig.pin->FillSample(&sample), S_OK);  // frame 4: on schedule again
+  EXPECT_GT(rig.env.sleeps, sleepsBefore);
+  EXPECT_NEAR(sample.stamped_at_ms, due0 + 4 * kNtscMs, kPollSlackMs);
+  EXPECT_EQ(rig.pin->drop_count(), 1);
+}
+
+TEST(FramePacing, SampleTimesFollowTheFrameCountAlone) {
+  StreamRig rig(kNtsc);
+  rig.Start();
+  FakeSample sample(96 * 60 * 2, &rig.env);
+  const REFERENCE_TIME expected[][2] = {
+      {0, 333667}, {333667, 667334}, {667334, 1001001}, {1001001, 1334668}};
+  for (const auto& times : expected) {
+    sample.Forget();
+    ASSERT_EQ(rig.pin->FillSample(&sample), S_OK);
+    rig.env.Advance(100.0);  // lateness must not show in the stamps
+    EXPECT_EQ(sample.set_time_calls, 1);
+    EXPECT_EQ(sample.start, times[0]);
+    EXPECT_EQ(sample.stop, times[1]);
+    EXPECT_EQ(sample.sync_point, TRUE);
+    EXPECT_EQ(sample.actual_length, 96 * 60 * 2);
+  }
+}
+
+// The tick count's wrap must neither end the wait at once nor make it endless.
+class GiveUp : public ::testing::TestWithParam<uint32_t> {};
+
+TEST_P(GiveUp, AFrameNotDueWithinOneSecondEndsTheStream) {
+  StreamRig rig("w=96\nh=60\nfcc=YUY2\nframe_time=20000000\n");
+  rig.Start();
+  FakeSample sample(96 * 60 * 2, &rig.env);
+  ASSERT_EQ(rig.pin->FillSample(&sample), S_OK);
+  sample.Forget();
+  // The tick count reads GetParam() when the wait begins.
+  rig.env.tick_base = GetParam() - static_cast<uint32_t>(rig.env.now_us / 1000);
+
+  const double waitStart = rig.env.NowMs();
+  EXPECT_EQ(rig.pin->FillSample(&sample), S_FALSE);
+  const double waited = rig.env.NowMs() - waitStart;
+  EXPECT_GT(waited, 1000.0);
+  EXPECT_LT(waited, 1003.0);
+  EXPECT_EQ(sample.set_time_calls, 0);
+  EXPECT_EQ(rig.pin->frame_count(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(TickCounts, GiveUp,
+                         ::testing::Values(0u, 0xFFFFFFFFu - 300u, 0xFFFFFFFFu - 1000u,
+                                           0x7FFFFFFFu - 300u));
+
+TEST(WaitForRunning, PausedWaitsAndFillsOnceRunning) {
+  StreamRig rig(kNtsc);
+  rig.Start();
+  rig.services.state = State_Paused;
+  rig.services.state_result = VFW_S_CANT_CUE;  // a success: keep waiting
+  rig.env.on_sleep = [&] {
+    if (rig.env.sleeps == 25) rig.services.state = State_Running;
+  };
+  FakeSample sample(96 * 60 * 2, &rig.env);
+  EXPECT_EQ(rig.pin->FillSample(&sample), S_OK);
+  EXPECT_EQ(rig.env.sleeps, 25);
+  EXPECT_EQ(sample.start, 0);
+}
+
+TEST(WaitForRunning, StopWhilePausedOrAFailedStateQueryLeavesTheSampleUntouched) {
+  StreamRig rig(kNtsc);
+  rig.Start();
+  FakeSample sample(96 * 60 * 2, &rig.env);
+  sample.Fill(0x5A);
+
+  rig.services.state = State_Paused;
+  rig.services.posted = framework::CommandRun;  // not a stop: keeps waiting
+  rig.env.on_sleep = [&] {
+    if (rig.env.sleeps == 3) rig.services.posted = framework::CommandStop;
+  };
+  EXPECT_EQ(rig.pin->FillSample(&sample), S_FALSE);
+  EXPECT_EQ(rig.env.sleeps, 3);
+
+  rig.services.state_result = E_UNEXPECTED;
+  EXPECT_EQ(rig.pin->FillSample(&sample), E_UNEXPECTED);
+
+  EXPECT_EQ(rig.pin->FillSample(nullptr), E_POINTER);
+  EXPECT_EQ(sample.set_time_calls, 0);
+  EXPECT_EQ(sample.Bytes()[0], 0x5A);
+  EXPECT_EQ(rig.pin->frame_count(), 0);
+}
+
+TEST(StreamTimeClock, FirstFrameWhenStreamTimeReachesZero) {
+  StreamRig rig(kNtsc, "auto_clock=1\n");
+  rig.services.has_clock = true;
+  rig.services.run_start_ms = rig.env.NowMs() + 10.0;  // the run starts 10 ms from now
+  rig.Start();
+  ASSERT_FALSE(rig.pin->use_cpu_clock());
+
+  FakeSample sample(96 * 60 * 2, &rig.env);
+  const double before = rig.env.NowMs();
+  ASSERT_EQ(rig.pin->FillSample(&sample), S_OK);
+  EXPECT_NEAR(rig.env.NowMs() - before, 10.0, 1.0);
+  EXPECT_EQ(sample.start, 0);
+  EXPECT_NEAR(rig.pin->StreamClockMs(), 0.0, 1.0);
+}
+
+TEST(TimerResolution, EveryStartUpIsMatchedByOneShutDown) {
+  StreamRig rig(kNtsc);
+  EXPECT_EQ(rig.pin->OnThreadStop(), S_OK);  // no start-up, nothing to end
+  EXPECT_EQ(rig.env.timer_periods_ended, 0);
+
+  rig.Start();
+  EXPECT_EQ(rig.env.timer_periods_begun, 1);
+  EXPECT_EQ(rig.pin->OnThreadStop(), S_OK);
+  EXPECT_EQ(rig.env.timer_periods_ended, 1);
+
+  // A failed start-up still holds the period until the worker's shut-down.
+  const config::Preset loaded = rig.pin->CurrentPreset();
+  config::Preset preset = loaded;
+  preset.font[0] = '\0';
+  rig.pin->SelectPreset(preset);
+  EXPECT_EQ(rig.pin->OnThreadStart(), E_OUTOFMEMORY);
+  EXPECT_EQ(rig.pin->OnThreadStop(), S_OK);
+  EXPECT_EQ(rig.env.timer_periods_begun, 2);
+  EXPECT_EQ(rig.env.timer_periods_ended, 2);
+
+  rig.pin->SelectPreset(loaded);
+  rig.Start();  // a worker that never shut down: the pin's destruction ends the period
+  rig.pin.reset();
+  EXPECT_EQ(rig.env.timer_periods_ended, 3);
+}
+
+TEST(AbsurdFrameTimes, NoOverflowAndNoEndlessWait) {
+  StreamRig rig(kNtsc);
+  rig.Start();
+  FakeSample sample(96 * 60 * 2, &rig.env);
+  config::Preset preset = rig.pin->CurrentPreset();
+
+  // Zero or negative: every frame due at once; the stamps stand still instead of running back.
+  preset.frame_time = -5;
+  rig.pin->SelectPreset(preset);
+  for (int n = 0; n < 3; ++n) ASSERT_EQ(rig.pin->FillSample(&sample), S_OK);
+  EXPECT_EQ(rig.env.sleeps, 0);
+  EXPECT_EQ(sample.start, 0);
+  EXPECT_EQ(sample.stop, 0);
+
+  // The largest frame time: the stamps saturate, the next frame is given up on.
+  preset.frame_time = std::numeric_limits<int64_t>::max();
+  rig.pin->SelectPreset(preset);
+  ASSERT_EQ(rig.pin->FillSample(&sample), S_OK);
+  EXPECT_EQ(sample.stop, std::numeric_limits<int64_t>::max());
+  EXPECT_EQ(rig.pin->FillSample(&sample), S_FALSE);
+}
+
+}  // namespace
+}  // namespace qp::stream::test

@@ -1,0 +1,194 @@
+// Test doubles for driving the video stream without the framework's pin, worker thread and
+// filter: a clock the test controls, the framework's services with a filter state and a
+// posted command the test sets, and a media sample whose buffer ends at an inaccessible page.
+#pragma once
+
+#include <windows.h>
+
+#include <dshow.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "config/stream_configuration.h"
+#include "framework/stream_hooks.h"
+#include "stream/stream_environment.h"
+#include "stream/video_stream_pin.h"
+#include "support/temp_dir.h"
+
+namespace qp::stream::test {
+
+// Time stands still except when the stream sleeps (by the time slept) or reads the performance
+// counter (by `read_cost_us`, so that polling ends too). Counter unit: 1 µs.
+class FakeEnvironment final : public StreamEnvironment {
+ public:
+  // The settings come from `ini` (an INI file's text); pictures are looked for in Directory().
+  explicit FakeEnvironment(std::string ini = "") : ini_(std::move(ini)) {}
+
+  bool LoadConfiguration(config::StreamConfiguration& settings) override {
+    const std::string path = directory_.Write("QuorPlemo.ini", ini_);
+    return settings.LoadConfigurationFrom(path.c_str());
+  }
+  void ModuleDirectory(char (&dest)[platform::kMaxPath]) override {
+    lstrcpynA(dest, directory_.Path().string().c_str(), sizeof dest);
+  }
+  DWORD TickCount() override { return static_cast<DWORD>(tick_base + now_us / 1000); }
+  int64_t PerformanceCounter() override {
+    now_us += read_cost_us;
+    return now_us;
+  }
+  int64_t PerformanceFrequency() override { return 1000000; }
+  void SleepMs(DWORD milliseconds) override {
+    now_us += int64_t{milliseconds} * 1000;
+    ++sleeps;
+    if (on_sleep) on_sleep();
+  }
+  void BeginTimerPeriod() override { ++timer_periods_begun; }
+  void EndTimerPeriod() override { ++timer_periods_ended; }
+
+  double NowMs() const { return static_cast<double>(now_us) / 1000.0; }
+  void Advance(double ms) { now_us += static_cast<int64_t>(ms * 1000.0); }
+  const qp::test::TempDir& Directory() const { return directory_; }
+
+  int64_t now_us = 5000000;  // the counter does not start at 0
+  int64_t read_cost_us = 10;
+  uint32_t tick_base = 0;
+  int sleeps = 0;
+  int timer_periods_begun = 0;
+  int timer_periods_ended = 0;
+  std::function<void()> on_sleep;
+
+ private:
+  std::string ini_;
+  qp::test::TempDir directory_;
+};
+
+// The framework's side. The stream time, when the graph has a clock, is the fake clock minus
+// `run_start_ms`; reading it costs time like reading the counter.
+class FakeServices final : public framework::StreamServices {
+ public:
+  explicit FakeServices(FakeEnvironment& clock) : clock_(clock) {}
+
+  bool PeekCommand(framework::StreamCommand& command) override {
+    if (!posted) return false;
+    command = *posted;
+    return true;
+  }
+  HRESULT GetStreamTime(REFERENCE_TIME& time) override {
+    if (!has_clock) return VFW_E_NO_CLOCK;
+    clock_.now_us += clock_.read_cost_us;
+    time = static_cast<REFERENCE_TIME>((clock_.NowMs() - run_start_ms) * 10000.0);
+    return S_OK;
+  }
+  HRESULT GetFilterState(DWORD, FILTER_STATE& current) override {
+    current = state;
+    return state_result;
+  }
+  framework::CriticalSection& PinLock() override { return lock_; }
+  HRESULT SetConnectionType(const framework::MediaType& type) override {
+    return connection_.Assign(type);
+  }
+  const framework::MediaType& ConnectionType() override { return connection_; }
+
+  FILTER_STATE state = State_Running;
+  HRESULT state_result = S_OK;
+  std::optional<framework::StreamCommand> posted;
+  bool has_clock = false;
+  double run_start_ms = 0.0;
+
+ private:
+  FakeEnvironment& clock_;
+  framework::CriticalSection lock_;
+  framework::MediaType connection_;
+};
+
+// A sample over `size` bytes that end exactly where an inaccessible page begins, so a write
+// past the end faults at once. Records what the stream sets; unused methods say E_NOTIMPL.
+class FakeSample final : public IMediaSample {
+ public:
+  explicit FakeSample(long size, FakeEnvironment* clock = nullptr);
+  ~FakeSample();
+  FakeSample(const FakeSample&) = delete;
+  FakeSample& operator=(const FakeSample&) = delete;
+
+  uint8_t* Bytes() { return bytes_; }
+  void Fill(uint8_t value);
+  void Forget();  // clears the recorded calls
+
+  // IUnknown: the test owns the object.
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+
+  // IMediaSample
+  HRESULT STDMETHODCALLTYPE GetPointer(BYTE** buffer) override {
+    *buffer = bytes_;
+    return S_OK;
+  }
+  long STDMETHODCALLTYPE GetSize() override { return size_; }
+  HRESULT STDMETHODCALLTYPE GetTime(REFERENCE_TIME*, REFERENCE_TIME*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetTime(REFERENCE_TIME* start, REFERENCE_TIME* stop) override;
+  HRESULT STDMETHODCALLTYPE IsSyncPoint() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetSyncPoint(BOOL sync) override {
+    sync_point = sync;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE IsPreroll() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetPreroll(BOOL) override { return E_NOTIMPL; }
+  long STDMETHODCALLTYPE GetActualDataLength() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetActualDataLength(long length) override {
+    actual_length = length;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetMediaType(AM_MEDIA_TYPE**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetMediaType(AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE IsDiscontinuity() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetDiscontinuity(BOOL) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetMediaTime(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetMediaTime(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
+
+  // Recorded calls; `stamped_at_ms` is the fake clock when SetTime came.
+  int set_time_calls = 0;
+  REFERENCE_TIME start = -1;
+  REFERENCE_TIME stop = -1;
+  double stamped_at_ms = -1.0;
+  std::optional<BOOL> sync_point;
+  std::optional<long> actual_length;
+
+ private:
+  void* region_ = nullptr;
+  uint8_t* bytes_ = nullptr;
+  long size_ = 0;
+  FakeEnvironment* clock_;
+};
+
+// An INI file with one enabled preset made of `keys` ("w=96\nh=60\n..."), and MAIN settings.
+std::string OnePresetIni(const std::string& keys, const std::string& main = "");
+
+// The glyph sheet every rig writes as font.bmp: 64 × 32, so cells of 2 × 2 pixels. A cell's
+// colour depends on its column and on its row within a three-row band, not on the band, so a
+// glyph looks the same in every colour.
+std::vector<uint8_t> GlyphSheetBmp();
+
+// A stream built from one preset (`keys`, with font=font.bmp already written), its fakes, and
+// nothing started.
+struct StreamRig {
+  explicit StreamRig(const std::string& keys, const std::string& main = "");
+  // OnThreadStart; EXPECTs S_OK.
+  void Start();
+  std::string WriteFile(const std::string& name, const std::vector<uint8_t>& bytes);
+
+  FakeEnvironment env;
+  FakeServices services{env};
+  HRESULT created = S_OK;
+  std::unique_ptr<VideoStreamPin> pin;
+};
+
+}  // namespace qp::stream::test
