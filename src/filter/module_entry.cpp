@@ -1,13 +1,20 @@
-// Entry point of QuorPlemo.ax: remembers the module's own handle, by which the module finds
-// its INI file and pictures beside it.
+// Entry point and class-object exports of QuorPlemo.ax.
 #include <windows.h>
 
-#include "platform/module_location.h"
+#include "filter/module_classes.h"
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserved*/) {
-  if (reason == DLL_PROCESS_ATTACH) {
-    qp::platform::SaveOwnModule(instance);
-    DisableThreadLibraryCalls(instance);
-  }
+extern "C" {
+
+// The saved handle is how the module finds its INI file and pictures beside it.
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserved*/) {
+  qp::framework::ModuleEntryPoint(qp::filter::ModuleClasses(), instance, reason);
   return TRUE;
 }
+
+HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID class_id, REFIID iid, void** out) {
+  return qp::framework::GetModuleClassObject(qp::filter::ModuleClasses(), class_id, iid, out);
+}
+
+HRESULT STDAPICALLTYPE DllCanUnloadNow() { return qp::framework::ModuleCanUnloadNow(); }
+
+}  // extern "C"

@@ -5,9 +5,12 @@ namespace qp::stream {
 
 using framework::ScopedLock;
 
-VideoStreamPin::VideoStreamPin(HRESULT* result, framework::StreamServices& services,
-                               StreamEnvironment& environment)
-    : services_(services), environment_(environment) {
+VideoStreamPin::VideoStreamPin(HRESULT* result, framework::SourceFilterBase* filter,
+                               const wchar_t* name, StreamEnvironment& environment,
+                               framework::StreamServices* services)
+    : StreamPinBase(result, filter, name),
+      services_(services ? *services : *this),
+      environment_(environment) {
   ScopedLock hold(stream_lock_);
   if (!environment_.LoadConfiguration(settings_) || settings_.presets.Empty()) {
     if (result != nullptr) *result = E_OUTOFMEMORY;
@@ -17,6 +20,8 @@ VideoStreamPin::VideoStreamPin(HRESULT* result, framework::StreamServices& servi
 }
 
 VideoStreamPin::~VideoStreamPin() {
+  // The worker runs this object's hooks: it must end before any member goes.
+  StopThread();
   {
     ScopedLock hold(stream_lock_);
     background_.ReleasePixels();

@@ -22,6 +22,7 @@
 #include "diag/latency_log.h"
 #include "framework/critical_section.h"
 #include "framework/stream_hooks.h"
+#include "framework/stream_pin_base.h"
 #include "stream/status_text.h"
 #include "stream/stream_environment.h"
 
@@ -33,13 +34,16 @@
 
 namespace qp::stream {
 
-class VideoStreamPin : public framework::StreamHooks {
+class VideoStreamPin : public framework::StreamPinBase {
  public:
-  // On the control thread that creates the filter (FilterLock held). Loads the configuration
-  // and takes preset 0. Sets *result to E_OUTOFMEMORY when the presets cannot be had (the
-  // stream then holds an all-zero preset that no start-up accepts); leaves it alone otherwise.
-  VideoStreamPin(HRESULT* result, framework::StreamServices& services,
-                 StreamEnvironment& environment = SystemStreamEnvironment());
+  // On the control thread that creates the filter (FilterLock held). Attaches the pin to
+  // `filter`, loads the configuration and takes preset 0. Sets *result to E_OUTOFMEMORY when
+  // the pin cannot be attached or the presets cannot be had (the stream then holds an
+  // all-zero preset that no start-up accepts); leaves it alone otherwise. `services` is what
+  // the stream uses of the framework: the pin itself unless a test substitutes its own.
+  VideoStreamPin(HRESULT* result, framework::SourceFilterBase* filter, const wchar_t* name,
+                 StreamEnvironment& environment = SystemStreamEnvironment(),
+                 framework::StreamServices* services = nullptr);
   ~VideoStreamPin() override;
   VideoStreamPin(const VideoStreamPin&) = delete;
   VideoStreamPin& operator=(const VideoStreamPin&) = delete;
@@ -84,7 +88,7 @@ class VideoStreamPin : public framework::StreamHooks {
   void MeasureRate(double now);
   void Stamp(IMediaSample* sample, int64_t frameTime, long size);
 
-  framework::StreamServices& services_;  // the pin that drives this stream; outlives it
+  framework::StreamServices& services_;  // this pin, or a test's stand-in that outlives it
   StreamEnvironment& environment_;
 
   framework::CriticalSection stream_lock_;

@@ -227,7 +227,8 @@ TEST(Pictures, WithoutAnIniFileTheStreamCannotStart) {
   FakeEnvironment clock;
   FakeServices services(clock);
   HRESULT created = S_OK;
-  VideoStreamPin pin(&created, services);
+  HostFilter host;
+  VideoStreamPin pin(&created, &host, L"Quor Plemo", SystemStreamEnvironment(), &services);
   EXPECT_EQ(created, S_OK);
   EXPECT_EQ(pin.Settings().preset_num, 1);
   EXPECT_EQ(pin.OnThreadStart(), E_OUTOFMEMORY);

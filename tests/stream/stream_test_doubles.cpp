@@ -62,7 +62,7 @@ std::vector<uint8_t> GlyphSheetBmp() {
 StreamRig::StreamRig(const std::string& keys, const std::string& main)
     : env(OnePresetIni("font=font.bmp\n" + keys, main)) {
   WriteFile("font.bmp", GlyphSheetBmp());
-  pin = std::make_unique<VideoStreamPin>(&created, services, env);
+  pin = std::make_unique<VideoStreamPin>(&created, &host, L"Quor Plemo", env, &services);
 }
 
 void StreamRig::Start() { EXPECT_EQ(pin->OnThreadStart(), S_OK); }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "config/stream_configuration.h"
+#include "framework/source_filter_base.h"
 #include "framework/stream_hooks.h"
 #include "stream/stream_environment.h"
 #include "stream/video_stream_pin.h"
@@ -177,6 +178,13 @@ std::string OnePresetIni(const std::string& keys, const std::string& main = "");
 // glyph looks the same in every colour.
 std::vector<uint8_t> GlyphSheetBmp();
 
+// Holds a stream the way its filter does; the stream under test talks to FakeServices, not
+// to it. Declared before the stream, so the stream goes (and detaches) first.
+class HostFilter final : public framework::SourceFilterBase {
+ public:
+  HostFilter() : SourceFilterBase(nullptr, GUID_NULL) {}
+};
+
 // A stream built from one preset (`keys`, with font=font.bmp already written), its fakes, and
 // nothing started.
 struct StreamRig {
@@ -188,6 +196,7 @@ struct StreamRig {
   FakeEnvironment env;
   FakeServices services{env};
   HRESULT created = S_OK;
+  HostFilter host;
   std::unique_ptr<VideoStreamPin> pin;
 };
 

@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "framework/source_filter_base.h"
 #include "framework/stream_hooks.h"
 #include "stream/video_stream_pin.h"
 
@@ -108,6 +109,12 @@ class RunningServices final : public qp::framework::StreamServices {
   MediaType type_;
 };
 
+// Holds the stream the way its filter does; the stream talks to RunningServices, not to it.
+class HostFilter final : public qp::framework::SourceFilterBase {
+ public:
+  HostFilter() : SourceFilterBase(nullptr, GUID_NULL) {}
+};
+
 // A sample over a heap buffer; only what FillSample calls does anything.
 class BufferSample final : public IMediaSample {
  public:
@@ -179,7 +186,8 @@ bool Measure(const std::filesystem::path& directory, const char* fcc, int bytesP
   BenchEnvironment environment(directory, ini);
   RunningServices services;
   HRESULT created = S_OK;
-  qp::stream::VideoStreamPin pin(&created, services, environment);
+  HostFilter host;
+  qp::stream::VideoStreamPin pin(&created, &host, L"Quor Plemo", environment, &services);
   // A frame time of 0 (which the INI file cannot say) makes every frame due at once.
   qp::config::Preset preset = pin.CurrentPreset();
   preset.frame_time = 0;

@@ -1,0 +1,49 @@
+// The class table and the registration records of the filter's one output pin.
+#include "filter/module_classes.h"
+
+#include <uuids.h>
+
+#include "filter/class_ids.h"
+#include "filter/video_source_filter.h"
+
+namespace qp::filter {
+namespace {
+
+// Any video subtype: the formats come from the INI file.
+const REGPINTYPES kVideoPinType = {&MEDIATYPE_Video, &MEDIASUBTYPE_NULL};
+
+// The registration structures take a non-const name.
+wchar_t kOutputPinName[] = L"Output";
+
+const REGFILTERPINS kGeneralPin = {
+    kOutputPinName, FALSE, TRUE, FALSE, FALSE, &PIN_CATEGORY_CAPTURE, nullptr, 1, &kVideoPinType};
+
+const REGFILTERPINS kDevicePin = {
+    kOutputPinName, FALSE, TRUE, FALSE, FALSE, nullptr, nullptr, 1, &kVideoPinType};
+
+// MERIT_DO_NOT_USE: graph building must never pick a test source on its own.
+const framework::FilterSetup kFilterSetup = {kFilterName, MERIT_DO_NOT_USE, 1, &kGeneralPin};
+
+const REGFILTER2 kDeviceRegistration = [] {
+  REGFILTER2 record{};
+  record.dwVersion = 1;
+  record.dwMerit = MERIT_DO_NOT_USE;
+  record.cPins = 1;
+  record.rgPins = &kDevicePin;
+  return record;
+}();
+
+// The about page has no create function until it is built: its class key is registered, but
+// asking its factory for an instance gives CLASS_E_CLASSNOTAVAILABLE.
+const framework::ClassEntry kClasses[] = {
+    {kFilterName, &kVideoSourceFilterClassId, CreateVideoSourceFilter, nullptr, &kFilterSetup},
+    {L"QuorPlemo Props", &kAboutPageClassId, nullptr, nullptr, nullptr},
+};
+
+}  // namespace
+
+framework::ClassTable ModuleClasses() { return kClasses; }
+
+const REGFILTER2& VideoInputDeviceRegistration() { return kDeviceRegistration; }
+
+}  // namespace qp::filter

@@ -1,0 +1,34 @@
+// The filter this module serves: a live source with one VideoStreamPin and an about page.
+#pragma once
+
+#include <strmif.h>
+#include <ocidl.h>
+
+#include "framework/source_filter_base.h"
+
+namespace qp::filter {
+
+// Threads: as SourceFilterBase. GetState reads the state without a lock; GetPages touches no
+// shared data.
+class VideoSourceFilter final : public framework::SourceFilterBase, public ISpecifyPropertyPages {
+ public:
+  explicit VideoSourceFilter(IUnknown* outer);
+
+  QP_IUNKNOWN_FORWARDED_TO_OWNER
+
+  // IMediaFilter: VFW_S_CANT_CUE while paused, as a live source delivers nothing then.
+  HRESULT STDMETHODCALLTYPE GetState(DWORD timeout_ms, FILTER_STATE* state) override;
+
+  // ISpecifyPropertyPages: the about page; the caller frees pElems.
+  HRESULT STDMETHODCALLTYPE GetPages(CAUUID* pages) override;
+
+ protected:
+  HRESULT InnerQueryInterface(REFIID iid, void** out) override;
+};
+
+// The class table's create function: the filter's non-delegating IUnknown, or null with
+// E_OUTOFMEMORY in *result. A filter whose pin failed is returned with the failure in
+// *result, for the class factory to destroy.
+IUnknown* CreateVideoSourceFilter(IUnknown* outer, HRESULT* result);
+
+}  // namespace qp::filter

@@ -1,0 +1,200 @@
+// The stream pin's activation, its worker thread's command dispatch and the stream loop.
+#include "framework/stream_pin_base.h"
+
+#include <evcode.h>
+#include <objbase.h>
+#include <vfwmsgs.h>
+
+#include <cwchar>
+
+#include "framework/com_ptr.h"
+#include "framework/source_filter_base.h"
+
+namespace qp::framework {
+
+StreamPinBase::StreamPinBase(HRESULT* result, SourceFilterBase* filter, const wchar_t* name)
+    : OutputPinBase(filter, name), filter_(filter) {
+  const HRESULT hr = filter_->AttachStream(this);
+  if (FAILED(hr) && result) *result = hr;
+}
+
+StreamPinBase::~StreamPinBase() {
+  StopThread();
+  filter_->DetachStream(this);
+}
+
+// IPin
+
+HRESULT StreamPinBase::QueryId(LPWSTR* id) {
+  if (!id) return E_POINTER;
+  *id = nullptr;
+  const int32_t index = filter_->IndexOfPin(this);
+  if (index < 0) return VFW_E_NOT_FOUND;
+  constexpr size_t kLength = 12;  // any 32-bit position and the terminator
+  auto* text = static_cast<wchar_t*>(CoTaskMemAlloc(kLength * sizeof(wchar_t)));
+  if (!text) return E_OUTOFMEMORY;
+  swprintf(text, kLength, L"%d", index + 1);
+  *id = text;
+  return S_OK;
+}
+
+// State changes
+
+HRESULT StreamPinBase::Activate() {
+  ScopedLock hold(Lock());
+  if (filter_->IsStarted()) return S_FALSE;
+  if (!IsConnected()) return S_OK;
+
+  HRESULT hr = OutputPinBase::Activate();
+  if (FAILED(hr)) return hr;
+  if (!StartThread()) {
+    OutputPinBase::Deactivate();
+    return E_FAIL;
+  }
+  hr = SendCommand(CommandInit);
+  if (SUCCEEDED(hr)) hr = SendCommand(CommandPause);
+  if (FAILED(hr)) {
+    // A failed start-up has ended the thread; otherwise it waits for these commands. Either
+    // way no handle is left held, so the next activation can start a thread again.
+    StopThread();
+    OutputPinBase::Deactivate();
+  }
+  return hr;
+}
+
+HRESULT StreamPinBase::Deactivate() {
+  ScopedLock hold(Lock());
+  // Decommitting first releases a worker blocked in GetFreeSample, so it reaches the mailbox.
+  const HRESULT decommitted = IsConnected() ? OutputPinBase::Deactivate() : S_OK;
+  // Stopped even when the decommit failed: the filter is stopped from now on whatever this
+  // returns, and a thread left running would keep the stream from ever starting again.
+  const HRESULT stopped = StopThread();
+  return FAILED(decommitted) ? decommitted : stopped;
+}
+
+HRESULT StreamPinBase::StopThread() {
+  if (!HasThread()) return S_OK;
+  HRESULT hr = SendCommand(CommandStop);
+  const HRESULT exited = SendCommand(CommandExit);
+  if (SUCCEEDED(hr)) hr = exited;
+  JoinThread();  // also after a failed send: a dead thread still holds its handle
+  return hr;
+}
+
+// Types
+
+HRESULT StreamPinBase::GetOfferedType(int32_t index, MediaType* type) {
+  if (!type) return E_POINTER;
+  ScopedLock hold(Lock());
+  if (index < 0) return E_INVALIDARG;
+  if (index > 0) return VFW_S_NO_MORE_ITEMS;
+  return GetSingleType(type);
+}
+
+HRESULT StreamPinBase::CheckType(const MediaType* type) {
+  if (!type) return E_POINTER;
+  ScopedLock hold(Lock());
+  MediaType single;
+  const HRESULT hr = GetSingleType(&single);
+  if (FAILED(hr)) return hr;
+  return single == *type ? S_OK : E_FAIL;
+}
+
+HRESULT StreamPinBase::GetSingleType(MediaType* /*type*/) { return E_UNEXPECTED; }
+
+// StreamServices
+
+bool StreamPinBase::PeekCommand(StreamCommand& command) {
+  return WorkerThread::PeekCommand(&command);
+}
+
+HRESULT StreamPinBase::GetStreamTime(REFERENCE_TIME& time) {
+  return filter_->GetStreamTime(time);
+}
+
+HRESULT StreamPinBase::GetFilterState(DWORD timeout_ms, FILTER_STATE& state) {
+  // Through the interface: a derived filter answers VFW_S_CANT_CUE while paused.
+  return static_cast<IBaseFilter*>(filter_)->GetState(timeout_ms, &state);
+}
+
+HRESULT StreamPinBase::SetConnectionType(const MediaType& type) {
+  return OutputPinBase::SetType(&type);
+}
+
+// Worker thread
+
+DWORD StreamPinBase::ThreadMain() {
+  StreamCommand command;
+  while ((command = WaitCommand()) != CommandInit) {
+    AnswerCommand(E_UNEXPECTED);
+    // Not started, so nothing to shut down: ending here lets the join that follows an exit
+    // command return.
+    if (command == CommandExit) return 1;
+  }
+  const HRESULT started = OnThreadStart();
+  if (FAILED(started)) {
+    OnThreadStop();
+    AnswerCommand(started);
+    return 1;
+  }
+  AnswerCommand(S_OK);
+
+  do {
+    command = WaitCommand();
+    switch (command) {
+      case CommandPause:
+      case CommandRun:
+        AnswerCommand(S_OK);
+        StreamLoop();
+        break;
+      case CommandStop:
+      case CommandExit:
+        AnswerCommand(S_OK);
+        break;
+      default:
+        AnswerCommand(E_NOTIMPL);
+        break;
+    }
+  } while (command != CommandExit);
+  return FAILED(OnThreadStop()) ? 1 : 0;
+}
+
+HRESULT StreamPinBase::StreamLoop() {
+  OnStreamStart();
+  for (;;) {
+    StreamCommand command;
+    while (!WorkerThread::PeekCommand(&command)) {
+      ComPtr<IMediaSample> sample;
+      if (FAILED(GetFreeSample(&sample, nullptr, nullptr, 0))) {
+        // Transient: a decommitted allocator means a stop is on its way to the mailbox.
+        Sleep(1);
+        continue;
+      }
+      const HRESULT filled = FillSample(sample.Get());
+      if (filled == S_OK) {
+        const HRESULT delivered = DeliverSample(sample.Get());
+        // != S_OK: downstream's S_FALSE means it wants no more samples, without an end.
+        if (delivered != S_OK) return S_OK;
+        continue;
+      }
+      sample.Reset();
+      DeliverEnd();
+      if (filled == S_FALSE) return S_OK;
+      filter_->PostEvent(EC_ERRORABORT, filled, 0);
+      return filled;
+    }
+    switch (command) {
+      case CommandPause:
+      case CommandRun:
+        AnswerCommand(S_OK);  // paused and running both produce
+        break;
+      case CommandStop:
+        return S_FALSE;  // ThreadMain answers it
+      default:
+        AnswerCommand(E_UNEXPECTED);
+        break;
+    }
+  }
+}
+
+}  // namespace qp::framework
