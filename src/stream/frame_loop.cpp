@@ -161,6 +161,9 @@ HRESULT VideoStreamPin::WaitUntilDue(double& now) {
   for (;;) {
     now = StreamClockMs();
     if (now >= next_due_ms_) return S_OK;
+    // A stop must not wait for a long frame time to pass; the command stays posted.
+    framework::StreamCommand command;
+    if (services_.PeekCommand(command) && command == framework::CommandStop) return S_FALSE;
     if (next_due_ms_ > now + kPollWindowMs) environment_.SleepMs(1);
     if (static_cast<DWORD>(environment_.TickCount() - start) > kGiveUpMs) return S_FALSE;
   }

@@ -136,6 +136,22 @@ TEST(WaitForRunning, StopWhilePausedOrAFailedStateQueryLeavesTheSampleUntouched)
   EXPECT_EQ(rig.pin->frame_count(), 0);
 }
 
+TEST(WaitForDueTime, StopEndsTheWaitWithoutTouchingTheSample) {
+  StreamRig rig("w=96\nh=60\nfcc=YUY2\nframe_time=5000000\n");  // 500 ms
+  rig.Start();
+  FakeSample sample(96 * 60 * 2, &rig.env);
+  ASSERT_EQ(rig.pin->FillSample(&sample), S_OK);
+  sample.Forget();
+  const int sleepsBefore = rig.env.sleeps;
+  rig.env.on_sleep = [&] {
+    if (rig.env.sleeps == sleepsBefore + 5) rig.services.posted = framework::CommandStop;
+  };
+  EXPECT_EQ(rig.pin->FillSample(&sample), S_FALSE);
+  EXPECT_EQ(rig.env.sleeps - sleepsBefore, 5) << "the stop was not noticed at once";
+  EXPECT_EQ(sample.set_time_calls, 0);
+  EXPECT_EQ(rig.pin->frame_count(), 1);
+}
+
 TEST(StreamTimeClock, FirstFrameWhenStreamTimeReachesZero) {
   StreamRig rig(kNtsc, "auto_clock=1\n");
   rig.services.has_clock = true;
