@@ -1,0 +1,19 @@
+# Lays the module out as a user installs it: QuorPlemo.ax with its INI file and the pictures
+# that the INI names, all in one folder, since the module finds them beside itself.
+set(QP_INSTALL_FOLDER ${CMAKE_BINARY_DIR}/install CACHE PATH
+    "Folder that receives the module, QuorPlemo.ini and the default pictures")
+
+if(WIN32)
+  set(QP_ASSET_FILES
+    ${PROJECT_SOURCE_DIR}/assets/QuorPlemo.ini
+    ${PROJECT_SOURCE_DIR}/assets/test_card.bmp
+    ${PROJECT_SOURCE_DIR}/assets/glyphs.bmp
+    ${PROJECT_SOURCE_DIR}/assets/FONT-LICENSE.txt)
+  add_custom_target(qp_install_folder ALL
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${QP_INSTALL_FOLDER}
+    COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:QuorPlemo> ${QP_ASSET_FILES}
+            ${QP_INSTALL_FOLDER}
+    COMMENT "Install folder ${QP_INSTALL_FOLDER}"
+    VERBATIM)
+  add_dependencies(qp_install_folder QuorPlemo)
+endif()
