@@ -36,6 +36,45 @@ VideoStreamPin::~VideoStreamPin() {
   latency_log_.Close();
 }
 
+HRESULT VideoStreamPin::InnerQueryInterface(REFIID iid, void** out) {
+  if (iid == IID_IAMStreamConfig) return HandOut(static_cast<IAMStreamConfig*>(this), out);
+  if (iid == IID_IKsPropertySet) return HandOut(static_cast<IKsPropertySet*>(this), out);
+  return StreamPinBase::InnerQueryInterface(iid, out);
+}
+
+// IAMStreamConfig
+
+HRESULT VideoStreamPin::SetFormat(AM_MEDIA_TYPE* type) { return capabilities_.SetFormat(type); }
+
+HRESULT VideoStreamPin::GetFormat(AM_MEDIA_TYPE** type) { return capabilities_.GetFormat(type); }
+
+HRESULT VideoStreamPin::GetNumberOfCapabilities(int* count, int* size) {
+  return capabilities_.GetNumberOfCapabilities(count, size);
+}
+
+HRESULT VideoStreamPin::GetStreamCaps(int index, AM_MEDIA_TYPE** type, BYTE* caps) {
+  return capabilities_.GetStreamCaps(index, type, caps);
+}
+
+// IKsPropertySet; no property takes instance data.
+
+HRESULT VideoStreamPin::Set(REFGUID set, DWORD id, void*, DWORD, void*, DWORD) {
+  return capabilities_.SetProperty(set, id);
+}
+
+HRESULT VideoStreamPin::Get(REFGUID set, DWORD id, void*, DWORD, void* data, DWORD dataSize,
+                            DWORD* returned) {
+  return capabilities_.GetProperty(set, id, data, dataSize, returned);
+}
+
+HRESULT VideoStreamPin::QuerySupported(REFGUID set, DWORD id, DWORD* support) {
+  return capabilities_.QuerySupported(set, id, support);
+}
+
+// IQualityControl
+
+HRESULT VideoStreamPin::Notify(IBaseFilter*, Quality) { return S_OK; }
+
 config::Preset VideoStreamPin::CurrentPreset() const {
   ScopedLock hold(preset_lock_);
   return current_preset_;

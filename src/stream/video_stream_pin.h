@@ -1,5 +1,6 @@
 // The video stream: paces, composes, stamps and counts frames on the worker thread, and
-// answers the connection's media-type and buffer questions for its current preset.
+// answers the connection's media-type and buffer questions for its current preset and reports its
+// capabilities (IAMStreamConfig, IKsPropertySet).
 //
 // Threads and locks:
 // - worker thread: FillSample, OnThreadStart, OnThreadStop, each holding stream_lock_ for its
@@ -7,6 +8,8 @@
 // - control threads: GetOfferedType, SetType, SizeBuffers under the pin lock; CheckType with
 //   or without it; none takes stream_lock_.
 // - any thread: CurrentPreset / SelectPreset, under preset_lock_ alone.
+// - application threads: IAMStreamConfig, IKsPropertySet; SetFormat takes the pin lock, then
+//   preset_lock_.
 // Order: stream_lock_ → preset_lock_ and FilterLock → preset_lock_; preset_lock_ is a leaf,
 // held only to copy the preset, so a format change never waits for a paused FillSample.
 #pragma once
@@ -24,6 +27,7 @@
 #include "framework/stream_hooks.h"
 #include "framework/stream_pin_base.h"
 #include "stream/status_text.h"
+#include "stream/stream_capabilities.h"
 #include "stream/stream_environment.h"
 
 // winuser.h maps DrawText to DrawTextA; FrameImage's own member of that name is meant.
@@ -34,7 +38,10 @@
 
 namespace qp::stream {
 
-class VideoStreamPin : public framework::StreamPinBase {
+class VideoStreamPin : public framework::StreamPinBase,
+                       public IAMStreamConfig,
+                       public IKsPropertySet,
+                       private StreamCapabilities::Pin {
  public:
   // On the control thread that creates the filter (FilterLock held). Attaches the pin to
   // `filter`, loads the configuration and takes preset 0. Sets *result to E_OUTOFMEMORY when
@@ -47,6 +54,22 @@ class VideoStreamPin : public framework::StreamPinBase {
   ~VideoStreamPin() override;
   VideoStreamPin(const VideoStreamPin&) = delete;
   VideoStreamPin& operator=(const VideoStreamPin&) = delete;
+
+  QP_IUNKNOWN_FORWARDED_TO_OWNER
+
+  // IAMStreamConfig and IKsPropertySet, application threads: answered by capabilities_.
+  HRESULT STDMETHODCALLTYPE SetFormat(AM_MEDIA_TYPE* type) override;
+  HRESULT STDMETHODCALLTYPE GetFormat(AM_MEDIA_TYPE** type) override;
+  HRESULT STDMETHODCALLTYPE GetNumberOfCapabilities(int* count, int* size) override;
+  HRESULT STDMETHODCALLTYPE GetStreamCaps(int index, AM_MEDIA_TYPE** type, BYTE* caps) override;
+  HRESULT STDMETHODCALLTYPE Set(REFGUID set, DWORD id, void* instance, DWORD instanceSize,
+                                void* data, DWORD dataSize) override;
+  HRESULT STDMETHODCALLTYPE Get(REFGUID set, DWORD id, void* instance, DWORD instanceSize,
+                                void* data, DWORD dataSize, DWORD* returned) override;
+  HRESULT STDMETHODCALLTYPE QuerySupported(REFGUID set, DWORD id, DWORD* support) override;
+
+  // IQualityControl: quality messages are ignored; a synthetic source has nothing to drop.
+  HRESULT STDMETHODCALLTYPE Notify(IBaseFilter* sender, Quality quality) override;
 
   // StreamHooks, worker thread
   HRESULT FillSample(IMediaSample* sample) override;
@@ -64,8 +87,8 @@ class VideoStreamPin : public framework::StreamPinBase {
   double StreamClockMs();
 
   // The preset the stream produces, copied whole. Any thread.
-  config::Preset CurrentPreset() const;
-  void SelectPreset(const config::Preset& preset);
+  config::Preset CurrentPreset() const override;
+  void SelectPreset(const config::Preset& preset) override;
   // Read-only after construction.
   const config::StreamConfiguration& Settings() const { return settings_; }
 
@@ -78,7 +101,14 @@ class VideoStreamPin : public framework::StreamPinBase {
   const char* header_line() const { return header_line_; }
   diag::LatencyLog& latency_log() { return latency_log_; }
 
+ protected:
+  HRESULT InnerQueryInterface(REFIID iid, void** out) override;
+
  private:
+  // StreamCapabilities::Pin: the FilterLock and the connection it guards.
+  framework::CriticalSection& ConnectionLock() override { return Lock(); }
+  bool HasConnection() override { return IsConnected(); }
+
   // FillSample's parts; stream_lock_ held.
   HRESULT WaitUntilRunning();
   HRESULT WaitUntilDue(double& now);
@@ -116,6 +146,7 @@ class VideoStreamPin : public framework::StreamPinBase {
 
   // Loaded by the constructor; read-only afterwards, by any thread.
   config::StreamConfiguration settings_;
+  StreamCapabilities capabilities_{settings_, *this};
 
   diag::LatencyLog latency_log_;  // never opened here: lines are dropped
 };
