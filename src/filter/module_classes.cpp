@@ -3,6 +3,7 @@
 
 #include <uuids.h>
 
+#include "filter/about_page.h"
 #include "filter/class_ids.h"
 #include "filter/video_source_filter.h"
 
@@ -33,11 +34,9 @@ const REGFILTER2 kDeviceRegistration = [] {
   return record;
 }();
 
-// The about page has no create function until it is built: its class key is registered, but
-// asking its factory for an instance gives CLASS_E_CLASSNOTAVAILABLE.
 const framework::ClassEntry kClasses[] = {
     {kFilterName, &kVideoSourceFilterClassId, CreateVideoSourceFilter, nullptr, &kFilterSetup},
-    {L"QuorPlemo Props", &kAboutPageClassId, nullptr, nullptr, nullptr},
+    {L"QuorPlemo Props", &kAboutPageClassId, CreateAboutPage, nullptr, nullptr},
 };
 
 }  // namespace
