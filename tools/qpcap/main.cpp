@@ -1,0 +1,149 @@
+// qpcap: lists video capture devices and their formats, records, grabs frames and measures a
+// device's stream, through the platform's public media-graph interfaces only.
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "avi_recorder.h"
+#include "device_listing.h"
+#include "frame_saver.h"
+#include "measurement.h"
+#include "tool_status.h"
+
+namespace {
+
+using namespace qpcap;
+
+const char kUsage[] =
+    "usage: qpcap <command> [options]\n"
+    "\n"
+    "commands:\n"
+    "  list                                      list the video capture devices\n"
+    "  formats [-d DEV]                          list a device's formats\n"
+    "  record  [-d DEV] [-f FMT] [-t SEC] -o FILE.avi\n"
+    "                                            record SEC seconds (default 5) to an\n"
+    "                                            uncompressed AVI file\n"
+    "  frame   [-d DEV] [-f FMT] [-n N] -o FILE.bmp\n"
+    "                                            save frame N (default 0) as a BMP file\n"
+    "  measure [-d DEV] [-f FMT] [-t SEC] [--csv FILE]\n"
+    "                                            measure SEC seconds (default 10) of the stream\n"
+    "\n"
+    "options:\n"
+    "  -d DEV      device index or friendly name, as 'list' shows (default: device 0)\n"
+    "  -f FMT      format index, as 'formats' shows, or WIDTHxHEIGHT for the first format\n"
+    "              of that size (default: the device's current format)\n"
+    "  -t SEC      seconds, up to 3600\n"
+    "  -n N        frame number, counted from 0\n"
+    "  -o FILE     output file\n"
+    "  --csv FILE  measure: also write the per-frame figures as CSV\n"
+    "  -q          no progress line\n"
+    "  -h, --help  this text\n"
+    "\n"
+    "exit codes:\n"
+    "  0 done   1 platform or stream failure   2 bad command line   3 no such device\n"
+    "  4 no such format, or the device lists none   5 output file not writable\n"
+    "  6 measure: no frame arrived or the time stamps were not continuous\n";
+
+struct Command {
+  const char* name;
+  const char* options;  // The option letters it takes; 'c' is --csv.
+  bool needs_output;
+  double default_seconds;
+};
+
+const Command kCommands[] = {
+    {"list", "", false, 0},      {"formats", "d", false, 0},      {"record", "dftoq", true, 5},
+    {"frame", "dfnoq", true, 0}, {"measure", "dftcq", false, 10},
+};
+
+bool ParseNumber(const char* text, double low, double high, double& value) {
+  char* end = nullptr;
+  value = std::strtod(text, &end);
+  return end != text && *end == '\0' && value >= low && value <= high;
+}
+
+int Usage(const char* format, const char* detail) {
+  std::fputs("qpcap: ", stderr);
+  std::fprintf(stderr, format, detail);
+  std::fputs("\n(qpcap --help lists the commands and options)\n", stderr);
+  return kExitUsage;
+}
+
+int ParseArguments(int argc, char** argv, const Command*& command, CommandOptions& options) {
+  if (argc < 2) return Usage("%s", "no command given");
+  for (const Command& candidate : kCommands)
+    if (std::strcmp(argv[1], candidate.name) == 0) command = &candidate;
+  if (!command) return Usage("unknown command \"%s\"", argv[1]);
+  options.seconds = command->default_seconds;
+  for (int i = 2; i < argc; ++i) {
+    const std::string flag = argv[i];
+    const char letter = flag == "--csv"                        ? 'c'
+                        : (flag.size() == 2 && flag[0] == '-') ? flag[1]
+                                                               : '\0';
+    if (letter == '\0' || !std::strchr(command->options, letter))
+      return Usage("\"%s\" is not an option of this command", argv[i]);
+    if (letter == 'q') {
+      options.quiet = true;
+      continue;
+    }
+    if (i + 1 >= argc) return Usage("%s needs a value", argv[i]);
+    const char* value = argv[++i];
+    double number = 0;
+    switch (letter) {
+      case 'd': options.device = value; break;
+      case 'f': options.format = value; break;
+      case 'o': options.output = value; break;
+      case 'c': options.csv = value; break;
+      case 't':
+        if (!ParseNumber(value, 0.1, 3600, number))
+          return Usage("bad number of seconds \"%s\"", value);
+        options.seconds = number;
+        break;
+      case 'n':
+        if (!ParseNumber(value, 0, 1000000, number) || number != int(number))
+          return Usage("bad frame number \"%s\"", value);
+        options.frame = int(number);
+        break;
+    }
+  }
+  if (command->needs_output && options.output.empty())
+    return Usage("%s needs -o FILE", command->name);
+  return kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Plain "\n" line ends: the output is read by scripts on Linux as often as on a console.
+  _setmode(_fileno(stdout), _O_BINARY);
+  _setmode(_fileno(stderr), _O_BINARY);
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    std::fputs(kUsage, stdout);
+    return kExitOk;
+  }
+  const Command* command = nullptr;
+  CommandOptions options;
+  int status = ParseArguments(argc, argv, command, options);
+  if (status != kExitOk) return status;
+
+  HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  if (FAILED(hr)) return Fail(kExitFailure, "COM does not start: %s", HresultText(hr).c_str());
+  const std::string name = command->name;
+  if (name == "list")
+    status = RunListDevices();
+  else if (name == "formats")
+    status = RunListFormats(options);
+  else if (name == "record")
+    status = RunRecord(options);
+  else if (name == "frame")
+    status = RunSaveFrame(options);
+  else
+    status = RunMeasure(options);
+  std::fflush(stdout);
+  CoUninitialize();
+  return status;
+}
