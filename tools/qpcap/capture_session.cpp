@@ -151,6 +151,7 @@ void CaptureSession::OnSample(IMediaSample* sample) {
 
 int CaptureSession::Run(double seconds, const std::function<void(double)>& progress, RunEnd& end) {
   if (!control_ || !sink_done_.IsValid()) return Fail(kExitFailure, "the graph is not built");
+  pause_ticks_ = Ticks();
   HRESULT hr = control_->Pause();
   OAFilterState state = State_Stopped;
   if (SUCCEEDED(hr)) hr = control_->GetState(10000, &state);
@@ -168,6 +169,7 @@ int CaptureSession::Run(double seconds, const std::function<void(double)>& progr
   run_start_.store(start);
   accepting_.store(true, std::memory_order_release);
   const int64_t first_tick = Ticks();
+  run_ticks_ = first_tick;
   if (FAILED(hr = graph_filter->Run(start))) {
     StopGraph();
     return Fail(kExitFailure, "the graph does not run: %s", HresultText(hr).c_str());

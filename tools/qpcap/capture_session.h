@@ -47,6 +47,10 @@ class CaptureSession {
 
   const VideoFormat& connected_format() const { return connected_; }
   int64_t ticks_per_second() const { return ticks_per_second_; }
+  // Performance-counter ticks just before the last Run paused the graph, and just before it
+  // ran it.
+  int64_t pause_ticks() const { return pause_ticks_; }
+  int64_t run_ticks() const { return run_ticks_; }
 
   // Runs until the sink is done, seconds of wall time pass, or the graph reports the end or an
   // error. progress (may be empty) gets the seconds since the start, about five times a second.
@@ -80,6 +84,7 @@ class CaptureSession {
   FrameSink* sink_ = nullptr;  // Not owned. Called only on the streaming thread.
   VideoFormat connected_;
   int64_t ticks_per_second_ = 1;
+  int64_t pause_ticks_ = 0, run_ticks_ = 0;
   // Written by the control thread before the run; read on the streaming thread.
   std::atomic<REFERENCE_TIME> run_start_{0};
   std::atomic<bool> accepting_{false};

@@ -31,13 +31,16 @@ const char kUsage[] =
     "                                            save frame N (default 0) as a BMP file\n"
     "  measure [-d DEV] [-f FMT] [-t SEC] [--csv FILE]\n"
     "                                            measure SEC seconds (default 10) of the stream\n"
+    "  startup [-d DEV] [-f FMT] [-n RUNS] [-t SEC]\n"
+    "                                            time RUNS graphs (default 5) from Pause to the\n"
+    "                                            first sample, each given SEC seconds (default 5)\n"
     "\n"
     "options:\n"
     "  -d DEV      device index or friendly name, as 'list' shows (default: device 0)\n"
     "  -f FMT      format index, as 'formats' shows, or WIDTHxHEIGHT for the first format\n"
     "              of that size (default: the device's current format)\n"
     "  -t SEC      seconds, up to 3600\n"
-    "  -n N        frame number, counted from 0\n"
+    "  -n N        frame number, counted from 0 (startup: number of runs)\n"
     "  -o FILE     output file\n"
     "  --csv FILE  measure: also write the per-frame figures as CSV\n"
     "  -q          no progress line\n"
@@ -58,6 +61,7 @@ struct Command {
 const Command kCommands[] = {
     {"list", "", false, 0},      {"formats", "d", false, 0},      {"record", "dftoq", true, 5},
     {"frame", "dfnoq", true, 0}, {"measure", "dftcq", false, 10},
+    {"startup", "dfnt", false, 5},
 };
 
 bool ParseNumber(const char* text, double low, double high, double& value) {
@@ -79,6 +83,7 @@ int ParseArguments(int argc, char** argv, const Command*& command, CommandOption
     if (std::strcmp(argv[1], candidate.name) == 0) command = &candidate;
   if (!command) return Usage("unknown command \"%s\"", argv[1]);
   options.seconds = command->default_seconds;
+  if (std::strcmp(command->name, "startup") == 0) options.frame = 5;
   for (int i = 2; i < argc; ++i) {
     const std::string flag = argv[i];
     const char letter = flag == "--csv"                        ? 'c'
@@ -141,6 +146,8 @@ int main(int argc, char** argv) {
     status = RunRecord(options);
   else if (name == "frame")
     status = RunSaveFrame(options);
+  else if (name == "startup")
+    status = RunStartup(options);
   else
     status = RunMeasure(options);
   std::fflush(stdout);

@@ -1,5 +1,6 @@
 #include "measurement.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -79,7 +80,47 @@ class MeasureSink : public FrameSink {
   bool closed_ = false;
 };
 
+// Keeps the arrival of the first frame only.
+class FirstFrameSink : public FrameSink {
+ public:
+  bool OnFrame(const Arrival& arrival) override {
+    arrival_ticks_ = arrival.arrival_ticks;
+    return true;
+  }
+  int64_t arrival_ticks() const { return arrival_ticks_; }
+
+ private:
+  int64_t arrival_ticks_ = 0;
+};
+
 }  // namespace
+
+int RunStartup(const CommandOptions& options) {
+  const int runs = std::max(options.frame, 1);
+  std::vector<double> totals;
+  for (int i = 0; i < runs; ++i) {
+    FirstFrameSink sink;
+    Capture capture;
+    int status = SetUpCapture(options, &sink, capture);
+    if (status != kExitOk) return status;
+    if (i == 0) PrintCaptureHeader("start-up of", capture);
+    CaptureSession::RunEnd end;
+    if ((status = capture.session.Run(options.seconds, nullptr, end)) != kExitOk) return status;
+    if (end != CaptureSession::RunEnd::kSinkDone)
+      return Fail(kExitStreamFault, "run %d: no sample within %.1f s", i + 1, options.seconds);
+    const double ms = 1000.0 / double(capture.session.ticks_per_second());
+    const CaptureSession& session = capture.session;
+    const double total = double(sink.arrival_ticks() - session.pause_ticks()) * ms;
+    std::printf("run %-3d pause to first sample %.2f ms (pause %.2f ms, run to sample %.2f ms)\n",
+                i + 1, total, double(session.run_ticks() - session.pause_ticks()) * ms,
+                double(sink.arrival_ticks() - session.run_ticks()) * ms);
+    totals.push_back(total);
+  }
+  std::sort(totals.begin(), totals.end());
+  std::printf("start-up             median %.2f ms, min %.2f ms, max %.2f ms over %d runs\n",
+              Percentile(totals, 0.5), totals.front(), totals.back(), runs);
+  return kExitOk;
+}
 
 int RunMeasure(const CommandOptions& options) {
   MeasureSink sink;

@@ -9,4 +9,8 @@ namespace qpcap {
 // Returns kExitStreamFault when no frame arrived or the time stamps were not continuous.
 int RunMeasure(const CommandOptions& options);
 
+// startup: options.frame runs, each on a graph of its own, from the graph's Pause to the first
+// sample reaching the application. Returns kExitStreamFault when a run got no sample.
+int RunStartup(const CommandOptions& options);
+
 }  // namespace qpcap
