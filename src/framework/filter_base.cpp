@@ -108,7 +108,6 @@ HRESULT FilterBase::SetSyncSource(IReferenceClock* clock) {
 
 HRESULT FilterBase::GetSyncSource(IReferenceClock** clock) {
   if (!clock) return E_POINTER;
-  ScopedLock hold(lock_);
   ComPtr<IReferenceClock> current;
   {
     ScopedLock fields(fields_lock_);
@@ -179,10 +178,7 @@ HRESULT FilterBase::Unregister() { return RegistrationData() ? E_NOTIMPL : S_FAL
 
 // PinOwner
 
-bool FilterBase::IsStarted() {
-  ScopedLock hold(lock_);
-  return state_.load() != State_Stopped;
-}
+bool FilterBase::IsStarted() { return state_.load() != State_Stopped; }
 
 HRESULT FilterBase::PostEvent(long code, LONG_PTR param1, LONG_PTR param2) {
   IMediaEventSink* sink = event_sink_.load();

@@ -19,14 +19,15 @@ namespace qp::framework {
 // The pin set (PinCount, PinAt) is the derived filter's; this base drives the pins through it.
 //
 // Threads and locks:
-// - Control threads: Stop, Pause, Run, SetSyncSource, GetSyncSource and JoinFilterGraph hold
-//   the FilterLock (`lock_`), and a state change keeps holding it while a pin's Activate or
-//   Deactivate waits for that pin's worker thread to answer (FilterLock → mailbox lock).
-// - Worker threads reach the filter through GetState, GetStreamTime, PostEvent and
-//   QueryFilterInfo (downstream filters ask it from inside Receive). None of these takes the
-//   FilterLock, or the worker could wait for a control thread that is waiting for it.
-//   What they read is either atomic (`state_`, `event_sink_`) or copied under `fields_lock_`,
-//   a leaf lock held only for the copy and never while calling out.
+// - Control threads: Stop, Pause, Run, SetSyncSource and JoinFilterGraph hold the FilterLock
+//   (`lock_`), and a state change keeps holding it while a pin's Activate or Deactivate waits
+//   for that pin's worker thread to answer (FilterLock → mailbox lock).
+// - Worker threads reach the filter through GetState, GetStreamTime and PostEvent, and
+//   downstream filters ask it from inside Receive for QueryFilterInfo, EnumPins, FindPin and
+//   GetSyncSource. None of these takes the FilterLock, or the worker could wait for a control
+//   thread that is waiting for it. What they read is either atomic (`state_`, `event_sink_`),
+//   the pin set under the derived filter's leaf lock, or copied under `fields_lock_`, a leaf
+//   lock held only for the copy and never while calling out.
 class FilterBase : public ComObjectBase, public IBaseFilter, public IAMovieSetup,
                    public PinOwner {
  public:
@@ -65,7 +66,7 @@ class FilterBase : public ComObjectBase, public IBaseFilter, public IAMovieSetup
   // PinOwner
   IBaseFilter* BaseFilter() override { return this; }
   CriticalSection& FilterLock() override { return lock_; }
-  bool IsStarted() override;
+  bool IsStarted() override;  // any thread, no lock
   int32_t PinSetVersion() override { return pin_set_version_.load(); }
 
   // Any thread, no lock. Notifies the graph's event sink; for EC_COMPLETE the second parameter

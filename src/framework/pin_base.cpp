@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <new>
+#include <utility>
 
 #include "framework/media_type_enumerator.h"
 #include "framework/pin_owner.h"
@@ -89,11 +90,11 @@ HRESULT PinBase::ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* type) {
     BreakPeer();
     return hr;
   }
-  connected_ = ComPtr<IPin>(connector);
+  SetPeer(connector);
   hr = SetType(&proposed);
   if (SUCCEEDED(hr)) hr = CompletePeer(connector);
   if (FAILED(hr)) {
-    connected_.Reset();
+    SetPeer(nullptr);
     BreakPeer();
     return hr;
   }
@@ -108,14 +109,18 @@ HRESULT PinBase::Disconnect() {
 
 HRESULT PinBase::ConnectedTo(IPin** pin) {
   if (!pin) return E_POINTER;
-  ComPtr<IPin> peer = connected_;
+  ComPtr<IPin> peer;
+  {
+    ScopedLock hold(connection_lock_);
+    peer = connected_;
+  }
   *pin = peer.Detach();
   return *pin ? S_OK : VFW_E_NOT_CONNECTED;
 }
 
 HRESULT PinBase::ConnectionMediaType(AM_MEDIA_TYPE* type) {
   if (!type) return E_POINTER;
-  ScopedLock hold(lock_);
+  ScopedLock hold(connection_lock_);
   if (!connected_) {
     ResetType(*type);
     return VFW_E_NOT_CONNECTED;
@@ -181,14 +186,19 @@ HRESULT PinBase::NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double ra
 HRESULT PinBase::Notify(IBaseFilter* /*sender*/, Quality /*quality*/) { return E_NOTIMPL; }
 
 HRESULT PinBase::SetSink(IQualityControl* sink) {
-  ScopedLock hold(lock_);
-  quality_sink_ = sink;
+  quality_sink_.store(sink);
   return S_OK;
+}
+
+bool PinBase::IsConnected() const {
+  ScopedLock hold(connection_lock_);
+  return static_cast<bool>(connected_);
 }
 
 // Hooks
 
 HRESULT PinBase::SetType(const MediaType* type) {
+  ScopedLock hold(connection_lock_);
   return FAILED(connection_type_.Assign(*type)) ? E_OUTOFMEMORY : S_OK;
 }
 
@@ -249,7 +259,7 @@ HRESULT PinBase::AttemptConnect(IPin* receive_pin, const MediaType& type) {
   }
   hr = AsTypeAnswer(CheckType(&type));
   if (SUCCEEDED(hr)) {
-    connected_ = ComPtr<IPin>(receive_pin);
+    SetPeer(receive_pin);
     hr = SetType(&type);
   }
   if (SUCCEEDED(hr)) {
@@ -261,7 +271,7 @@ HRESULT PinBase::AttemptConnect(IPin* receive_pin, const MediaType& type) {
     }
   }
   BreakPeer();
-  connected_.Reset();
+  SetPeer(nullptr);
   return hr;
 }
 
@@ -269,8 +279,14 @@ HRESULT PinBase::DropConnection() {
   if (!connected_) return S_FALSE;
   const HRESULT hr = BreakPeer();
   if (FAILED(hr)) return hr;
-  connected_.Reset();
+  SetPeer(nullptr);
   return S_OK;
+}
+
+void PinBase::SetPeer(IPin* peer) {
+  ComPtr<IPin> replaced(peer);
+  ScopedLock hold(connection_lock_);
+  std::swap(connected_, replaced);
 }
 
 }  // namespace qp::framework

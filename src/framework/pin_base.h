@@ -5,6 +5,7 @@
 #include <strmif.h>
 #include <vfwmsgs.h>
 
+#include <atomic>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -21,11 +22,13 @@ class PinOwner;
 // A pin has no count of its own: every AddRef and Release, through any of its interfaces,
 // counts on the owning filter, which owns and deletes the pin. It is never aggregated.
 //
-// Threads: the connection methods run on the host's control threads under the FilterLock
-// (`lock_`), which guards the connection fields below. ConnectedTo, QueryPinInfo and
-// QueryDirection take no lock, so that a downstream filter calling back from its streaming
-// thread cannot block on a control thread that holds the FilterLock while it waits for this
-// pin's worker.
+// Threads: the connection changes (Connect, ReceiveConnection, Disconnect) run on the host's
+// control threads under the FilterLock (`lock_`). Everything a downstream filter may ask from
+// its streaming thread (ConnectedTo, ConnectionMediaType, QueryPinInfo, QueryDirection,
+// QueryAccept, EnumMediaTypes, SetSink) takes no FilterLock: a control thread may hold it while
+// it waits for this pin's worker, which is the thread asking. The peer and the connection type
+// are written with the FilterLock held and under `connection_lock_`, a leaf lock that readers
+// on any thread take for their copy.
 //
 // The hooks (GetOfferedType, CheckType, SetType) have the signatures of StreamHooks, so a
 // stream pin that derives from both overrides them once.
@@ -67,16 +70,19 @@ class PinBase : public ComObjectBase, public IPin, public IQualityControl {
   virtual HRESULT Deactivate() { return S_OK; }
   virtual HRESULT OnRun(REFERENCE_TIME /*start*/) { return S_OK; }
 
-  // Hooks, control thread. S_OK with the type at `index`; VFW_S_NO_MORE_ITEMS past the end;
-  // E_INVALIDARG for a negative index. The default offers nothing.
+  // Hooks, any thread, with or without the FilterLock: they must not take it. S_OK with the
+  // type at `index`; VFW_S_NO_MORE_ITEMS past the end; E_INVALIDARG for a negative index. The
+  // default offers nothing.
   virtual HRESULT GetOfferedType(int32_t /*index*/, MediaType* /*type*/) { return E_UNEXPECTED; }
-  // S_OK accepts; anything else refuses. Called with and without the FilterLock.
+  // S_OK accepts; anything else refuses.
   virtual HRESULT CheckType(const MediaType* type) = 0;
   // FilterLock held. Records the agreed type as the connection type.
   virtual HRESULT SetType(const MediaType* type);
 
-  bool IsConnected() const { return static_cast<bool>(connected_); }
-  // Read with the FilterLock held. Kept after a disconnection.
+  // Any thread.
+  bool IsConnected() const;
+  // Read with the FilterLock held, or by the worker thread (the type cannot change while a
+  // worker exists: the filter is not stopped). Kept after a disconnection.
   const MediaType& ConnectionType() const { return connection_type_; }
 
  protected:
@@ -92,6 +98,7 @@ class PinBase : public ComObjectBase, public IPin, public IQualityControl {
   virtual HRESULT BreakPeer() { return S_OK; }
   virtual HRESULT CompletePeer(IPin* /*peer*/) { return S_OK; }
 
+  // FilterLock held, or the worker thread (see ConnectionType).
   IPin* ConnectedPin() const { return connected_.Get(); }
   PinOwner* Filter() const { return owner_; }
   CriticalSection& Lock() const { return lock_; }
@@ -103,18 +110,21 @@ class PinBase : public ComObjectBase, public IPin, public IQualityControl {
   HRESULT TryTypes(IPin* receive_pin, const MediaType* partial, IEnumMediaTypes* types);
   HRESULT AttemptConnect(IPin* receive_pin, const MediaType& type);
   HRESULT DropConnection();
+  // FilterLock held. Replaces the peer under connection_lock_; the old one is released after.
+  void SetPeer(IPin* peer);
 
   const std::wstring name_;
-  ComPtr<IPin> connected_;  // FilterLock; read without it by ConnectedTo
+  ComPtr<IPin> connected_;  // written: FilterLock + connection_lock_; read: either
   const PIN_DIRECTION direction_;
   CriticalSection& lock_;  // the owning filter's FilterLock
   bool runtime_error_ = false;
   bool can_reconnect_when_active_ = false;
   bool try_own_types_first_ = false;
   PinOwner* const owner_;  // not counted: the filter owns the pin
-  IQualityControl* quality_sink_ = nullptr;  // FilterLock; not counted
+  std::atomic<IQualityControl*> quality_sink_{nullptr};  // not counted
   int32_t type_version_ = 1;
-  MediaType connection_type_;  // FilterLock
+  MediaType connection_type_;  // written: FilterLock + connection_lock_; read: either
+  mutable CriticalSection connection_lock_;  // leaf
   // Last IPin::NewSegment; no lock (the peer calls it on its streaming thread).
   REFERENCE_TIME segment_start_ = 0;
   REFERENCE_TIME segment_stop_ = std::numeric_limits<REFERENCE_TIME>::max();

@@ -22,10 +22,11 @@ class PinOwner {
   // The filter's one recursive lock; every connection operation of a pin takes it.
   virtual CriticalSection& FilterLock() = 0;
 
-  // True while the filter is paused or running. Takes the FilterLock.
+  // True while the filter is paused or running. Any thread, no lock.
   virtual bool IsStarted() = 0;
 
-  // The pin set, read by the pin enumerator. PinCount and PinAt take the FilterLock; PinAt
+  // The pin set, read by the pin enumerator on any thread: PinCount and PinAt must not take
+  // the FilterLock (a downstream filter may enumerate from our worker thread). PinAt
   // answers null for an index outside [0, PinCount). PinSetVersion changes whenever the set
   // does, so an enumerator can tell that its snapshot is stale.
   virtual int32_t PinCount() = 0;

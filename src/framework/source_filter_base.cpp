@@ -15,22 +15,28 @@ SourceFilterBase::~SourceFilterBase() {
   // A graph stops its filters before it lets them go; this covers a host that does not. The
   // streams' workers call back into their most-derived stream, which must still be whole.
   Stop();
-  while (!streams_.empty()) delete streams_.back();  // its destructor detaches it
+  // Not under streams_lock_: the stream's destructor takes it to detach itself.
+  while (StreamPinBase* last = LastStream()) delete last;
+}
+
+StreamPinBase* SourceFilterBase::LastStream() {
+  ScopedLock hold(streams_lock_);
+  return streams_.empty() ? nullptr : streams_.back();
 }
 
 int32_t SourceFilterBase::PinCount() {
-  ScopedLock hold(filter_lock_);
+  ScopedLock hold(streams_lock_);
   return static_cast<int32_t>(streams_.size());
 }
 
 PinBase* SourceFilterBase::PinAt(int32_t index) {
-  ScopedLock hold(filter_lock_);
+  ScopedLock hold(streams_lock_);
   if (index < 0 || index >= static_cast<int32_t>(streams_.size())) return nullptr;
   return streams_[index];
 }
 
 HRESULT SourceFilterBase::AttachStream(StreamPinBase* stream) {
-  ScopedLock hold(filter_lock_);
+  ScopedLock hold(streams_lock_);
   try {
     streams_.push_back(stream);
   } catch (const std::bad_alloc&) {
@@ -41,6 +47,7 @@ HRESULT SourceFilterBase::AttachStream(StreamPinBase* stream) {
 }
 
 HRESULT SourceFilterBase::DetachStream(StreamPinBase* stream) {
+  ScopedLock hold(streams_lock_);
   const auto found = std::find(streams_.begin(), streams_.end(), stream);
   if (found == streams_.end()) return S_FALSE;
   streams_.erase(found);
@@ -49,7 +56,7 @@ HRESULT SourceFilterBase::DetachStream(StreamPinBase* stream) {
 }
 
 int32_t SourceFilterBase::IndexOfPin(const IPin* pin) {
-  ScopedLock hold(filter_lock_);
+  ScopedLock hold(streams_lock_);
   for (size_t index = 0; index < streams_.size(); ++index) {
     if (static_cast<const IPin*>(streams_[index]) == pin) return static_cast<int32_t>(index);
   }

@@ -16,21 +16,22 @@ class StreamPinBase;
 // Owns its streams: a stream attaches itself from its constructor and detaches from its
 // destructor, and the filter's destructor deletes those that remain.
 //
-// Threads: the pin set is read by control threads under the FilterLock. Streams attach while
-// the filter is being built and detach while it is being destroyed, when no other thread can
-// reach it.
+// Threads: the pin set is read by any thread (EnumPins, FindPin and QueryId may come from a
+// downstream filter's streaming thread, which is our worker) under `streams_lock_`, a leaf lock.
+// Streams attach while the filter is being built and detach while it is being destroyed; a
+// stream's pointer stays valid for the filter's life.
 class SourceFilterBase : public FilterBase {
  public:
-  // PinOwner, FilterLock taken.
+  // PinOwner, any thread.
   int32_t PinCount() override;
   // Null outside [0, PinCount).
   PinBase* PinAt(int32_t index) override;
 
-  // Stream constructor, FilterLock taken. E_OUTOFMEMORY leaves the set unchanged.
+  // Stream constructor. E_OUTOFMEMORY leaves the set unchanged.
   HRESULT AttachStream(StreamPinBase* stream);
-  // Stream destructor, no lock. S_FALSE when the stream is not attached.
+  // Stream destructor. S_FALSE when the stream is not attached.
   HRESULT DetachStream(StreamPinBase* stream);
-  // The 0-based index of the stream whose IPin is `pin`, or -1. FilterLock taken.
+  // The 0-based index of the stream whose IPin is `pin`, or -1. Any thread.
   int32_t IndexOfPin(const IPin* pin);
 
  protected:
@@ -41,8 +42,11 @@ class SourceFilterBase : public FilterBase {
   ~SourceFilterBase() override;
 
  private:
+  StreamPinBase* LastStream();
+
   CriticalSection filter_lock_;
-  std::vector<StreamPinBase*> streams_;  // owned; FilterLock (see the class comment)
+  CriticalSection streams_lock_;         // leaf
+  std::vector<StreamPinBase*> streams_;  // owned; streams_lock_
 };
 
 }  // namespace qp::framework

@@ -31,10 +31,12 @@ class StreamHooks {
   // Worker thread, at the start of each stream loop; the result is not used.
   virtual HRESULT OnStreamStart() { return S_OK; }
 
-  // Control thread, pin lock held. S_OK; VFW_S_NO_MORE_ITEMS past the end; E_INVALIDARG for
-  // a negative index.
+  // Any thread, the pin lock held by some callers only; must not take it (a downstream filter
+  // asks from inside Receive, on the worker thread). S_OK; VFW_S_NO_MORE_ITEMS past the end;
+  // E_INVALIDARG for a negative index.
   virtual HRESULT GetOfferedType(int32_t index, MediaType* type) = 0;
-  // Control thread, pin lock held by some callers only. S_OK accepts; anything else refuses.
+  // Any thread, the pin lock held by some callers only; must not take it. S_OK accepts;
+  // anything else refuses.
   virtual HRESULT CheckType(const MediaType* type) = 0;
   // Control thread, pin lock held. A failure breaks the connection.
   virtual HRESULT SetType(const MediaType* type) = 0;

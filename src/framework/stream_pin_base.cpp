@@ -85,7 +85,6 @@ HRESULT StreamPinBase::StopThread() {
 
 HRESULT StreamPinBase::GetOfferedType(int32_t index, MediaType* type) {
   if (!type) return E_POINTER;
-  ScopedLock hold(Lock());
   if (index < 0) return E_INVALIDARG;
   if (index > 0) return VFW_S_NO_MORE_ITEMS;
   return GetSingleType(type);
@@ -93,7 +92,6 @@ HRESULT StreamPinBase::GetOfferedType(int32_t index, MediaType* type) {
 
 HRESULT StreamPinBase::CheckType(const MediaType* type) {
   if (!type) return E_POINTER;
-  ScopedLock hold(Lock());
   MediaType single;
   const HRESULT hr = GetSingleType(&single);
   if (FAILED(hr)) return hr;

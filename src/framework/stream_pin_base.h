@@ -26,7 +26,8 @@ class SourceFilterBase;
 // - The worker thread: ThreadMain, StreamLoop, FillSample, OnThreadStart, OnThreadStop,
 //   OnStreamStart, and the delivery calls. It takes neither the FilterLock nor the mailbox
 //   lock; the only filter calls it makes (GetState, GetStreamTime, PostEvent) take no
-//   FilterLock either.
+//   FilterLock either. A downstream filter may call back from inside Receive: the type and pin
+//   queries (GetOfferedType, CheckType, QueryId) take no FilterLock.
 //
 // Lifetime: the filter owns the stream and stops it before deleting it. A stream deleted while
 // its thread runs is stopped here, after the derived parts are gone; a derived class that may
@@ -53,7 +54,7 @@ class StreamPinBase : public WorkerThread,
   // worker even when the decommit failed; the first failure is returned.
   HRESULT Deactivate() override;
 
-  // Pin hooks, FilterLock taken: the one type of GetSingleType.
+  // Pin hooks, any thread, no FilterLock: the one type of GetSingleType.
   HRESULT GetOfferedType(int32_t index, MediaType* type) override;
   HRESULT CheckType(const MediaType* type) override;
   HRESULT SetType(const MediaType* type) override { return OutputPinBase::SetType(type); }
@@ -67,7 +68,8 @@ class StreamPinBase : public WorkerThread,
   const MediaType& ConnectionType() override { return OutputPinBase::ConnectionType(); }
 
  protected:
-  // The only type of a stream that offers one; E_UNEXPECTED by default. FilterLock held.
+  // The only type of a stream that offers one; E_UNEXPECTED by default. Any thread; must not
+  // take the FilterLock.
   virtual HRESULT GetSingleType(MediaType* type);
 
   // Worker thread. Produces samples until a CommandStop is posted (S_FALSE, the command left

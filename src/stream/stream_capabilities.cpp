@@ -112,7 +112,7 @@ HRESULT StreamCapabilities::SetFormat(const AM_MEDIA_TYPE* type) {
     if (Matches(settings_.presets[i], *header, frameTime)) chosen = &settings_.presets[i];
   if (chosen == nullptr) return kNoMatch;
 
-  ScopedLock hold(pin_.ConnectionLock());
+  ScopedLock hold(pin_.FormatLock());
   if (pin_.HasConnection() && !SameFrame(pin_.CurrentPreset(), *chosen))
     return VFW_E_ALREADY_CONNECTED;
   pin_.SelectPreset(*chosen);
@@ -172,8 +172,7 @@ HRESULT StreamCapabilities::QuerySupported(REFGUID set, DWORD id, DWORD* support
 }
 
 // The VIDEOINFOHEADER form is the bare 88-byte header, not the offered type's VIDEOINFO block.
-// The interlace flags of a VIDEOINFOHEADER2 are the current preset's, whichever preset is
-// described.
+// The interlace flags of a VIDEOINFOHEADER2 are those of the preset described.
 HRESULT StreamCapabilities::NewCapabilityType(const config::Preset& preset,
                                               AM_MEDIA_TYPE** type) const {
   const BITMAPINFOHEADER header = PresetBitmapHeader(preset);
@@ -187,7 +186,7 @@ HRESULT StreamCapabilities::NewCapabilityType(const config::Preset& preset,
   if (VideoInfo2()) {
     VIDEOINFOHEADER2 format = {};
     format.AvgTimePerFrame = preset.frame_time;
-    format.dwInterlaceFlags = InterlaceFlags(pin_.CurrentPreset().interlaced);
+    format.dwInterlaceFlags = InterlaceFlags(preset.interlaced);
     format.dwPictAspectRatioX = static_cast<DWORD>(preset.w);
     format.dwPictAspectRatioY = static_cast<DWORD>(preset.h);
     format.bmiHeader = header;

@@ -13,10 +13,11 @@
 
 namespace qp::stream {
 
-// Application threads. The settings and the preset table are read-only; the current preset is
-// read and replaced through the pin, under its own lock. SetFormat also holds the pin's
-// connection lock (the FilterLock), so that no connection is agreed between its look at the
-// connection and its choice of preset. Order: FilterLock → the pin's preset lock.
+// Any thread, including a downstream filter's callback on the worker thread, and never the
+// FilterLock. The settings and the preset table are read-only; the current preset is read and
+// replaced through the pin, under its own lock. SetFormat holds the pin's format lock from its
+// look at the connection to its choice of preset; the pin holds it while it checks a new
+// connection's type against the preset, so no connection is agreed in between.
 class StreamCapabilities {
  public:
   // What the capabilities use of their pin.
@@ -25,9 +26,9 @@ class StreamCapabilities {
     // Copied whole under the pin's preset lock. Any thread.
     virtual config::Preset CurrentPreset() const = 0;
     virtual void SelectPreset(const config::Preset& preset) = 0;
-    // The lock that guards the pin's connection (the FilterLock).
-    virtual framework::CriticalSection& ConnectionLock() = 0;
-    // Read with ConnectionLock held.
+    // A leaf lock of the pin (its preset lock), recursive; never the FilterLock.
+    virtual framework::CriticalSection& FormatLock() = 0;
+    // True from the moment a connection is being agreed. Any thread.
     virtual bool HasConnection() = 0;
 
    protected:

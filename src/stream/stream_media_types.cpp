@@ -13,18 +13,31 @@ namespace qp::stream {
 using framework::MediaType;
 using framework::ScopedLock;
 
-// Both positions give the same type, so the pin's list holds it twice.
+namespace {
+
+// Size and pixel format of the preset; a top-down description (negative height) of the same
+// size is accepted.
+bool DescribesPreset(const BITMAPINFOHEADER& header, const config::Preset& preset) {
+  const int64_t height = header.biHeight < 0 ? -int64_t{header.biHeight} : header.biHeight;
+  return header.biCompression == preset.compression &&
+         header.biBitCount == static_cast<int64_t>(preset.bit_count) &&
+         header.biWidth == preset.w && height == preset.h;
+}
+
+}  // namespace
+
+// Both positions give the same type, so the pin's list holds it twice. No FilterLock: a
+// downstream filter may enumerate from inside Receive.
 HRESULT VideoStreamPin::GetOfferedType(int32_t index, MediaType* type) {
   if (type == nullptr) return E_POINTER;
-  ScopedLock hold(services_.PinLock());
   if (index < 0) return E_INVALIDARG;
   if (index > 1) return VFW_S_NO_MORE_ITEMS;
   const bool videoInfo2 = settings_.use_video_info_header2 != 0;
   return BuildOfferedType(CurrentPreset(), videoInfo2, *type) ? S_OK : E_OUTOFMEMORY;
 }
 
-// Neither the format type nor the subtype is compared; a top-down description (negative
-// height) of the same size is accepted. No lock: some callers hold none.
+// Neither the format type nor the subtype is compared. No lock: some callers hold none, and a
+// downstream filter may ask from inside Receive.
 HRESULT VideoStreamPin::CheckType(const MediaType* type) {
   if (type == nullptr) return E_POINTER;
   if (!IsEqualGUID(type->majortype, MEDIATYPE_Video) || !type->bFixedSizeSamples)
@@ -32,29 +45,23 @@ HRESULT VideoStreamPin::CheckType(const MediaType* type) {
   const BITMAPINFOHEADER* header =
       FormatBitmapHeader(*type, settings_.use_video_info_header2 != 0);
   if (header == nullptr) return E_INVALIDARG;
-  const config::Preset preset = CurrentPreset();
-  const int64_t height = header->biHeight < 0 ? -int64_t{header->biHeight} : header->biHeight;
-  if (header->biCompression != preset.compression ||
-      header->biBitCount != static_cast<int64_t>(preset.bit_count) ||
-      header->biWidth != preset.w || height != preset.h)
-    return E_INVALIDARG;
-  return S_OK;
+  return DescribesPreset(*header, CurrentPreset()) ? S_OK : E_INVALIDARG;
 }
 
-// The type stays recorded even when it does not carry the preset's pixel format.
+// The type stays recorded even when it does not describe the current preset. The preset lock
+// is held from the record to the check, and the pin already counts as connected, so a format
+// change either comes before (and this check sees it) or sees the connection and keeps the
+// frame.
 HRESULT VideoStreamPin::SetType(const MediaType* type) {
   if (type == nullptr) return E_POINTER;
   ScopedLock hold(services_.PinLock());
+  ScopedLock format(preset_lock_);
   const HRESULT hr = services_.SetConnectionType(*type);
   if (FAILED(hr)) return hr;
   const BITMAPINFOHEADER* header =
       FormatBitmapHeader(services_.ConnectionType(), settings_.use_video_info_header2 != 0);
   if (header == nullptr) return E_UNEXPECTED;
-  const config::Preset preset = CurrentPreset();
-  if (header->biCompression != preset.compression ||
-      header->biBitCount != static_cast<int64_t>(preset.bit_count))
-    return E_UNEXPECTED;
-  return S_OK;
+  return DescribesPreset(*header, current_preset_) ? S_OK : E_UNEXPECTED;
 }
 
 // A smaller buffer count than asked is accepted; smaller buffers are not.

@@ -5,13 +5,15 @@
 // Threads and locks:
 // - worker thread: FillSample, OnThreadStart, OnThreadStop, each holding stream_lock_ for its
 //   whole duration (sleeps included); never the pin lock (the FilterLock).
-// - control threads: GetOfferedType, SetType, SizeBuffers under the pin lock; CheckType with
-//   or without it; none takes stream_lock_.
-// - any thread: CurrentPreset / SelectPreset, under preset_lock_ alone.
-// - application threads: IAMStreamConfig, IKsPropertySet; SetFormat takes the pin lock, then
-//   preset_lock_.
-// Order: stream_lock_ → preset_lock_ and FilterLock → preset_lock_; preset_lock_ is a leaf,
-// held only to copy the preset, so a format change never waits for a paused FillSample.
+// - control threads: SetType, SizeBuffers under the pin lock (the FilterLock); none takes
+//   stream_lock_.
+// - any thread, including the worker when a downstream filter calls back from inside Receive:
+//   GetOfferedType, CheckType, CurrentPreset / SelectPreset, IAMStreamConfig, IKsPropertySet.
+//   None of them takes the FilterLock; the preset is read and replaced under preset_lock_.
+// Order: FilterLock → stream_lock_ → preset_lock_ → the pin's connection lock. preset_lock_ is
+// held only to copy the preset, to record a connection type and check it against the preset
+// (SetType), or to look at the connection and choose a preset (SetFormat), so a format change
+// never waits for a paused FillSample or for a control thread waiting for the worker.
 #pragma once
 
 #include <windows.h>
@@ -105,8 +107,8 @@ class VideoStreamPin : public framework::StreamPinBase,
   HRESULT InnerQueryInterface(REFIID iid, void** out) override;
 
  private:
-  // StreamCapabilities::Pin: the FilterLock and the connection it guards.
-  framework::CriticalSection& ConnectionLock() override { return Lock(); }
+  // StreamCapabilities::Pin
+  framework::CriticalSection& FormatLock() override { return preset_lock_; }
   bool HasConnection() override { return IsConnected(); }
 
   // FillSample's parts; stream_lock_ held.

@@ -34,7 +34,7 @@ class FakePin final : public StreamCapabilities::Pin {
  public:
   config::Preset CurrentPreset() const override { return current; }
   void SelectPreset(const config::Preset& preset) override { current = preset; }
-  framework::CriticalSection& ConnectionLock() override { return lock_; }
+  framework::CriticalSection& FormatLock() override { return lock_; }
   bool HasConnection() override { return connected; }
 
   config::Preset current{};
@@ -115,19 +115,33 @@ TEST(StreamCaps, OneCapabilityPerEnabledPresetInTableOrder) {
   }
 }
 
-TEST(StreamCaps, VideoInfo2CarriesTheCurrentPresetsInterlacing) {
+// Each capability describes its own preset, whichever preset is current.
+TEST(StreamCaps, VideoInfo2CarriesTheDescribedPresetsInterlacing) {
   Rig rig(true);
+  rig.pin.current = rig.settings.presets[1];  // progressive
   VIDEO_STREAM_CONFIG_CAPS record;
-  AM_MEDIA_TYPE* type = rig.Caps(1, record);  // a progressive preset; the current one is mode 1
-  ASSERT_NE(type, nullptr);
-  ASSERT_EQ(type->cbFormat, 112u);
+  AM_MEDIA_TYPE* interlaced = rig.Caps(0, record);  // mode 1
+  AM_MEDIA_TYPE* progressive = rig.Caps(1, record);
+  ASSERT_NE(interlaced, nullptr);
+  ASSERT_NE(progressive, nullptr);
+  ASSERT_EQ(progressive->cbFormat, 112u);
   EXPECT_TRUE(IsEqualGUID(record.guid, FORMAT_VideoInfo2));
-  const auto* format = reinterpret_cast<const VIDEOINFOHEADER2*>(type->pbFormat);
-  EXPECT_EQ(format->dwInterlaceFlags, 5u);
+  const auto* format = reinterpret_cast<const VIDEOINFOHEADER2*>(progressive->pbFormat);
+  EXPECT_EQ(format->dwInterlaceFlags, 0u);
   EXPECT_EQ(format->dwPictAspectRatioX, 642u);
   EXPECT_EQ(format->dwPictAspectRatioY, 480u);
   EXPECT_EQ(format->AvgTimePerFrame, 400000);
-  framework::DeleteType(type);
+  EXPECT_EQ(reinterpret_cast<const VIDEOINFOHEADER2*>(interlaced->pbFormat)->dwInterlaceFlags,
+            5u);
+
+  // The current preset's own capability says the same as GetFormat.
+  rig.pin.current = rig.settings.presets[0];
+  AM_MEDIA_TYPE* current = nullptr;
+  ASSERT_EQ(rig.caps.GetFormat(&current), S_OK);
+  EXPECT_EQ(reinterpret_cast<const VIDEOINFOHEADER2*>(current->pbFormat)->dwInterlaceFlags, 5u);
+  framework::DeleteType(current);
+  framework::DeleteType(interlaced);
+  framework::DeleteType(progressive);
 }
 
 TEST(StreamCaps, BitRateSaturatesAndTakes30FramesForNoFrameTime) {
