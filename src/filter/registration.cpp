@@ -1,4 +1,4 @@
-// DllRegisterServer and DllUnregisterServer: the class keys and general filter registration,
+// DllRegisterServer and DllUnregisterServer: the class keys, the general filter registration,
 // then the filter's entry in the video input device category, where capture applications
 // look for cameras.
 #include <windows.h>
@@ -8,50 +8,59 @@
 
 #include "filter/class_ids.h"
 #include "filter/module_classes.h"
-#include "framework/com_ptr.h"
+#include "framework/module_server.h"
 
 namespace {
 
-using qp::framework::ComPtr;
+using qp::framework::CategoryEntryStep;
+using qp::framework::ClassKeysStep;
+using qp::framework::DefaultCategoryStep;
+using qp::framework::RegistrationStep;
 
-// Uses the caller's COM initialisation.
-HRESULT UpdateDeviceEntry(bool registering) {
-  ComPtr<IFilterMapper2> mapper;
-  HRESULT hr = CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER,
-                                IID_IFilterMapper2, reinterpret_cast<void**>(&mapper));
-  if (FAILED(hr)) return hr;
-  if (!registering) {
-    return mapper->UnregisterFilter(&CLSID_VideoInputDeviceCategory, qp::filter::kFilterName,
-                                    qp::filter::kVideoSourceFilterClassId);
-  }
-  return mapper->RegisterFilter(qp::filter::kVideoSourceFilterClassId, qp::filter::kFilterName,
-                                nullptr, &CLSID_VideoInputDeviceCategory,
-                                qp::filter::kFilterName,
-                                &qp::filter::VideoInputDeviceRegistration());
-}
+// The module's registration in the order it is written. The device entry comes last: a
+// capture application that lists it must find the class keys it points at. It uses the
+// caller's COM initialisation; the other steps initialise COM for themselves.
+class ModuleRegistration {
+ public:
+  explicit ModuleRegistration(const wchar_t* server_path)
+      : filter_keys_(Classes()[0], server_path),
+        page_keys_(Classes()[1], server_path),
+        general_(Classes()[0]),
+        device_(qp::filter::kVideoSourceFilterClassId, qp::filter::kFilterName,
+                CLSID_VideoInputDeviceCategory, qp::filter::VideoInputDeviceRegistration()) {}
+
+  std::span<RegistrationStep* const> Steps() { return steps_; }
+
+ private:
+  // The filter, then its about page.
+  static qp::framework::ClassTable Classes() { return qp::filter::ModuleClasses(); }
+
+  ClassKeysStep filter_keys_;
+  ClassKeysStep page_keys_;
+  DefaultCategoryStep general_;
+  CategoryEntryStep device_;
+  RegistrationStep* const steps_[4] = {&filter_keys_, &page_keys_, &general_, &device_};
+};
 
 }  // namespace
 
 extern "C" {
 
-// A registration that fails part-way is taken back whole, so that no class key points at a
-// module that capture applications cannot find, or the other way round.
+// A failure takes back what this call added and keeps what was registered before it, so
+// that no device is listed whose class cannot be created.
 HRESULT STDAPICALLTYPE DllRegisterServer() {
-  HRESULT hr = qp::framework::RegisterModuleClasses(qp::filter::ModuleClasses(), true);
-  if (SUCCEEDED(hr)) hr = UpdateDeviceEntry(true);
-  if (FAILED(hr)) {
-    UpdateDeviceEntry(false);
-    qp::framework::RegisterModuleClasses(qp::filter::ModuleClasses(), false);
-  }
-  return hr;
+  wchar_t path[MAX_PATH];
+  const HRESULT hr = qp::framework::ModuleServerPath(path);
+  if (FAILED(hr)) return hr;
+  ModuleRegistration registration(path);
+  return qp::framework::WriteRegistration(registration.Steps());
 }
 
-// Unregistering what is not registered gives the filter mapper's answer for the missing
-// device entry.
+// Removes what it can, device entry first. Unregistering what is not registered gives the
+// filter mapper's answer for the missing device entry.
 HRESULT STDAPICALLTYPE DllUnregisterServer() {
-  HRESULT hr = qp::framework::RegisterModuleClasses(qp::filter::ModuleClasses(), false);
-  if (FAILED(hr)) return hr;
-  return UpdateDeviceEntry(false);
+  ModuleRegistration registration(L"");
+  return qp::framework::RemoveRegistration(registration.Steps());
 }
 
 }  // extern "C"

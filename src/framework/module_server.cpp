@@ -77,22 +77,57 @@ LONG DeleteKeyTree(HKEY parent, const wchar_t* name) {
 
 HRESULT IgnoreMissing(HRESULT hr) { return hr == kEntryNotFound ? S_OK : hr; }
 
-HRESULT UpdateFilter(IFilterMapper2* mapper, const ClassEntry& entry, bool registering) {
-  HRESULT hr = IgnoreMissing(mapper->UnregisterFilter(nullptr, nullptr, *entry.class_id));
-  if (FAILED(hr) || !registering) return hr;
-  REGFILTER2 record{};
-  record.dwVersion = 1;
-  record.dwMerit = entry.setup->merit;
-  record.cPins = entry.setup->pin_count;
-  record.rgPins = entry.setup->pins;
-  return mapper->RegisterFilter(*entry.class_id, entry.setup->name, nullptr, nullptr, nullptr,
-                                &record);
+// Whether HKEY_CLASSES_ROOT\`name` exists; a failure when the registry cannot tell.
+HRESULT FindClassesKey(const wchar_t* name, bool& present) {
+  RegistryKey key;
+  const LONG error = RegOpenKeyExW(HKEY_CLASSES_ROOT, name, 0, KEY_READ, key.Receive());
+  present = error == ERROR_SUCCESS;
+  return present || error == ERROR_FILE_NOT_FOUND ? S_OK : HRESULT_FROM_WIN32(error);
 }
 
-HRESULT UpdateFilter(IFilterMapper* mapper, const ClassEntry& entry, bool registering) {
+// "CLSID\{category}\Instance\<instance>": where the filter mapper keeps a category entry.
+// A longer instance name than fits is cut; the mapper's own key would not fit the registry.
+void InstanceKeyName(const CLSID& category, const wchar_t* instance, wchar_t (&name)[300]) {
+  wchar_t category_key[48];
+  ClassKeyName(category, category_key);
+  lstrcpyW(name, category_key);
+  lstrcatW(name, L"\\Instance\\");
+  const int used = lstrlenW(name);
+  lstrcpynW(name + used, instance, 300 - used);
+}
+
+// COM for one registration call on a thread that may have none. Only a successful
+// initialisation is balanced: on a thread already in another apartment (RPC_E_CHANGED_MODE)
+// COM is usable as it is and must not be uninitialised here.
+class ComForCall {
+ public:
+  ComForCall() : init_(CoInitialize(nullptr)) {}
+  ComForCall(const ComForCall&) = delete;
+  ComForCall& operator=(const ComForCall&) = delete;
+  ~ComForCall() {
+    CoFreeUnusedLibraries();
+    if (SUCCEEDED(init_)) CoUninitialize();
+  }
+
+ private:
+  HRESULT init_;
+};
+
+HRESULT CreateMapper(ComPtr<IFilterMapper2>& mapper) {
+  return CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
+                          reinterpret_cast<void**>(&mapper));
+}
+
+HRESULT CreateOldMapper(ComPtr<IFilterMapper>& mapper) {
+  return CoCreateInstance(CLSID_FilterMapper, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper,
+                          reinterpret_cast<void**>(&mapper));
+}
+
+// The older mapper adds pins to what is there, so an earlier registration goes first.
+HRESULT RegisterWithOldMapper(IFilterMapper* mapper, const ClassEntry& entry) {
   const CLSID& id = *entry.class_id;
   HRESULT hr = IgnoreMissing(mapper->UnregisterFilter(id));
-  if (FAILED(hr) || !registering) return hr;
+  if (FAILED(hr)) return hr;
   hr = mapper->RegisterFilter(id, entry.setup->name, entry.setup->merit);
   for (UINT p = 0; SUCCEEDED(hr) && p < entry.setup->pin_count; ++p) {
     const REGFILTERPINS& pin = entry.setup->pins[p];
@@ -104,40 +139,6 @@ HRESULT UpdateFilter(IFilterMapper* mapper, const ClassEntry& entry, bool regist
       hr = mapper->RegisterPinType(id, pin.strName, *type.clsMajorType, *type.clsMinorType);
     }
   }
-  return hr;
-}
-
-template <typename Mapper>
-HRESULT UpdateFilters(Mapper* mapper, ClassTable table, bool registering) {
-  for (const ClassEntry& entry : table) {
-    if (!entry.setup) continue;
-    HRESULT hr = UpdateFilter(mapper, entry, registering);
-    if (FAILED(hr)) return hr;
-  }
-  return S_OK;
-}
-
-// The filter registrations, with the platform's mapper or, where it has none, the older one.
-HRESULT UpdateFilterRegistrations(ClassTable table, bool registering) {
-  // Only a successful initialisation is balanced: on a thread already in another apartment
-  // (RPC_E_CHANGED_MODE) COM is usable as it is and must not be uninitialised here.
-  const HRESULT init = CoInitialize(nullptr);
-  HRESULT hr;
-  {
-    ComPtr<IFilterMapper2> mapper;
-    hr = CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER,
-                          IID_IFilterMapper2, reinterpret_cast<void**>(&mapper));
-    if (SUCCEEDED(hr)) {
-      hr = UpdateFilters(mapper.Get(), table, registering);
-    } else {
-      ComPtr<IFilterMapper> old_mapper;
-      hr = CoCreateInstance(CLSID_FilterMapper, nullptr, CLSCTX_INPROC_SERVER,
-                            IID_IFilterMapper, reinterpret_cast<void**>(&old_mapper));
-      if (SUCCEEDED(hr)) hr = UpdateFilters(old_mapper.Get(), table, registering);
-    }
-  }
-  CoFreeUnusedLibraries();
-  if (SUCCEEDED(init)) CoUninitialize();
   return hr;
 }
 
@@ -192,28 +193,124 @@ void ModuleEntryPoint(ClassTable table, HINSTANCE module, DWORD reason) {
 
 DWORD PlatformId() { return platform_id.load(); }
 
-HRESULT RegisterModuleClasses(ClassTable table, bool registering) {
-  wchar_t path[MAX_PATH];
+HRESULT WriteRegistration(std::span<RegistrationStep* const> steps) {
+  // What was there before this call is never taken away, so a failed re-registration leaves
+  // a working one as it was.
+  constexpr size_t kMaxSteps = 16;
+  bool added[kMaxSteps] = {};
+  if (steps.size() > kMaxSteps) return E_INVALIDARG;
+  HRESULT hr = S_OK;
+  size_t done = 0;
+  for (; done < steps.size(); ++done) {
+    bool present = false;
+    hr = steps[done]->Find(present);
+    if (FAILED(hr)) break;
+    added[done] = !present;
+    hr = steps[done]->Write();
+    if (FAILED(hr)) {
+      // A write may fail half-way; what it left of a new entry goes too.
+      ++done;
+      break;
+    }
+  }
+  if (SUCCEEDED(hr)) return S_OK;
+  while (done-- > 0) {
+    if (added[done]) steps[done]->Remove();
+  }
+  return hr;
+}
+
+HRESULT RemoveRegistration(std::span<RegistrationStep* const> steps) {
+  HRESULT first = S_OK;
+  for (size_t i = steps.size(); i-- > 0;) {
+    const HRESULT hr = steps[i]->Remove();
+    if (FAILED(hr) && SUCCEEDED(first)) first = hr;
+  }
+  return first;
+}
+
+HRESULT ClassKeysStep::Find(bool& present) {
+  wchar_t key_name[48];
+  ClassKeyName(*entry_.class_id, key_name);
+  return FindClassesKey(key_name, present);
+}
+
+HRESULT ClassKeysStep::Write() {
+  return WriteClassKeys(*entry_.class_id, entry_.name, server_path_, L"Both", L"InprocServer32");
+}
+
+HRESULT ClassKeysStep::Remove() { return DeleteClassKeys(*entry_.class_id); }
+
+// Where either mapper keeps the general registration.
+HRESULT DefaultCategoryStep::Find(bool& present) {
+  wchar_t class_text[40];
+  StringFromGUID2(*entry_.class_id, class_text, 40);
+  wchar_t key_name[300];
+  InstanceKeyName(CLSID_LegacyAmFilterCategory, class_text, key_name);
+  HRESULT hr = FindClassesKey(key_name, present);
+  if (FAILED(hr) || present) return hr;
+  lstrcpyW(key_name, L"Filter\\");
+  lstrcatW(key_name, class_text);
+  return FindClassesKey(key_name, present);
+}
+
+HRESULT DefaultCategoryStep::Write() {
+  ComForCall com;
+  ComPtr<IFilterMapper2> mapper;
+  HRESULT hr = CreateMapper(mapper);
+  if (FAILED(hr)) {
+    ComPtr<IFilterMapper> old_mapper;
+    hr = CreateOldMapper(old_mapper);
+    return SUCCEEDED(hr) ? RegisterWithOldMapper(old_mapper.Get(), entry_) : hr;
+  }
+  // The entry is rewritten in place: removing it first would lose a working one when the
+  // write then fails.
+  REGFILTER2 record{};
+  record.dwVersion = 1;
+  record.dwMerit = entry_.setup->merit;
+  record.cPins = entry_.setup->pin_count;
+  record.rgPins = entry_.setup->pins;
+  return mapper->RegisterFilter(*entry_.class_id, entry_.setup->name, nullptr, nullptr, nullptr,
+                                &record);
+}
+
+HRESULT DefaultCategoryStep::Remove() {
+  ComForCall com;
+  ComPtr<IFilterMapper2> mapper;
+  HRESULT hr = CreateMapper(mapper);
+  if (SUCCEEDED(hr)) {
+    return IgnoreMissing(mapper->UnregisterFilter(nullptr, nullptr, *entry_.class_id));
+  }
+  ComPtr<IFilterMapper> old_mapper;
+  hr = CreateOldMapper(old_mapper);
+  return SUCCEEDED(hr) ? IgnoreMissing(old_mapper->UnregisterFilter(*entry_.class_id)) : hr;
+}
+
+HRESULT CategoryEntryStep::Find(bool& present) {
+  wchar_t key_name[300];
+  InstanceKeyName(category_, name_, key_name);
+  return FindClassesKey(key_name, present);
+}
+
+HRESULT CategoryEntryStep::Write() {
+  ComPtr<IFilterMapper2> mapper;
+  const HRESULT hr = CreateMapper(mapper);
+  if (FAILED(hr)) return hr;
+  return mapper->RegisterFilter(class_id_, name_, nullptr, &category_, name_, &record_);
+}
+
+HRESULT CategoryEntryStep::Remove() {
+  ComPtr<IFilterMapper2> mapper;
+  const HRESULT hr = CreateMapper(mapper);
+  if (FAILED(hr)) return hr;
+  return mapper->UnregisterFilter(&category_, name_, class_id_);
+}
+
+HRESULT ModuleServerPath(wchar_t (&path)[MAX_PATH]) {
   const DWORD length =
       GetModuleFileNameW(static_cast<HMODULE>(platform::OwnModule()), path, MAX_PATH);
   if (length == 0) return LastErrorResult();
-  // A cut path would register a server file that does not exist.
   if (length >= MAX_PATH) return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
-
-  if (registering) {
-    for (const ClassEntry& entry : table) {
-      HRESULT hr = WriteClassKeys(*entry.class_id, entry.name, path, L"Both", L"InprocServer32");
-      if (FAILED(hr)) return hr;
-    }
-  }
-
-  HRESULT hr = UpdateFilterRegistrations(table, registering);
-  if (FAILED(hr) || registering) return hr;
-
-  for (const ClassEntry& entry : table) {
-    hr = DeleteClassKeys(*entry.class_id);
-    if (FAILED(hr)) return hr;
-  }
   return S_OK;
 }
 

@@ -1,8 +1,10 @@
 // The in-process server behind the module's exports: class objects, the unload test, the
-// entry point's work, and the COM class keys and general filter registration of a class table.
+// entry point's work, and the registration steps (class keys, filter mapper entries).
 #pragma once
 
 #include <windows.h>
+
+#include <strmif.h>
 
 #include <span>
 
@@ -29,12 +31,82 @@ void ModuleEntryPoint(ClassTable table, HINSTANCE module, DWORD reason);
 // has answered.
 DWORD PlatformId();
 
-// The module-wide registration. Registering writes the class keys of every entry, then
-// re-registers every entry that has a FilterSetup in the default filter category (removing
-// any earlier registration first, so registering twice leaves one). Unregistering removes
-// those filter registrations, then the class keys. Initialises COM for the call by itself.
-// Stops at the first failure and returns it; undoing what was done is the caller's choice.
-HRESULT RegisterModuleClasses(ClassTable table, bool registering);
+// One entry of a module's registration that can be looked for, written and removed.
+// Registration is a row of these: the class keys first, the category entries that point at
+// them after, so that no listed device lacks its class.
+class RegistrationStep {
+ public:
+  // Whether the entry is there now; a failure when that cannot be told.
+  virtual HRESULT Find(bool& present) = 0;
+  // Writes the entry over any earlier one of the same name.
+  virtual HRESULT Write() = 0;
+  // Removes the entry; a missing one gives what the platform says about it.
+  virtual HRESULT Remove() = 0;
+
+ protected:
+  ~RegistrationStep() = default;
+};
+
+// Writes `steps` in order. On the first failure removes, newest first, the entries this call
+// added (an entry that was there before the call stays, also the one whose write failed) and
+// returns that failure.
+HRESULT WriteRegistration(std::span<RegistrationStep* const> steps);
+// Removes `steps` newest first, carrying on past failures, and returns the first failure.
+HRESULT RemoveRegistration(std::span<RegistrationStep* const> steps);
+
+// The class keys of `entry` (WriteClassKeys) with `server_path` (kept by pointer) as the
+// in-process server, threading model Both.
+class ClassKeysStep final : public RegistrationStep {
+ public:
+  ClassKeysStep(const ClassEntry& entry, const wchar_t* server_path)
+      : entry_(entry), server_path_(server_path) {}
+  HRESULT Find(bool& present) override;
+  HRESULT Write() override;
+  // S_OK when the keys were not there.
+  HRESULT Remove() override;
+
+ private:
+  const ClassEntry& entry_;
+  const wchar_t* server_path_;
+};
+
+// The general registration of an entry that has a FilterSetup, in the platform's default
+// filter category, through the platform's filter mapper or, where it has none, the older one.
+// Initialises COM for each call by itself.
+class DefaultCategoryStep final : public RegistrationStep {
+ public:
+  explicit DefaultCategoryStep(const ClassEntry& entry) : entry_(entry) {}
+  HRESULT Find(bool& present) override;
+  HRESULT Write() override;
+  // S_OK when the filter was not registered.
+  HRESULT Remove() override;
+
+ private:
+  const ClassEntry& entry_;
+};
+
+// A filter's entry named `name` in `category` (for example the video input devices), through
+// IFilterMapper2 on the caller's COM initialisation. All arguments are kept by reference.
+class CategoryEntryStep final : public RegistrationStep {
+ public:
+  CategoryEntryStep(const CLSID& class_id, const wchar_t* name, const CLSID& category,
+                    const REGFILTER2& record)
+      : class_id_(class_id), name_(name), category_(category), record_(record) {}
+  HRESULT Find(bool& present) override;
+  HRESULT Write() override;
+  // A missing entry gives the mapper's answer, HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND).
+  HRESULT Remove() override;
+
+ private:
+  const CLSID& class_id_;
+  const wchar_t* name_;
+  const CLSID& category_;
+  const REGFILTER2& record_;
+};
+
+// The module's own file, as the class keys name it. A path that does not fit MAX_PATH is
+// refused rather than cut, since a cut one names a file that does not exist.
+HRESULT ModuleServerPath(wchar_t (&path)[MAX_PATH]);
 
 // HKEY_CLASSES_ROOT\CLSID\{class_id}, default value `name`, with the subkey `server_kind`
 // holding `server_path` and the value ThreadingModel = `threading_model`. A registry error

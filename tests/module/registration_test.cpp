@@ -7,9 +7,12 @@
 #include <strmif.h>
 #include <uuids.h>
 
+#include <array>
+#include <optional>
 #include <thread>
 
 #include "filter/class_ids.h"
+#include "framework/module_server.h"
 #include "module/module_harness.h"
 
 namespace qp::test {
@@ -108,11 +111,168 @@ TEST_F(RegistrationTest, FailedRegistrationIsTakenBackWhole) {
   ExpectUnregistered();
 }
 
+// A registration that worked stays whole when a later one fails: here the device entry, which
+// needs the caller's COM, fails on a thread without it after the class keys were rewritten.
+TEST_F(RegistrationTest, FailedReRegistrationKeepsTheEarlierOne) {
+  ASSERT_EQ(S_OK, Module().DllRegisterServer());
+  HRESULT hr = S_OK;
+  std::thread([&] { hr = Module().DllRegisterServer(); }).join();
+  EXPECT_EQ(CO_E_NOTINITIALIZED, hr);
+  ExpectRegistered();
+}
+
 TEST_F(RegistrationTest, Regsvr32RegistersAndUnregisters) {
   const std::wstring path = L"\"" + ModulePath() + L"\"";
   ASSERT_EQ(0, RunRegsvr32(L"/s " + path));
   ExpectRegistered();
   ASSERT_EQ(0, RunRegsvr32(L"/u /s " + path));
+  ExpectUnregistered();
+}
+
+// The module's registration run in-process from the framework's steps, with the module's own
+// names, path and records, so that a fault can be put into any one step.
+
+using framework::RegistrationStep;
+
+const REGPINTYPES kVideoType = {&MEDIATYPE_Video, &MEDIASUBTYPE_NULL};
+wchar_t kOutput[] = L"Output";
+const REGFILTERPINS kGeneralPin = {kOutput, FALSE, TRUE,    FALSE, FALSE, &PIN_CATEGORY_CAPTURE,
+                                   nullptr, 1,     &kVideoType};
+const REGFILTERPINS kDevicePin = {kOutput, FALSE, TRUE, FALSE, FALSE, nullptr, nullptr, 1,
+                                  &kVideoType};
+const framework::FilterSetup kSetup = {kName, MERIT_DO_NOT_USE, 1, &kGeneralPin};
+const REGFILTER2 kDeviceRecord = [] {
+  REGFILTER2 record{};
+  record.dwVersion = 1;
+  record.dwMerit = MERIT_DO_NOT_USE;
+  record.cPins = 1;
+  record.rgPins = &kDevicePin;
+  return record;
+}();
+const framework::ClassEntry kClasses[] = {
+    {kName, &kVideoSourceFilterClassId, nullptr, nullptr, &kSetup},
+    {L"QuorPlemo Props", &kAboutPageClassId, nullptr, nullptr, nullptr},
+};
+
+// Passes every call on, except the one it is told to fail.
+class FaultyStep final : public RegistrationStep {
+ public:
+  enum Fault { kNone, kWriteFailsBeforeWriting, kWriteFailsAfterWriting, kRemoveFails };
+  static constexpr HRESULT kInjected = E_ACCESSDENIED;
+
+  FaultyStep(RegistrationStep& real, Fault fault) : real_(real), fault_(fault) {}
+  HRESULT Find(bool& present) override { return real_.Find(present); }
+  HRESULT Write() override {
+    if (fault_ == kWriteFailsBeforeWriting) return kInjected;
+    const HRESULT hr = real_.Write();
+    return fault_ == kWriteFailsAfterWriting ? kInjected : hr;
+  }
+  HRESULT Remove() override { return fault_ == kRemoveFails ? kInjected : real_.Remove(); }
+
+ private:
+  RegistrationStep& real_;
+  Fault fault_;
+};
+
+constexpr size_t kStepCount = 4;
+
+class InjectedRegistrationTest : public RegistrationTest {
+ protected:
+  // The steps in the module's order, step `faulty` with `fault`.
+  std::array<RegistrationStep*, kStepCount> Steps(size_t faulty, FaultyStep::Fault fault) {
+    faulty_.emplace(*real_[faulty], fault);
+    std::array<RegistrationStep*, kStepCount> steps = real_;
+    steps[faulty] = &*faulty_;
+    return steps;
+  }
+
+  // Which of the four entries are in place now, told from what hosts read.
+  std::array<bool, kStepCount> Present() {
+    return {ClassesKeyExists(ClassKey(kVideoSourceFilterClassId)),
+            ClassesKeyExists(ClassKey(kAboutPageClassId)), ClassesKeyExists(GeneralFilterKey()),
+            CountVideoInputDevices(kName) > 0};
+  }
+
+  const std::wstring path_ = ModulePath();
+  framework::ClassKeysStep filter_keys_{kClasses[0], path_.c_str()};
+  framework::ClassKeysStep page_keys_{kClasses[1], path_.c_str()};
+  framework::DefaultCategoryStep general_{kClasses[0]};
+  framework::CategoryEntryStep device_{kVideoSourceFilterClassId, kName,
+                                       CLSID_VideoInputDeviceCategory, kDeviceRecord};
+  std::array<RegistrationStep*, kStepCount> real_ = {&filter_keys_, &page_keys_, &general_,
+                                                     &device_};
+  std::optional<FaultyStep> faulty_;
+};
+
+// What is left after a failure decides whether the undo is right, so each step must see its
+// entry as hosts do.
+TEST_F(InjectedRegistrationTest, EveryStepFindsItsEntryAsHostsSeeIt) {
+  const auto find_all = [&] {
+    std::array<bool, kStepCount> found{};
+    for (size_t i = 0; i < kStepCount; ++i) EXPECT_EQ(S_OK, real_[i]->Find(found[i]));
+    return found;
+  };
+  EXPECT_EQ((std::array<bool, kStepCount>{}), find_all());
+  ASSERT_EQ(S_OK, framework::WriteRegistration(real_));
+  ExpectRegistered();
+  EXPECT_EQ((std::array<bool, kStepCount>{true, true, true, true}), find_all());
+  EXPECT_EQ(S_OK, framework::RemoveRegistration(real_));
+  ExpectUnregistered();
+  EXPECT_EQ((std::array<bool, kStepCount>{}), find_all());
+}
+
+TEST_F(InjectedRegistrationTest, FailureAtAnyStepOfAFirstRegistrationLeavesNothing) {
+  for (size_t step = 0; step < kStepCount; ++step) {
+    for (auto fault : {FaultyStep::kWriteFailsBeforeWriting, FaultyStep::kWriteFailsAfterWriting}) {
+      SCOPED_TRACE(testing::Message() << "step " << step << " fault " << fault);
+      EXPECT_EQ(FaultyStep::kInjected, framework::WriteRegistration(Steps(step, fault)));
+      ExpectUnregistered();
+    }
+  }
+}
+
+TEST_F(InjectedRegistrationTest, FailureAtAnyStepOfAReRegistrationKeepsTheEarlierOne) {
+  ASSERT_EQ(S_OK, Module().DllRegisterServer());
+  for (size_t step = 0; step < kStepCount; ++step) {
+    for (auto fault : {FaultyStep::kWriteFailsBeforeWriting, FaultyStep::kWriteFailsAfterWriting}) {
+      SCOPED_TRACE(testing::Message() << "step " << step << " fault " << fault);
+      EXPECT_EQ(FaultyStep::kInjected, framework::WriteRegistration(Steps(step, fault)));
+      ExpectRegistered();
+    }
+  }
+}
+
+// Entries left by some earlier, partial registration stay; only what the failed call added
+// goes.
+TEST_F(InjectedRegistrationTest, FailureRemovesOnlyWhatTheCallAdded) {
+  for (size_t before = 0; before < kStepCount; ++before) {
+    SCOPED_TRACE(testing::Message() << "entries there before: " << before);
+    std::array<bool, kStepCount> expected{};
+    for (size_t i = 0; i < before; ++i) {
+      ASSERT_EQ(S_OK, real_[i]->Write());
+      expected[i] = true;
+    }
+    EXPECT_EQ(FaultyStep::kInjected, framework::WriteRegistration(Steps(
+                                         kStepCount - 1, FaultyStep::kWriteFailsAfterWriting)));
+    EXPECT_EQ(expected, Present());
+    framework::RemoveRegistration(real_);
+  }
+}
+
+TEST_F(InjectedRegistrationTest, UnregisterRemovesTheRestPastAFailedStepAndReportsIt) {
+  for (size_t step = 0; step < kStepCount; ++step) {
+    SCOPED_TRACE(testing::Message() << "step " << step);
+    ASSERT_EQ(S_OK, Module().DllRegisterServer());
+    EXPECT_EQ(FaultyStep::kInjected,
+              framework::RemoveRegistration(Steps(step, FaultyStep::kRemoveFails)));
+    std::array<bool, kStepCount> expected{};
+    expected[step] = true;
+    EXPECT_EQ(expected, Present());
+    Module().DllUnregisterServer();
+  }
+  // With the device entry missing its answer comes first, yet everything else still goes.
+  for (size_t i = 0; i + 1 < kStepCount; ++i) ASSERT_EQ(S_OK, real_[i]->Write());
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), Module().DllUnregisterServer());
   ExpectUnregistered();
 }
 
