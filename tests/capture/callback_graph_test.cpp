@@ -45,6 +45,8 @@ class CallingBackLog : public SampleLog {
  protected:
   void OnFrame(size_t, const Entry&, const BYTE*, long) override {
     if (stopped.load()) ++after_stop;
+    // An application works on the frame first; the graph's Stop reaches the source meanwhile.
+    Sleep(2);
     AM_MEDIA_TYPE connection{};
     Expect(S_OK, pin_->ConnectionMediaType(&connection));
     Expect(S_OK, pin_->QueryAccept(&connection));
