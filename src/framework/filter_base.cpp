@@ -160,7 +160,11 @@ HRESULT FilterBase::JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) {
     sink->Release();  // held uncounted, like the graph that owns it
   }
   std::wstring copy;
-  if (name) copy = name;
+  try {
+    if (name) copy = name;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;  // no exception may leave a COM method
+  }
   ScopedLock fields(fields_lock_);
   graph_ = graph;
   event_sink_.store(sink);
