@@ -29,6 +29,12 @@ HRESULT CopyType(AM_MEDIA_TYPE& dest, const AM_MEDIA_TYPE& source) {
   dest = source;
   if (dest.pUnk != nullptr) dest.pUnk->AddRef();
   if (source.cbFormat == 0) return S_OK;
+  // A caller's record that claims a block it does not have is refused, never read.
+  if (source.pbFormat == nullptr) {
+    dest.cbFormat = 0;
+    dest.pbFormat = nullptr;
+    return VFW_E_INVALIDMEDIATYPE;
+  }
   dest.pbFormat = static_cast<BYTE*>(CoTaskMemAlloc(source.cbFormat));
   if (dest.pbFormat == nullptr) {
     dest.cbFormat = 0;
@@ -47,8 +53,11 @@ void DeleteType(AM_MEDIA_TYPE* type) {
 namespace {
 
 bool FormatsEqual(const AM_MEDIA_TYPE& a, const AM_MEDIA_TYPE& b) {
-  return a.cbFormat == b.cbFormat &&
-         (a.cbFormat == 0 || std::memcmp(a.pbFormat, b.pbFormat, a.cbFormat) == 0);
+  if (a.cbFormat != b.cbFormat) return false;
+  if (a.cbFormat == 0) return true;
+  // A claimed block that is missing is never read and equals nothing but its own record.
+  if (a.pbFormat == nullptr || b.pbFormat == nullptr) return &a == &b;
+  return a.pbFormat == b.pbFormat || std::memcmp(a.pbFormat, b.pbFormat, a.cbFormat) == 0;
 }
 
 }  // namespace
@@ -93,6 +102,7 @@ void MediaType::SetSampleSize(ULONG size) {
 }
 
 bool MediaType::SetFormat(const void* bytes, ULONG length) {
+  if (bytes == nullptr && length != 0) return false;
   BYTE* block = AllocFormat(length);
   if (block == nullptr) return false;
   if (length != 0) std::memcpy(block, bytes, length);

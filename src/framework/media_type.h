@@ -20,13 +20,14 @@ void ResetType(AM_MEDIA_TYPE& type);
 void FreeFormat(AM_MEDIA_TYPE& type);
 // Copies every field and the format bytes into `dest`, whose old format is not freed. The copy
 // holds its own pUnk reference even when the block cannot be had: then E_OUTOFMEMORY with
-// cbFormat 0 and pbFormat null.
+// cbFormat 0 and pbFormat null. A source with cbFormat but no pbFormat gives
+// VFW_E_INVALIDMEDIATYPE, with the destination as after a failed allocation.
 HRESULT CopyType(AM_MEDIA_TYPE& dest, const AM_MEDIA_TYPE& source);
 // A record that itself lives in task memory (IEnumMediaTypes::Next output): FreeFormat, then
 // the record. Null is ignored.
 void DeleteType(AM_MEDIA_TYPE* type);
 // Major type, subtype, format type and format bytes; sample size, temporal compression and
-// pUnk are not compared.
+// pUnk are not compared. A record with cbFormat but no pbFormat equals only itself.
 bool TypesEqual(const AM_MEDIA_TYPE& a, const AM_MEDIA_TYPE& b);
 // GUID_NULL fields of `partial` match anything; a GUID_NULL format type skips the format.
 bool MatchesPartially(const AM_MEDIA_TYPE& type, const AM_MEDIA_TYPE& partial);
@@ -40,7 +41,8 @@ class MediaType : public AM_MEDIA_TYPE {
   MediaType& operator=(const MediaType&) = delete;
 
   // Frees this record's format, then copies `source`. Nothing for the record itself;
-  // E_OUTOFMEMORY (with no format) when the block cannot be had.
+  // E_OUTOFMEMORY (with no format) when the block cannot be had, VFW_E_INVALIDMEDIATYPE when
+  // `source` claims a block it does not have.
   HRESULT Assign(const AM_MEDIA_TYPE& source);
   // Moves every field into `dest` (whose old contents are overwritten, not freed) and leaves
   // this record fresh, so that the block and the pUnk reference change owner without a copy.
@@ -57,7 +59,8 @@ class MediaType : public AM_MEDIA_TYPE {
   // 0 makes the samples variable-sized and keeps lSampleSize.
   void SetSampleSize(ULONG size);
   void SetVariableSize() { bFixedSizeSamples = FALSE; }
-  // False, with the record unchanged, when the block cannot be had.
+  // False, with the record unchanged, when the block cannot be had or `bytes` is null with a
+  // length.
   bool SetFormat(const void* bytes, ULONG length);
   // A block of `length` bytes, its contents undefined. The current block when the length is
   // already cbFormat; on allocation failure the current block if it is at least `length`

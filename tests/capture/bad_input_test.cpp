@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <dshow.h>
+#include <dvdmedia.h>
+
 #include "capture/capture_harness.h"
 
 namespace qp::test {
@@ -120,6 +123,58 @@ TEST_F(BadInputTest, PresetTooLargeForMemoryFailsWithAResultCode) {
     const Outcome o = Run();
     EXPECT_TRUE(FAILED(o.connect) || FAILED(o.pause));
   }
+}
+
+ComPtr<IPin> FirstPin(IBaseFilter* filter, PIN_DIRECTION direction) {
+  ComPtr<IEnumPins> pins;
+  if (FAILED(filter->EnumPins(&pins))) return {};
+  ComPtr<IPin> pin;
+  while (pins->Next(1, &pin, nullptr) == S_OK) {
+    PIN_DIRECTION found;
+    if (SUCCEEDED(pin->QueryDirection(&found)) && found == direction) return pin;
+    pin.Reset();
+  }
+  return {};
+}
+
+// A caller's type that claims a format block without giving one is refused with a code at
+// every entry point of the pin, is never read, and leaves the pin free to connect.
+TEST_F(BadInputTest, TypeClaimingAMissingFormatBlockIsRefused) {
+  ModuleFiles files;
+  files.GlyphSheet("qp_font.bmp");
+  files.Ini(OnePresetIni(320, 240, "RG32"));
+  ComPtr<IBaseFilter> source;
+  SampleLog log;
+  GrabberGraph graph;
+  ASSERT_EQ(S_OK, CreateSource(source));
+  ASSERT_EQ(S_OK, graph.Add(source.Get(), &log));
+  ComPtr<IPin> out = FirstPin(source.Get(), PINDIR_OUTPUT);
+  ComPtr<IPin> grab_in = FirstPin(graph.grabber_filter.Get(), PINDIR_INPUT);
+  ASSERT_TRUE(out && grab_in);
+  ComPtr<IAMStreamConfig> config;
+  ASSERT_EQ(S_OK, out.As(config));
+
+  for (const GUID* format : {&FORMAT_VideoInfo, &FORMAT_VideoInfo2, &GUID_NULL}) {
+    SCOPED_TRACE(testing::Message() << "format type " << (format == &GUID_NULL ? "null" : "set"));
+    AM_MEDIA_TYPE bad{};
+    bad.majortype = MEDIATYPE_Video;
+    bad.subtype = MEDIASUBTYPE_RGB32;
+    bad.bFixedSizeSamples = TRUE;
+    bad.lSampleSize = 320 * 240 * 4;
+    bad.formattype = *format;
+    bad.cbFormat = sizeof(VIDEOINFOHEADER2);
+    bad.pbFormat = nullptr;
+
+    // The graph hands the type to the pin's Connect as it is.
+    EXPECT_EQ(VFW_E_INVALIDMEDIATYPE, graph.graph->ConnectDirect(out.Get(), grab_in.Get(), &bad));
+    EXPECT_EQ(VFW_E_INVALIDMEDIATYPE, out->Connect(grab_in.Get(), &bad));
+    EXPECT_EQ(VFW_E_INVALIDMEDIATYPE, out->ReceiveConnection(grab_in.Get(), &bad));
+    EXPECT_EQ(S_FALSE, out->QueryAccept(&bad));
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_NO_MATCH), config->SetFormat(&bad));
+    ComPtr<IPin> peer;
+    EXPECT_EQ(VFW_E_NOT_CONNECTED, out->ConnectedTo(&peer));
+  }
+  EXPECT_EQ(S_OK, graph.ConnectDirect(source.Get()));
 }
 
 }  // namespace

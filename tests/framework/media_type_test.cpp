@@ -90,6 +90,47 @@ TEST(MediaTypeOwnership, CopiesOwnTheirBlockAndReference) {
   EXPECT_EQ(unknown.count, 1u);
 }
 
+// A caller's record may claim a block it does not carry: copying refuses it without reading,
+// keeps the reference rules of a failed copy, and comparisons do not read it either.
+TEST(MediaTypeOwnership, ClaimedButMissingBlockIsRefusedUnread) {
+  CountedUnknown unknown;
+  AM_MEDIA_TYPE claimed{};
+  claimed.majortype = MEDIATYPE_Video;
+  claimed.formattype = FORMAT_VideoInfo;
+  claimed.cbFormat = 88;
+  claimed.pUnk = &unknown;
+  {
+    MediaType copy;
+    MakeVideo(copy, "old block");
+    EXPECT_EQ(VFW_E_INVALIDMEDIATYPE, copy.Assign(claimed));
+    EXPECT_EQ(copy.cbFormat, 0u);
+    EXPECT_EQ(copy.pbFormat, nullptr);
+    EXPECT_EQ(unknown.count, 2u);
+
+    AM_MEDIA_TYPE raw{};
+    EXPECT_EQ(VFW_E_INVALIDMEDIATYPE, CopyType(raw, claimed));
+    EXPECT_EQ(raw.cbFormat, 0u);
+    EXPECT_EQ(raw.pbFormat, nullptr);
+    FreeFormat(raw);
+    EXPECT_EQ(unknown.count, 2u);
+
+    MediaType real;
+    MakeVideo(real, "12345678");
+    real.AllocFormat(88);
+    AM_MEDIA_TYPE twin = claimed;
+    EXPECT_FALSE(TypesEqual(claimed, real));
+    EXPECT_FALSE(TypesEqual(real, claimed));
+    EXPECT_FALSE(TypesEqual(claimed, twin)) << "two missing blocks are not the same bytes";
+    EXPECT_TRUE(TypesEqual(claimed, claimed));
+    EXPECT_FALSE(MatchesPartially(real, claimed));
+
+    EXPECT_FALSE(real.SetFormat(nullptr, 4));
+    EXPECT_EQ(real.cbFormat, 88u);
+    EXPECT_TRUE(real.SetFormat(nullptr, 0));
+  }
+  EXPECT_EQ(unknown.count, 1u);
+}
+
 TEST(MediaTypeFormat, AllocFormatReusesOnlyTheSameLength) {
   MediaType type;
   EXPECT_EQ(type.AllocFormat(0), nullptr);
