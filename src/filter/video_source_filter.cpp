@@ -5,6 +5,7 @@
 
 #include "filter/class_ids.h"
 #include "filter/module_classes.h"
+#include "stream/stream_environment.h"
 #include "stream/video_stream_pin.h"
 
 namespace qp::filter {
@@ -38,19 +39,48 @@ HRESULT VideoSourceFilter::GetPages(CAUUID* pages) {
 }
 
 IUnknown* CreateVideoSourceFilter(IUnknown* outer, HRESULT* result) {
+  return CreateVideoSourceFilter(outer, result, stream::SystemStreamEnvironment());
+}
+
+IUnknown* CreateVideoSourceFilter(IUnknown* outer, HRESULT* result,
+                                  stream::StreamEnvironment& environment) {
   auto* filter = new (std::nothrow) VideoSourceFilter(outer);
   if (!filter) {
     if (result) *result = E_OUTOFMEMORY;
     return nullptr;
   }
-  framework::ScopedLock hold(filter->FilterLock());
-  // The pin attaches itself to the filter, which owns and deletes it from then on; one that
-  // could not attach belongs to no one.
-  auto* pin = new (std::nothrow) stream::VideoStreamPin(result, filter, kFilterName);
-  if (!pin) {
-    if (result) *result = E_OUTOFMEMORY;
-  } else if (filter->PinCount() == 0) {
-    delete pin;
+  HRESULT made = S_OK;
+  {
+    framework::ScopedLock hold(filter->FilterLock());
+    // The pin attaches itself to the filter, which owns and deletes it from then on; one that
+    // could not attach belongs to no one. A pin whose construction throws has detached itself
+    // again on the way out.
+    try {
+      auto* pin = new (std::nothrow) stream::VideoStreamPin(&made, filter, kFilterName,
+                                                            environment);
+      if (!pin) {
+        made = E_OUTOFMEMORY;
+      } else if (filter->PinCount() == 0) {
+        delete pin;
+        if (SUCCEEDED(made)) made = E_OUTOFMEMORY;
+      }
+    } catch (const std::bad_alloc&) {
+      made = E_OUTOFMEMORY;
+    } catch (...) {
+      made = E_UNEXPECTED;
+    }
+  }
+  if (FAILED(made)) {
+    if (result) {
+      // The class factory destroys a filter returned with a failure.
+      *result = made;
+      return filter->Inner();
+    }
+    // No one to tell: destroy it here, through its count, as the factory would.
+    IUnknown* inner = filter->Inner();
+    inner->AddRef();
+    inner->Release();
+    return nullptr;
   }
   return filter->Inner();
 }

@@ -6,6 +6,10 @@
 
 #include "framework/source_filter_base.h"
 
+namespace qp::stream {
+class StreamEnvironment;
+}
+
 namespace qp::filter {
 
 // Threads: as SourceFilterBase. GetState reads the state without a lock; GetPages touches no
@@ -28,7 +32,11 @@ class VideoSourceFilter final : public framework::SourceFilterBase, public ISpec
 
 // The class table's create function: the filter's non-delegating IUnknown, or null with
 // E_OUTOFMEMORY in *result. A filter whose pin failed is returned with the failure in
-// *result, for the class factory to destroy.
+// *result, for the class factory to destroy; without `result` it is destroyed here and null
+// returned. No exception leaves it.
 IUnknown* CreateVideoSourceFilter(IUnknown* outer, HRESULT* result);
+// The same with the pin's configuration and clocks taken from `environment` (tests).
+IUnknown* CreateVideoSourceFilter(IUnknown* outer, HRESULT* result,
+                                  stream::StreamEnvironment& environment);
 
 }  // namespace qp::filter

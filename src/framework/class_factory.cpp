@@ -26,6 +26,8 @@ HRESULT ModuleClassFactory::CreateInstance(IUnknown* outer, REFIID iid, void** o
   } catch (const std::bad_alloc&) {
     // An exception must not cross the COM boundary into the host.
     return E_OUTOFMEMORY;
+  } catch (...) {
+    return E_UNEXPECTED;
   }
   if (!object) return FAILED(result) ? result : E_OUTOFMEMORY;
 

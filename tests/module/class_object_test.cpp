@@ -5,8 +5,14 @@
 
 #include <strmif.h>
 
+#include <new>
+#include <stdexcept>
+
 #include "filter/class_ids.h"
+#include "filter/video_source_filter.h"
+#include "framework/module_server.h"
 #include "module/module_harness.h"
+#include "stream/stream_environment.h"
 
 namespace qp::test {
 namespace {
@@ -97,6 +103,94 @@ std::wstring VersionText(const std::vector<BYTE>& block, const wchar_t* name) {
   UINT length = 0;
   if (!VerQueryValueW(block.data(), query.c_str(), &text, &length) || length == 0) return {};
   return static_cast<const wchar_t*>(text);
+}
+
+// The filter built in-process, through the framework's class factory, with a pin whose
+// configuration cannot be had in one of the ways that happen: refused, or an exception on the
+// way.
+class ConfigurationFault final : public stream::StreamEnvironment {
+ public:
+  enum Kind { kNone, kRefused, kOutOfMemory, kOtherException };
+  Kind kind = kNone;
+  int loads = 0;
+
+  bool LoadConfiguration(config::StreamConfiguration& settings) override {
+    ++loads;
+    switch (kind) {
+      case kRefused: return false;
+      case kOutOfMemory: throw std::bad_alloc();
+      case kOtherException: throw std::length_error("preset table");
+      case kNone: break;
+    }
+    return settings.LoadConfigurationFrom("");
+  }
+  void ModuleDirectory(char (&dest)[platform::kMaxPath]) override { System().ModuleDirectory(dest); }
+  DWORD TickCount() override { return System().TickCount(); }
+  int64_t PerformanceCounter() override { return System().PerformanceCounter(); }
+  int64_t PerformanceFrequency() override { return System().PerformanceFrequency(); }
+  void SleepMs(DWORD milliseconds) override { System().SleepMs(milliseconds); }
+  void BeginTimerPeriod() override { System().BeginTimerPeriod(); }
+  void EndTimerPeriod() override { System().EndTimerPeriod(); }
+
+ private:
+  static stream::StreamEnvironment& System() { return stream::SystemStreamEnvironment(); }
+};
+
+ConfigurationFault configuration;
+
+IUnknown* CreateWithFault(IUnknown* outer, HRESULT* result) {
+  return filter::CreateVideoSourceFilter(outer, result, configuration);
+}
+
+const framework::ClassEntry kFaultyClasses[] = {
+    {L"Quor Plemo", &kVideoSourceFilterClassId, CreateWithFault, nullptr, nullptr}};
+
+TEST(FilterCreationTest, APinWithoutConfigurationLeavesNothingBehind) {
+  const struct {
+    ConfigurationFault::Kind kind;
+    HRESULT expected;
+  } cases[] = {{ConfigurationFault::kNone, S_OK},
+               {ConfigurationFault::kRefused, E_OUTOFMEMORY},
+               {ConfigurationFault::kOutOfMemory, E_OUTOFMEMORY},
+               {ConfigurationFault::kOtherException, E_UNEXPECTED}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "fault " << c.kind);
+    configuration.kind = c.kind;
+    configuration.loads = 0;
+    IClassFactory* factory = nullptr;
+    ASSERT_EQ(S_OK, framework::GetModuleClassObject(kFaultyClasses, kVideoSourceFilterClassId,
+                                                    IID_IClassFactory,
+                                                    reinterpret_cast<void**>(&factory)));
+    IBaseFilter* made = reinterpret_cast<IBaseFilter*>(0x1);
+    EXPECT_EQ(c.expected,
+              factory->CreateInstance(nullptr, IID_IBaseFilter, reinterpret_cast<void**>(&made)));
+    EXPECT_EQ(1, configuration.loads);
+    if (SUCCEEDED(c.expected)) {
+      ASSERT_NE(nullptr, made);
+      IEnumPins* pins = nullptr;
+      ASSERT_EQ(S_OK, made->EnumPins(&pins));
+      IPin* pin = nullptr;
+      EXPECT_EQ(S_OK, pins->Next(1, &pin, nullptr));
+      if (pin) pin->Release();
+      pins->Release();
+      EXPECT_EQ(0u, made->Release());
+    } else {
+      EXPECT_EQ(nullptr, made);
+    }
+    EXPECT_EQ(S_FALSE, framework::ModuleCanUnloadNow());  // the factory still lives
+    EXPECT_EQ(0u, factory->Release());
+    // The filter and its pin went with the failure.
+    EXPECT_EQ(S_OK, framework::ModuleCanUnloadNow());
+  }
+}
+
+// A caller without a result to read gets no object and nothing stays alive.
+TEST(FilterCreationTest, WithoutAResultAFailedFilterIsDestroyedAtOnce) {
+  for (auto kind : {ConfigurationFault::kRefused, ConfigurationFault::kOutOfMemory}) {
+    configuration.kind = kind;
+    EXPECT_EQ(nullptr, filter::CreateVideoSourceFilter(nullptr, nullptr, configuration));
+    EXPECT_EQ(S_OK, framework::ModuleCanUnloadNow());
+  }
 }
 
 TEST(ModuleResourceTest, VersionNamesTheProductAndVersion103) {
