@@ -18,8 +18,8 @@ using qp::framework::DefaultCategoryStep;
 using qp::framework::RegistrationStep;
 
 // The module's registration in the order it is written. The device entry comes last: a
-// capture application that lists it must find the class keys it points at. It uses the
-// caller's COM initialisation; the other steps initialise COM for themselves.
+// capture application that lists it must find the class keys it points at. Every step
+// initialises COM for itself when the calling thread has none.
 class ModuleRegistration {
  public:
   explicit ModuleRegistration(const wchar_t* server_path)

@@ -293,6 +293,7 @@ HRESULT CategoryEntryStep::Find(bool& present) {
 }
 
 HRESULT CategoryEntryStep::Write() {
+  ComForCall com;
   ComPtr<IFilterMapper2> mapper;
   const HRESULT hr = CreateMapper(mapper);
   if (FAILED(hr)) return hr;
@@ -300,6 +301,7 @@ HRESULT CategoryEntryStep::Write() {
 }
 
 HRESULT CategoryEntryStep::Remove() {
+  ComForCall com;
   ComPtr<IFilterMapper2> mapper;
   const HRESULT hr = CreateMapper(mapper);
   if (FAILED(hr)) return hr;

@@ -86,7 +86,10 @@ class DefaultCategoryStep final : public RegistrationStep {
 };
 
 // A filter's entry named `name` in `category` (for example the video input devices), through
-// IFilterMapper2 on the caller's COM initialisation. All arguments are kept by reference.
+// IFilterMapper2. Like the other steps it initialises COM for the call when the thread has
+// none: on the caller's COM alone, an unregistration from such a thread removed the class keys
+// but not the device entry, leaving a listed device that cannot be created. All arguments are
+// kept by reference.
 class CategoryEntryStep final : public RegistrationStep {
  public:
   CategoryEntryStep(const CLSID& class_id, const wchar_t* name, const CLSID& category,
