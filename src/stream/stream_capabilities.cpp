@@ -44,7 +44,8 @@ bool SameFrame(const config::Preset& a, const config::Preset& b) {
          a.bit_count == b.bit_count && a.frame_time == b.frame_time;
 }
 
-// AvgTimePerFrame sits at the same offset in both header kinds.
+// AvgTimePerFrame sits at the same offset in both header kinds. Only for a type whose
+// FormatBitmapHeader was found: then the block holds the whole header.
 REFERENCE_TIME FormatFrameTime(const AM_MEDIA_TYPE& type, bool videoInfo2) {
   return videoInfo2 ? reinterpret_cast<const VIDEOINFOHEADER2*>(type.pbFormat)->AvgTimePerFrame
                     : reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat)->AvgTimePerFrame;
