@@ -3,6 +3,7 @@
 #include <cstring>
 #include <limits>
 
+#include "stream/video_media_type.h"
 #include "stream/video_stream_pin.h"
 #include "synth/pixel_format.h"
 
@@ -33,12 +34,21 @@ int32_t Offset(int32_t origin, int32_t step, uint32_t steps, int32_t extra) {
                               static_cast<uint32_t>(extra));
 }
 
+// True when the connection agreed on top-down rows: RGB with a negative biHeight. The 4:2:2
+// formats are top-down whatever the sign. Read on the worker without the pin lock: the
+// connection cannot change while the filter is started, and only then does the worker run.
+bool TopDownConnection(framework::StreamServices& services, bool videoInfo2) {
+  const BITMAPINFOHEADER* header = FormatBitmapHeader(services.ConnectionType(), videoInfo2);
+  return header != nullptr && header->biCompression == BI_RGB && header->biHeight < 0;
+}
+
 // Where the frame's rows go in the sample buffer. Rows are placed at the agreed format's
-// stride (rows padded to 4 bytes), which the downstream reads. A buffer too small for that
-// (a preset chosen after the connection, a stingy allocator) takes the rows at the pitch of
-// whole pixels the buffer has room for, narrower if need be: never beyond the buffer.
-// False when the preset gives no drawable frame.
-bool LayoutFrame(const config::Preset& preset, uint8_t* buffer, std::size_t size,
+// stride (rows padded to 4 bytes), which the downstream reads, and in its row order: RGB
+// frames for a top-down connection are laid out from the other end of the buffer. A buffer
+// too small for that stride (a preset chosen after the connection, a stingy allocator) takes
+// the rows at the pitch of whole pixels the buffer has room for, narrower if need be: never
+// beyond the buffer. False when the preset gives no drawable frame.
+bool LayoutFrame(const config::Preset& preset, bool topDown, uint8_t* buffer, std::size_t size,
                  synth::FrameBuffer& frame) {
   const int64_t width = preset.w;
   const int64_t height = preset.h;
@@ -61,6 +71,7 @@ bool LayoutFrame(const config::Preset& preset, uint8_t* buffer, std::size_t size
   frame.rowPixels = static_cast<int32_t>(rowPixels);
   frame.rows = static_cast<int32_t>(height);
   frame.pitch = static_cast<int32_t>(pitch);
+  frame.reversed = topDown && preset.compression == config::kFormatRgb;
   return true;
 }
 
@@ -110,7 +121,8 @@ HRESULT VideoStreamPin::FillSample(IMediaSample* sample) {
   AdvanceSchedule(now, static_cast<double>(frameTime) * 0.0001);
 
   synth::FrameBuffer frame;
-  const bool drawable = LayoutFrame(preset, buffer, size, frame);
+  const bool topDown = TopDownConnection(services_, settings_.use_video_info_header2 != 0);
+  const bool drawable = LayoutFrame(preset, topDown, buffer, size, frame);
   if (!drawable || !PictureFits(background_, preset) || !CopyBackground(preset, frame)) {
     // No usable background: black in RGB, zero luma and chroma in 4:2:2.
     std::memset(buffer, 0, size);
@@ -190,13 +202,19 @@ bool VideoStreamPin::CopyBackground(const config::Preset& preset,
     const int32_t y = Offset(origin_y_, sy, n, 0);
     return background_.CopyWindow(frame, x, x, y, y);
   }
-  // Two fields one scroll step apart; mode 1 shows the earlier one on the even rows.
+  // Two fields one scroll step apart. Mode 1 is field 1 (the top field) first, as the
+  // interlace flags of the media type say, in every row order. Frame rows are numbered in the
+  // format's own order, whichever end of the buffer they start from: 4:2:2 top-down, so the
+  // top field is the even rows; RGB bottom-up, where row 0 is the picture's last line and the
+  // top field is the odd rows of an even-height frame.
   const int32_t earlyX = Offset(origin_x_, sx, 2 * n, 0);
   const int32_t earlyY = Offset(origin_y_, sy, 2 * n, 0);
   const int32_t lateX = Offset(origin_x_, sx, 2 * n, sx);
   const int32_t lateY = Offset(origin_y_, sy, 2 * n, sy);
-  return preset.interlaced == 1 ? background_.CopyWindow(frame, earlyX, lateX, earlyY, lateY)
-                                : background_.CopyWindow(frame, lateX, earlyX, lateY, earlyY);
+  const bool topFieldOdd = preset.compression == config::kFormatRgb && frame.rows % 2 == 0;
+  const bool earlyOnOdd = (preset.interlaced == 1) == topFieldOdd;
+  return earlyOnOdd ? background_.CopyWindow(frame, lateX, earlyX, lateY, earlyY)
+                    : background_.CopyWindow(frame, earlyX, lateX, earlyY, lateY);
 }
 
 // Windows of at least 1000 ms, each opening at the frame that closed the previous one.

@@ -15,8 +15,8 @@ int64_t Wrap(int32_t offset, int64_t period) {
 
 }  // namespace
 
-// Frame layout: row i starts at i × pitch; only the first rowPixels × bytesPerPixel bytes of
-// a row are pixels. Bytes between that and the pitch are padding and are left as they are.
+// Frame layout: row i starts at RowStart(frame, i); only the first rowPixels × bytesPerPixel
+// bytes of a row are pixels. Bytes between that and the pitch are padding, left as they are.
 // Frame column c shows picture column (x + c) mod width, also when the frame is wider than the
 // picture (then a row takes more than two runs).
 bool FrameImage::CopyWindow(const FrameBuffer& frame, int32_t evenColumn, int32_t oddColumn,
@@ -29,7 +29,9 @@ bool FrameImage::CopyWindow(const FrameBuffer& frame, int32_t evenColumn, int32_
 
   if (!FrameFits(frame, bpp)) return false;
   const int64_t rowBytes = static_cast<int64_t>(frame.rowPixels) * bpp;
-  const int64_t pitch = frame.pitch;
+  // Reversed rows are written walking back from the buffer's end: the same single pass.
+  uint8_t* const firstRow = RowStart(frame, 0);
+  const int64_t step = RowStep(frame);
 
   const int64_t width = width_;
   const int64_t height = height_;
@@ -50,7 +52,7 @@ bool FrameImage::CopyWindow(const FrameBuffer& frame, int32_t evenColumn, int32_
   for (int64_t i = 0; i < rows; ++i) {
     const int k = static_cast<int>(i & 1);
     const uint8_t* storedRow = source + ((rowBase[k] + i) % height) * imageStride;
-    uint8_t* out = frame.bytes + i * pitch;
+    uint8_t* out = firstRow + i * step;
     int64_t remaining = rowBytes;
     int64_t from = column[k] * bpp;
     while (remaining > 0) {

@@ -57,9 +57,9 @@ void CopyCell(const FrameImage& sheet, const FrameBuffer& frame, int64_t x, int6
   const int64_t sheetRow = bottomUp ? sheet.height() - 1 - y0 : y0;
   const int64_t frameRow = bottomUp ? frame.rows - 1 - y : y;
   const int64_t sheetStep = bottomUp ? -int64_t{sheet.stride()} : sheet.stride();
-  const int64_t frameStep = bottomUp ? -int64_t{frame.pitch} : frame.pitch;
+  const int64_t frameStep = bottomUp ? -RowStep(frame) : RowStep(frame);
   const uint8_t* from = sheet.Pixels() + sheetRow * sheet.stride() + x0 * bpp;
-  uint8_t* to = frame.bytes + frameRow * frame.pitch + x * bpp;
+  uint8_t* to = RowStart(frame, frameRow) + x * bpp;
   const std::size_t runBytes = static_cast<std::size_t>(cw * bpp);
   for (int64_t r = 0; r < ch; ++r) CopyShortRun(to + r * frameStep, from + r * sheetStep, runBytes);
 }

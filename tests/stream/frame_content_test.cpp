@@ -1,6 +1,11 @@
 // What lands in the sample buffer: the scrolled background window per field and the two text
-// lines at their places, in every pixel format and row order, rows at the padded stride; and
-// that no later preset can make the composition leave the buffer or the pictures.
+// lines at their places, in every pixel format and in the row order the connection agreed,
+// rows at the padded stride; the field order the media type signals; and that no later preset
+// can make the composition leave the buffer or the pictures.
+#include <windows.h>
+
+#include <dshow.h>
+#include <dvdmedia.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,6 +16,7 @@
 
 #include "stream/status_text.h"
 #include "stream/stream_test_doubles.h"
+#include "stream/video_media_type.h"
 #include "synth/bmp_test_picture.h"
 
 namespace qp::stream::test {
@@ -22,25 +28,31 @@ struct Format {
   const char* fcc;
   int32_t width;
   int32_t bytesPerPixel;
+  bool topDown = false;  // connect with a negative biHeight
 };
 
-// The frame the stream should compose, built from the pictures loaded the same way: buffer row
-// i takes background line (top line of i + y offset of i's parity) from column (x offset of
-// its parity); glyph cells of 2 × 2 whole inside the frame overwrite it.
+// The frame the stream should compose, built from the pictures loaded the same way: frame line
+// t (from the top) takes background line t + the y offset of its field from column (the x
+// offset of its field); glyph cells of 2 × 2 whole inside the frame overwrite it. Line t lies in
+// buffer row t when the rows are top-down (4:2:2 always, RGB for a top-down connection), in
+// row h − 1 − t otherwise.
 class ExpectedFrame {
  public:
   ExpectedFrame(const config::Preset& preset, const synth::FrameImage& background,
-                const synth::FrameImage& font)
+                const synth::FrameImage& font, bool topDownConnection)
       : w_(preset.w), h_(preset.h), rgb_(preset.compression == config::kFormatRgb),
-        bpp_(background.bytesPerPixel()), stride_((w_ * bpp_ + 3) & ~3),
-        bytes_(static_cast<std::size_t>(stride_) * h_, kUntouched), font_(font) {
+        topDownRows_(!rgb_ || topDownConnection), bpp_(background.bytesPerPixel()),
+        stride_((w_ * bpp_ + 3) & ~3), bytes_(static_cast<std::size_t>(stride_) * h_, kUntouched),
+        font_(font) {
     background_ = &background;
   }
 
-  void Background(int32_t evenX, int32_t oddX, int32_t evenY, int32_t oddY) {
+  // Offsets of the top field (lines 0, 2, 4, … from the top) and of the bottom field.
+  void Background(int32_t topX, int32_t bottomX, int32_t topY, int32_t bottomY) {
     for (int32_t i = 0; i < h_; ++i) {
-      const int32_t x0 = (i & 1) ? oddX : evenX;
-      const int32_t y0 = (i & 1) ? oddY : evenY;
+      const bool bottomField = TopLine(i) & 1;
+      const int32_t x0 = bottomField ? bottomX : topX;
+      const int32_t y0 = bottomField ? bottomY : topY;
       const int32_t line = (TopLine(i) + y0) % background_->height();
       for (int32_t x = 0; x < w_; ++x)
         std::memcpy(At(i, x), Pixel(*background_, (x + x0) % background_->width(), line), bpp_);
@@ -93,8 +105,10 @@ class ExpectedFrame {
   std::size_t Size() const { return bytes_.size(); }
 
  private:
-  int32_t TopLine(int32_t bufferRow) const { return rgb_ ? h_ - 1 - bufferRow : bufferRow; }
-  int32_t BufferRow(int32_t topLine) const { return rgb_ ? h_ - 1 - topLine : topLine; }
+  int32_t TopLine(int32_t bufferRow) const {
+    return topDownRows_ ? bufferRow : h_ - 1 - bufferRow;
+  }
+  int32_t BufferRow(int32_t topLine) const { return TopLine(topLine); }
   uint8_t* At(int32_t bufferRow, int32_t x) {
     return bytes_.data() + static_cast<std::size_t>(bufferRow) * stride_ + x * bpp_;
   }
@@ -105,6 +119,7 @@ class ExpectedFrame {
 
   int32_t w_, h_;
   bool rgb_;
+  bool topDownRows_;
   int32_t bpp_, stride_;
   std::vector<uint8_t> bytes_;
   const synth::FrameImage* background_;
@@ -112,11 +127,14 @@ class ExpectedFrame {
 };
 
 // A rig whose preset shows pictures\bg.bmp (64 × 40, tiled to cover the frame) and comment
-// "ab", with the reference pictures loaded as the stream loads them.
+// "ab", with the reference pictures loaded as the stream loads them, connected with the
+// offered type or its top-down form. Keys in `extra` come first, so they win.
 struct PictureRig : StreamRig {
-  PictureRig(const Format& format, const std::string& extra)
-      : StreamRig("w=" + std::to_string(format.width) + "\nh=60\nfcc=" + format.fcc +
-                  "\nframe_time=333667\nbmp=pictures\\bg.bmp\ncomment=ab\n" + extra) {
+  PictureRig(const Format& format, const std::string& extra, const std::string& main = "")
+      : StreamRig(extra + "w=" + std::to_string(format.width) + "\nh=60\nfcc=" + format.fcc +
+                      "\nframe_time=333667\nbmp=pictures\\bg.bmp\ncomment=ab\n",
+                  main),
+        top_down(format.topDown) {
     synth::testing::BmpLayout layout;
     layout.width = 64;
     layout.height = 40;
@@ -127,27 +145,50 @@ struct PictureRig : StreamRig {
                                        preset.bit_count));
     EXPECT_TRUE(font.LoadPicture(env.Directory().PathOf("font.bmp").c_str(), 0, 0,
                                  preset.compression, preset.bit_count));
+    Connect();
     Start();
     origin_ms = env.NowMs();
   }
 
-  // Fills one frame into `sample` and returns the expected one for the given offsets.
-  ExpectedFrame Fill(FakeSample& sample, int32_t evenX, int32_t oddX, int32_t evenY,
-                     int32_t oddY) {
-    const config::Preset preset = pin->CurrentPreset();
+  // The offered type, agreed through CheckType and SetType as a downstream pin would.
+  void Connect() {
+    framework::MediaType type;
+    ASSERT_EQ(pin->GetOfferedType(0, &type), S_OK);
+    const bool videoInfo2 = pin->Settings().use_video_info_header2 != 0;
+    auto* header = const_cast<BITMAPINFOHEADER*>(FormatBitmapHeader(type, videoInfo2));
+    ASSERT_NE(header, nullptr);
+    if (top_down) header->biHeight = -header->biHeight;
+    ASSERT_EQ(pin->CheckType(&type), S_OK);
+    ASSERT_EQ(pin->SetType(&type), S_OK);
+    if (videoInfo2)
+      interlace_flags = reinterpret_cast<const VIDEOINFOHEADER2*>(type.pbFormat)->dwInterlaceFlags;
+  }
+
+  // Fills one frame into `sample` and returns the expected one for the given field offsets.
+  ExpectedFrame Fill(FakeSample& sample, int32_t topX, int32_t bottomX, int32_t topY,
+                     int32_t bottomY) {
     const int32_t frame = pin->frame_count();
     sample.Fill(kUntouched);
     EXPECT_EQ(pin->FillSample(&sample), S_OK);
-    ExpectedFrame expected(preset, background, font);
-    expected.Background(evenX, oddX, evenY, oddY);
+    return Expected(sample, frame, topX, bottomX, topY, bottomY, 0.0);
+  }
+
+  // The frame `frame` just filled into `sample` should be, with `fps` printed as its rate.
+  ExpectedFrame Expected(const FakeSample& sample, int32_t frame, int32_t topX, int32_t bottomX,
+                         int32_t topY, int32_t bottomY, double fps) {
+    const config::Preset preset = pin->CurrentPreset();
+    ExpectedFrame expected(preset, background, font, top_down);
+    expected.Background(topX, bottomX, topY, bottomY);
     expected.Text(0, preset.h - font.cellHeight(), pin->header_line());
     char status[kTextSize];
     FormatStatusLine(status, preset.w, frame, 0,
-                     static_cast<int32_t>(sample.stamped_at_ms - origin_ms), 0.0);
+                     static_cast<int32_t>(sample.stamped_at_ms - origin_ms), fps);
     expected.Text(preset.w - expected.TextWidth(status), 0, status);
     return expected;
   }
 
+  bool top_down;
+  DWORD interlace_flags = 0;
   synth::FrameImage background;
   synth::FrameImage font;
   double origin_ms = 0.0;
@@ -167,26 +208,68 @@ TEST_P(FrameContent, BackgroundWindowAndTextAtTheirPlaces) {
 INSTANTIATE_TEST_SUITE_P(Formats, FrameContent,
                          ::testing::Values(Format{"RG32", 96, 4}, Format{"RG24", 322, 3},
                                            Format{"YUY2", 96, 2}, Format{"YVYU", 96, 2},
-                                           Format{"UYVY", 96, 2}, Format{"HDYC", 96, 2}),
-                         [](const auto& info) { return std::string(info.param.fcc); });
+                                           Format{"UYVY", 96, 2}, Format{"HDYC", 96, 2},
+                                           Format{"RG32", 96, 4, true},
+                                           Format{"RG24", 322, 3, true},
+                                           Format{"YUY2", 96, 2, true}),
+                         [](const auto& info) {
+                           return std::string(info.param.fcc) +
+                                  (info.param.topDown ? "TopDown" : "");
+                         });
 
-// Two fields one scroll step apart: at frame 3 with scroll_x 2, the earlier field is at
-// x = 12 and the later at 14; progressive frames are at 6. scroll_y 0 centres the 80-line
-// tiled background on the 60-line frame: y = 10.
-TEST(FrameContentInterlaced, FieldsSwapWithTheMode) {
-  struct Case {
-    const char* mode;
-    int32_t evenX, oddX;
-  };
-  const Case cases[] = {{"interlaced=1\n", 12, 14}, {"interlaced=2\n", 14, 12}, {"", 6, 6}};
-  for (const Format& format : {Format{"YUY2", 96, 2}, Format{"RG32", 96, 4}}) {
-    for (const Case& c : cases) {
-      PictureRig rig(format, std::string("scroll_x=2\nscroll_y=0\n") + c.mode);
+// Independent of the reference frame: the picture's top-left pixel and the one below it, read
+// where a renderer of the agreed type looks for the frame's top lines. 4:2:2 rows are top-down
+// whatever the sign of biHeight.
+TEST(FrameOrientation, TopLinesWhereTheAgreedTypeSaysTheyAre) {
+  for (const Format& format : {Format{"RG32", 96, 4}, Format{"RG32", 96, 4, true},
+                               Format{"RG24", 322, 3}, Format{"RG24", 322, 3, true},
+                               Format{"YUY2", 96, 2, true}}) {
+    PictureRig rig(format, "scroll_y=2\n");  // no centring: frame line t is picture line t
+    const int32_t stride = (format.width * format.bytesPerPixel + 3) & ~3;
+    FakeSample sample(stride * 60, &rig.env);
+    ASSERT_EQ(rig.pin->FillSample(&sample), S_OK);
+    const bool rowsTopDown = format.topDown || format.bytesPerPixel == 2;
+    for (int32_t line : {0, 1}) {
+      const uint8_t* at = sample.Bytes() + stride * (rowsTopDown ? line : 59 - line);
+      if (format.bytesPerPixel == 2) {
+        // The reference picture's first pixel pair, converted as the stream converts it.
+        const uint8_t* pair = rig.background.Pixels() + line * rig.background.stride();
+        EXPECT_EQ(std::memcmp(at, pair, 4), 0) << format.fcc << " line " << line;
+        continue;
+      }
+      uint8_t bgr[3];
+      synth::testing::PatternColour(0, line, bgr);
+      EXPECT_EQ(std::memcmp(at, bgr, 3), 0)
+          << format.fcc << (format.topDown ? " top-down" : " bottom-up") << " line " << line;
+    }
+  }
+}
+
+// The field order the media type signals is what the pixels show: with AMINTERLACE_Field1First
+// the top field (the picture's first line and every second one below it) holds the earlier of
+// the two scroll positions, without it the bottom field does. At frame 3 with scroll_x 2 the
+// earlier position is x = 12 and the later 14; progressive frames are at 6. scroll_y 0 centres
+// the 80-line tiled background on the 60-line frame: y = 10.
+TEST(FrameContentInterlaced, SignalledFieldOrderMatchesThePixels) {
+  for (const Format& format : {Format{"YUY2", 96, 2}, Format{"RG32", 96, 4},
+                               Format{"RG32", 96, 4, true}, Format{"RG24", 96, 3},
+                               Format{"UYVY", 96, 2, true}}) {
+    for (const char* mode : {"interlaced=1\n", "interlaced=2\n", "interlaced=0\n"}) {
+      PictureRig rig(format, std::string("scroll_x=2\nscroll_y=0\n") + mode,
+                     "use_video_info_header2=1\n");
+      const std::string what = std::string(format.fcc) + (format.topDown ? " top-down " : " ") +
+                               mode;
       EXPECT_EQ(rig.pin->origin_y(), 10);
+      int32_t topX = 6;
+      int32_t bottomX = 6;
+      if (rig.interlace_flags & AMINTERLACE_IsInterlaced) {
+        const bool topFirst = rig.interlace_flags & AMINTERLACE_Field1First;
+        topX = topFirst ? 12 : 14;
+        bottomX = topFirst ? 14 : 12;
+      }
       FakeSample sample(96 * format.bytesPerPixel * 60, &rig.env);
       for (int n = 0; n < 3; ++n) ASSERT_EQ(rig.pin->FillSample(&sample), S_OK);
-      EXPECT_EQ(rig.Fill(sample, c.evenX, c.oddX, 10, 10).Compare(sample.Bytes()), 0)
-          << format.fcc << " " << c.mode;
+      EXPECT_EQ(rig.Fill(sample, topX, bottomX, 10, 10).Compare(sample.Bytes()), 0) << what;
     }
   }
 }

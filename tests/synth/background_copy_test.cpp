@@ -2,6 +2,7 @@
 // frames wider than the picture, padded rows and refused frame buffers.
 #include <climits>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -140,6 +141,34 @@ TEST_P(BackgroundCopy, FrameLargerThanPictureRepeatsIt) {
   TestFrame t(9, 4, bpp(), bottomUp());
   ASSERT_TRUE(narrow.CopyWindow(t.frame, 5, 5, 1, 1));
   EXPECT_TRUE(ShowsWindow(t, narrow, {5, 5, 1, 1}));
+}
+
+// Rows laid out from the other end of the buffer (a top-down RGB connection): every frame line
+// shows what it shows in the format's own order, row classes included, so the fields keep
+// their lines; padding stays untouched and nothing is written outside the buffer.
+TEST_P(BackgroundCopy, ReversedRowsShowTheSameLinesFromTheOtherEnd) {
+  Make(14, 10);
+  for (int32_t rows : {10, 7}) {
+    const Offsets o{4, -6, 2, 9};
+    TestFrame normal(12, rows, bpp(), bottomUp(), 3);
+    TestFrame reversed(12, rows, bpp(), bottomUp(), 3, true);
+    ASSERT_TRUE(image.CopyWindow(normal.frame, o.evenColumn, o.oddColumn, o.evenLine, o.oddLine));
+    ASSERT_TRUE(image.CopyWindow(reversed.frame, o.evenColumn, o.oddColumn, o.evenLine, o.oddLine));
+    EXPECT_TRUE(ShowsWindow(reversed, image, o)) << rows << " rows";
+    for (int64_t row = 0; row < rows; ++row) {
+      // Stored row `row` of one is stored row rows - 1 - row of the other.
+      EXPECT_EQ(0, std::memcmp(normal.frame.bytes + row * normal.frame.pitch,
+                               reversed.frame.bytes + (rows - 1 - row) * reversed.frame.pitch,
+                               12 * bpp()))
+          << rows << " rows, row " << row;
+      for (int64_t b = 12 * bpp(); row + 1 < rows && b < reversed.frame.pitch; ++b)
+        ASSERT_EQ(reversed.frame.bytes[row * reversed.frame.pitch + b], test::kUntouched);
+    }
+    // The format's own first row now ends the buffer.
+    const uint8_t* ownRow0 = reversed.frame.bytes + (rows - 1) * reversed.frame.pitch;
+    const int64_t line = bottomUp() ? rows - 1 : 0;
+    EXPECT_EQ(ownRow0[0], PatternByte(Mod(o.evenLine + line, 10), o.evenColumn, 0));
+  }
 }
 
 // Padded pitch: rows land at the pitch and the padding between them is left as it was.

@@ -51,13 +51,15 @@ inline bool MakePatternImage(FrameImage& image, int32_t width, int32_t height,
 }
 
 // A frame buffer that ends exactly where its last row's pixels end, so that any write past
-// it lands outside the allocation (AddressSanitizer in the native build).
+// it lands outside the allocation (AddressSanitizer in the native build). `bottomUp` is the
+// format's own row order; `reversed` lays the rows out from the other end of the buffer.
 struct TestFrame {
   TestFrame(int32_t rowPixels, int32_t rows, int32_t bytesPerPixel, bool bottomUp,
-            int32_t extraPitch = 0)
-      : bpp(bytesPerPixel), bottomUp(bottomUp) {
+            int32_t extraPitch = 0, bool reversed = false)
+      : bpp(bytesPerPixel), bottomUp(bottomUp), storedBottomUp(bottomUp != reversed) {
     frame.rowPixels = rowPixels;
     frame.rows = rows;
+    frame.reversed = reversed;
     frame.pitch = rowPixels * bytesPerPixel + extraPitch;
     frame.size = static_cast<std::size_t>(rows - 1) * frame.pitch +
                  static_cast<std::size_t>(rowPixels) * bytesPerPixel;
@@ -67,7 +69,7 @@ struct TestFrame {
   }
   // Byte k of the pixel at frame column `column`, line `line` from the top.
   uint8_t At(int64_t line, int64_t column, int64_t k) const {
-    const int64_t row = bottomUp ? frame.rows - 1 - line : line;
+    const int64_t row = storedBottomUp ? frame.rows - 1 - line : line;
     return frame.bytes[row * frame.pitch + column * bpp + k];
   }
   bool AllUntouched() const {
@@ -80,6 +82,7 @@ struct TestFrame {
   FrameBuffer frame;
   int32_t bpp;
   bool bottomUp;
+  bool storedBottomUp;  // where line 0 lies in memory: last row when true
 };
 
 }  // namespace qp::synth::test

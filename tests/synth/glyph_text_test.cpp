@@ -24,9 +24,10 @@ constexpr int32_t kCell = 8;
 class GlyphText : public ::testing::TestWithParam<PixelFormat> {
  protected:
   void SetUp() override { ASSERT_TRUE(test::MakePatternImage(sheet, 256, 128, GetParam())); }
-  TestFrame Frame(int32_t rowPixels, int32_t rows, int32_t extraPitch = 0) const {
+  TestFrame Frame(int32_t rowPixels, int32_t rows, int32_t extraPitch = 0,
+                  bool reversed = false) const {
     return TestFrame(rowPixels, rows, GetParam().bitCount / 8, GetParam().format == 0,
-                     extraPitch);
+                     extraPitch, reversed);
   }
   FrameImage sheet;
 };
@@ -198,6 +199,18 @@ TEST_P(GlyphText, PaddedRowsKeepTheirPadding) {
   for (int64_t row = 0; row + 1 < t.frame.rows; ++row)
     for (int64_t b = 16 * t.bpp; b < t.frame.pitch; ++b)
       ASSERT_EQ(t.frame.bytes[row * t.frame.pitch + b], kUntouched);
+}
+
+// Rows laid out from the other end of the buffer: the text stays upright at its place, the
+// top line of a cell in the row the reversed order puts the frame's top line in.
+TEST_P(GlyphText, ReversedRowsKeepTextUpright) {
+  TestFrame t = Frame(16, 20, 3, true);
+  sheet.DrawText(t.frame, 0, 4, "ab\ncd");
+  EXPECT_TRUE(HasCell(t, 0, 4, 'a', 2));
+  EXPECT_TRUE(HasCell(t, 8, 12, 'd', 2));
+  EXPECT_EQ(Written(t), 4 * kCell * kCell);
+  const int64_t row = GetParam().format == 0 ? 4 : 20 - 1 - 4;
+  EXPECT_EQ(t.frame.bytes[row * t.frame.pitch], PatternByte(2 * kCell, ('a' % 32) * kCell, 0));
 }
 
 // Wrong arguments: an empty sheet, a null text or an unusable frame draws nothing.
