@@ -1,7 +1,8 @@
 // What lands in the sample buffer: the scrolled background window per field and the two text
 // lines at their places, in every pixel format and in the row order the connection agreed,
-// rows at the padded stride; the field order the media type signals; and that no later preset
-// can make the composition leave the buffer or the pictures.
+// rows at the padded stride; the field order the media type signals; the measured rate in the
+// status line; and that no later preset can make the composition leave the buffer or the
+// pictures.
 #include <windows.h>
 
 #include <dshow.h>
@@ -271,6 +272,33 @@ TEST(FrameContentInterlaced, SignalledFieldOrderMatchesThePixels) {
       for (int n = 0; n < 3; ++n) ASSERT_EQ(rig.pin->FillSample(&sample), S_OK);
       EXPECT_EQ(rig.Fill(sample, topX, bottomX, 10, 10).Compare(sample.Bytes()), 0) << what;
     }
+  }
+}
+
+// The rate printed in the status line over a few seconds of a known frame time: 0.00 until
+// the pacing clock reaches one second, then the stream's own rate in every later frame. The
+// fake clock makes every frame leave within microseconds of its due time.
+TEST(StatusLineRate, ShowsTheFrameRateAfterTheFirstSecond) {
+  struct Case {
+    const char* frameTime;
+    double fps;  // as printed with two decimals
+  };
+  for (const Case& c : {Case{"333667", 29.97}, Case{"400000", 25.0}}) {
+    PictureRig rig(Format{"RG32", 96, 4}, std::string("frame_time=") + c.frameTime + "\n");
+    FakeSample sample(96 * 4 * 60, &rig.env);
+    int zeroFrames = 0;
+    double ms = 0.0;
+    for (int32_t n = 0; n < 110; ++n) {
+      sample.Fill(kUntouched);
+      ASSERT_EQ(rig.pin->FillSample(&sample), S_OK);
+      ms = sample.stamped_at_ms - rig.origin_ms;
+      const double fps = ms < 1000.0 ? 0.0 : c.fps;
+      zeroFrames += fps == 0.0;
+      ASSERT_EQ(rig.Expected(sample, n, 0, 0, 10, 10, fps).Compare(sample.Bytes()), 0)
+          << c.frameTime << " frame " << n << " at " << ms << " ms";
+    }
+    EXPECT_GT(zeroFrames, 20) << c.frameTime;
+    EXPECT_GT(ms, 3000.0) << "a few seconds of frames";
   }
 }
 

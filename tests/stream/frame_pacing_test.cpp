@@ -1,10 +1,14 @@
 // Pacing, counting and stamping on a clock the test controls: the schedule, drops and catching
 // up, giving up on frames that never become due (also across the tick count's wrap), the wait
-// for the running state, the stream-time clock, the timer resolution, absurd frame times.
+// for the running state, the stream-time clock, the timer resolution, absurd frame times, and
+// the latency lines the frame loop writes to an opened log.
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <fstream>
+#include <iterator>
 #include <limits>
+#include <string>
 
 #include "stream/stream_test_doubles.h"
 
@@ -213,6 +217,27 @@ TEST(AbsurdFrameTimes, NoOverflowAndNoEndlessWait) {
   ASSERT_EQ(rig.pin->FillSample(&sample), S_OK);
   EXPECT_EQ(sample.stop, std::numeric_limits<int64_t>::max());
   EXPECT_EQ(rig.pin->FillSample(&sample), S_FALSE);
+}
+
+// The log is never opened by the module itself; opened, it gets one line per frame. The first
+// frame comes 250 ms after start-up: its line compares with 0, so the step is the clock
+// itself. The next frames leave a frame time (33.3667 ms) apart.
+TEST(LatencyLog, OneLinePerFrameComparedWithThePreviousFrame) {
+  StreamRig rig(kNtsc);
+  const std::string path = rig.env.Directory().PathOf("latency.log");
+  ASSERT_TRUE(rig.pin->latency_log().Open(path.c_str(), 4096));
+  rig.Start();
+  rig.env.Advance(250.0);
+  FakeSample sample(96 * 60 * 2, &rig.env);
+  for (int n = 0; n < 3; ++n) ASSERT_EQ(rig.pin->FillSample(&sample), S_OK);
+  EXPECT_EQ(rig.pin->OnThreadStop(), S_OK);  // closes the log, writing what it holds
+
+  std::ifstream file(path, std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(text,
+            "     250(250)ms: Latancy=-250ms, TimeStamp=   0ms\r\n"
+            "     283( 33)ms: Latancy=-250ms, TimeStamp=  33ms\r\n"
+            "     316( 33)ms: Latancy=-250ms, TimeStamp=  66ms\r\n");
 }
 
 }  // namespace
