@@ -7,11 +7,13 @@
 #include <strmif.h>
 #include <uuids.h>
 
+#include <algorithm>
 #include <array>
 #include <optional>
 #include <thread>
 
 #include "filter/class_ids.h"
+#include "filter/module_registration.h"
 #include "framework/module_server.h"
 #include "module/module_harness.h"
 
@@ -129,26 +131,6 @@ TEST_F(RegistrationTest, Regsvr32RegistersAndUnregisters) {
 
 using framework::RegistrationStep;
 
-const REGPINTYPES kVideoType = {&MEDIATYPE_Video, &MEDIASUBTYPE_NULL};
-wchar_t kOutput[] = L"Output";
-const REGFILTERPINS kGeneralPin = {kOutput, FALSE, TRUE,    FALSE, FALSE, &PIN_CATEGORY_CAPTURE,
-                                   nullptr, 1,     &kVideoType};
-const REGFILTERPINS kDevicePin = {kOutput, FALSE, TRUE, FALSE, FALSE, nullptr, nullptr, 1,
-                                  &kVideoType};
-const framework::FilterSetup kSetup = {kName, MERIT_DO_NOT_USE, 1, &kGeneralPin};
-const REGFILTER2 kDeviceRecord = [] {
-  REGFILTER2 record{};
-  record.dwVersion = 1;
-  record.dwMerit = MERIT_DO_NOT_USE;
-  record.cPins = 1;
-  record.rgPins = &kDevicePin;
-  return record;
-}();
-const framework::ClassEntry kClasses[] = {
-    {kName, &kVideoSourceFilterClassId, nullptr, nullptr, &kSetup},
-    {L"QuorPlemo Props", &kAboutPageClassId, nullptr, nullptr, nullptr},
-};
-
 // Passes every call on, except the one it is told to fail.
 class FaultyStep final : public RegistrationStep {
  public:
@@ -189,13 +171,12 @@ class InjectedRegistrationTest : public RegistrationTest {
   }
 
   const std::wstring path_ = ModulePath();
-  framework::ClassKeysStep filter_keys_{kClasses[0], path_.c_str()};
-  framework::ClassKeysStep page_keys_{kClasses[1], path_.c_str()};
-  framework::DefaultCategoryStep general_{kClasses[0]};
-  framework::CategoryEntryStep device_{kVideoSourceFilterClassId, kName,
-                                       CLSID_VideoInputDeviceCategory, kDeviceRecord};
-  std::array<RegistrationStep*, kStepCount> real_ = {&filter_keys_, &page_keys_, &general_,
-                                                     &device_};
+  filter::ModuleRegistration module_{path_.c_str()};
+  std::array<RegistrationStep*, kStepCount> real_ = [this] {
+    std::array<RegistrationStep*, kStepCount> steps{};
+    std::copy(module_.Steps().begin(), module_.Steps().end(), steps.begin());
+    return steps;
+  }();
   std::optional<FaultyStep> faulty_;
 };
 
