@@ -8,8 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
-#include <future>
-#include <thread>
+#include <type_traits>
 #include <utility>
 
 #include <gtest/gtest.h>
@@ -21,19 +20,62 @@ namespace {
 
 constexpr int kLimitMs = 5000;
 
-// Runs `call` on a thread of its own. A call that does not return within the limit ends the
-// whole program as a failure: its thread still uses objects the test would go on to destroy.
+// `call` on a thread of its own, started at once; Get waits for its result. A call that does
+// not return within the limit ends the whole program as a failure: its thread still uses
+// objects the test would go on to destroy.
+// Plain Win32 threads and a timed wait on the thread handle: a detached std::thread can race
+// its own exit in winpthreads (pthread_detach then fails with ESRCH, or the ending thread spins
+// in its key destructors under the loader lock and no new thread can start).
 template <typename Call>
-auto Within(const char* what, Call call) -> decltype(call()) {
-  std::packaged_task<decltype(call())()> task(std::move(call));
-  auto result = task.get_future();
-  std::thread(std::move(task)).detach();
-  if (result.wait_for(std::chrono::milliseconds(kLimitMs)) != std::future_status::ready) {
-    std::fprintf(stderr, "FAILED: %s did not return within %d ms\n", what, kLimitMs);
+class TimedCall {
+  using Result = decltype(std::declval<Call&>()());
+  using Stored = std::conditional_t<std::is_void_v<Result>, char, Result>;
+
+ public:
+  explicit TimedCall(Call call) : call_(std::move(call)) {
+    thread_ = CreateThread(nullptr, 0, &TimedCall::Run, this, 0, nullptr);
+  }
+  ~TimedCall() {
+    if (thread_) Wait("an unfinished call");
+  }
+  TimedCall(const TimedCall&) = delete;
+  TimedCall& operator=(const TimedCall&) = delete;
+
+  Result Get(const char* what) {
+    Wait(what);
+    if constexpr (!std::is_void_v<Result>) return std::move(result_);
+  }
+
+ private:
+  static DWORD WINAPI Run(void* self) {
+    auto* call = static_cast<TimedCall*>(self);
+    if constexpr (std::is_void_v<Result>) {
+      call->call_();
+    } else {
+      call->result_ = call->call_();
+    }
+    return 0;
+  }
+  void Wait(const char* what) {
+    if (!thread_) Fail(what, "could not be started");
+    if (WaitForSingleObject(thread_, kLimitMs) != WAIT_OBJECT_0) Fail(what, "did not return");
+    CloseHandle(thread_);
+    thread_ = nullptr;
+  }
+  [[noreturn]] static void Fail(const char* what, const char* how) {
+    std::fprintf(stderr, "FAILED: %s %s within %d ms\n", what, how, kLimitMs);
     std::fflush(stderr);
     std::_Exit(EXIT_FAILURE);
   }
-  return result.get();
+
+  Call call_;
+  Stored result_{};
+  HANDLE thread_ = nullptr;
+};
+
+template <typename Call>
+auto Within(const char* what, Call call) {
+  return TimedCall<Call>(std::move(call)).Get(what);
 }
 
 bool WaitUntil(const std::function<bool()>& condition) {
@@ -138,10 +180,10 @@ TEST(WorkerThreadMailbox, ConcurrentSendersEachGetTheirOwnReply) {
     ++senders_started;
     return worker.SendCommand(command);
   };
-  auto pause = std::async(std::launch::async, send, CommandPause);
-  auto run = std::async(std::launch::async, send, CommandRun);
-  EXPECT_EQ(Within("pause sender", [&] { return pause.get(); }), ReplyFor(CommandPause));
-  EXPECT_EQ(Within("run sender", [&] { return run.get(); }), ReplyFor(CommandRun));
+  TimedCall pause([&] { return send(CommandPause); });
+  TimedCall run([&] { return send(CommandRun); });
+  EXPECT_EQ(pause.Get("pause sender"), ReplyFor(CommandPause));
+  EXPECT_EQ(run.Get("run sender"), ReplyFor(CommandRun));
   Within("join", [&] { worker.JoinThread(); });
 
   EXPECT_EQ(slot_while_held, taken[0]);
