@@ -20,6 +20,7 @@
 
 #include "framework/source_filter_base.h"
 #include "framework/stream_hooks.h"
+#include "stream/video_media_type.h"
 #include "stream/video_stream_pin.h"
 
 namespace {
@@ -171,11 +172,13 @@ void BestRates(int frames, Fill fill, Copy copy, double& fillRate, double& copyR
   }
 }
 
+// `topDown`: the connection agreed on top-down rows (RGB with a negative height), which the
+// stream writes from the other end of the buffer.
 bool Measure(const std::filesystem::path& directory, const char* fcc, int bytesPerPixel,
-             int frames, int scrollX, int scrollY) {
+             int frames, int scrollX, int scrollY, bool topDown = false) {
   // One file per format: the system may cache a profile file by its name.
-  const std::string name = std::string(fcc) + " scroll " + std::to_string(scrollX) + "," +
-                           std::to_string(scrollY);
+  const std::string name = std::string(fcc) + (topDown ? "-down" : "") + " scroll " +
+                           std::to_string(scrollX) + "," + std::to_string(scrollY);
   const std::filesystem::path ini = directory / ("QuorPlemo_" + std::string(fcc) + "_" +
                                                  std::to_string(scrollX) + "_" +
                                                  std::to_string(scrollY) + ".ini");
@@ -192,6 +195,13 @@ bool Measure(const std::filesystem::path& directory, const char* fcc, int bytesP
   qp::config::Preset preset = pin.CurrentPreset();
   preset.frame_time = 0;
   pin.SelectPreset(preset);
+  MediaType connection;
+  if (qp::stream::BuildOfferedType(preset, false, connection)) {
+    BITMAPINFOHEADER* header =
+        &reinterpret_cast<VIDEOINFOHEADER*>(connection.pbFormat)->bmiHeader;
+    if (topDown) header->biHeight = -header->biHeight;
+    services.SetConnectionType(connection);
+  }
   if (FAILED(created) || pin.OnThreadStart() != S_OK) {
     std::fprintf(stderr, "%s: the stream did not start\n", fcc);
     return false;
@@ -238,6 +248,7 @@ int main(int argc, char** argv) {
   for (const auto& [x, y] : {std::pair{0, 0}, std::pair{0, 2}, std::pair{2, 2}}) {
     ok = Measure(directory, "YUY2", 2, frames, x, y) && ok;
     ok = Measure(directory, "RG32", 4, frames, x, y) && ok;
+    ok = Measure(directory, "RG32", 4, frames, x, y, true) && ok;
   }
   std::printf("target: fill >= 85%% of the memcpy rate\n");
 
