@@ -136,7 +136,9 @@ TEST(CallbackGraph, StopsWhileTheStreamingThreadCallsBackIntoTheSource) {
       }
       Sleep(run_ms(random));
       // Every fifth cycle waits for a frame, so that some stops surely meet a callback.
-      if (cycle % 5 == 0) log.WaitFor(before + 1, 5000);
+      if (cycle % 5 == 0) {
+        ASSERT_TRUE(log.WaitFor(before + 1, 5000)) << "no frame in cycle " << cycle;
+      }
       {
         Watchdog dog(5000, "IMediaControl::Stop while the grabber calls back");
         ASSERT_TRUE(SUCCEEDED(graph.control->Stop())) << "cycle " << cycle;
