@@ -8,6 +8,7 @@
 #include <dvdmedia.h>
 
 #include "capture/capture_harness.h"
+#include "support/first_pin.h"
 
 namespace qp::test {
 namespace {
@@ -125,17 +126,6 @@ TEST_F(BadInputTest, PresetTooLargeForMemoryFailsWithAResultCode) {
   }
 }
 
-ComPtr<IPin> FirstPin(IBaseFilter* filter, PIN_DIRECTION direction) {
-  ComPtr<IEnumPins> pins;
-  if (FAILED(filter->EnumPins(&pins))) return {};
-  ComPtr<IPin> pin;
-  while (pins->Next(1, &pin, nullptr) == S_OK) {
-    PIN_DIRECTION found;
-    if (SUCCEEDED(pin->QueryDirection(&found)) && found == direction) return pin;
-    pin.Reset();
-  }
-  return {};
-}
 
 // A caller's type that claims a format block without giving one is refused with a code at
 // every entry point of the pin, is never read, and leaves the pin free to connect.

@@ -16,9 +16,12 @@
 
 #include "fake_filter.h"
 #include "framework/scoped_handle.h"
+#include "support/first_pin.h"
 
 namespace qp::framework::testing {
 namespace {
+
+using qp::test::FirstPin;
 
 // The platform's sample grabber and null renderer; mingw-w64's headers do not name them.
 constexpr GUID kSampleGrabber = {0xc1f400a0, 0x3f08, 0x11d3, {0x9f, 0x0b, 0x00, 0x60, 0x08, 0x03, 0x9e, 0x37}};
@@ -27,16 +30,6 @@ constexpr GUID kTestSource = {0x5e1f7a10, 0x2b44, 0x4c1e, {0x9a, 0x61, 0x3d, 0x0
 
 constexpr DWORD kTransitionLimitMs = 5000;
 
-ComPtr<IPin> FirstPin(IBaseFilter* filter, PIN_DIRECTION wanted) {
-  ComPtr<IEnumPins> pins;
-  if (FAILED(filter->EnumPins(&pins))) return {};
-  ComPtr<IPin> pin;
-  while (pins->Next(1, &pin, nullptr) == S_OK) {
-    PIN_DIRECTION direction;
-    if (SUCCEEDED(pin->QueryDirection(&direction)) && direction == wanted) return pin;
-  }
-  return {};
-}
 
 }  // namespace
 

@@ -14,9 +14,12 @@
 #include "framework/source_filter_base.h"
 #include "stream/stream_test_doubles.h"
 #include "stream/video_media_type.h"
+#include "support/first_pin.h"
 
 namespace qp::stream::test {
 namespace {
+
+using qp::test::FirstPin;
 
 using framework::ComPtr;
 
@@ -36,16 +39,6 @@ class CaptureSource final : public framework::SourceFilterBase {
   HRESULT created = S_OK;
 };
 
-ComPtr<IPin> FirstPin(IBaseFilter* filter, PIN_DIRECTION wanted) {
-  ComPtr<IEnumPins> pins;
-  if (FAILED(filter->EnumPins(&pins))) return {};
-  ComPtr<IPin> pin;
-  while (pins->Next(1, &pin, nullptr) == S_OK) {
-    PIN_DIRECTION direction;
-    if (SUCCEEDED(pin->QueryDirection(&direction)) && direction == wanted) return pin;
-  }
-  return {};
-}
 
 // A new `downstreamClass` filter in `graph`, and its first input pin.
 void AddSink(IGraphBuilder* graph, const GUID& downstreamClass, ComPtr<IBaseFilter>& sink,
