@@ -187,7 +187,8 @@ TEST_F(GraphStream, ThousandCyclesLeaveNothingBehind) {
   const SIZE_T grown = ProcessPrivateBytes() > memory ? ProcessPrivateBytes() - memory : 0;
   EXPECT_LT(grown, 1u << 20) << grown << " bytes more after " << kCycles << " cycles";
   std::printf("%d cycles: threads %d -> %d, objects %ld -> %ld, private bytes +%zu\n", kCycles,
-              threads, ProcessThreadCount(), objects, ActiveObjectCount(), grown);
+              threads, ProcessThreadCount(), objects, ActiveObjectCount(),
+              static_cast<size_t>(grown));
 }
 
 // The test source driven directly, connected to a counting input and joined to a recording
