@@ -1,4 +1,4 @@
-// Entry point and class-object exports of QuorPlemo.ax.
+// Entry point and class-object exports of the module.
 #include <windows.h>
 
 #include "filter/module_classes.h"

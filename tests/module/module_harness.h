@@ -1,4 +1,4 @@
-// The built QuorPlemo.ax loaded as a host loads it, and readers for what its registration
+// The built module loaded as a host loads it, and readers for what its registration
 // leaves in the registry and the system device enumerator.
 #pragma once
 
