@@ -1,24 +1,24 @@
 #!/usr/bin/env bash
-# Tests the Windows setup under Wine in a prefix of its own (build/package/prefix, made anew on
-# every run): a silent install, an upgrade over a user-edited QuorPlemo.ini and a silent
-# uninstall, run twice, into the default folder and into "C:\Quor Plemo Tëst"; then a setup
-# whose 32-bit module is damaged must fail and leave nothing behind. Each check prints one
-# line; the exit status is non-zero when any failed.
-#   tests/package/package_test.sh [SETUP.exe]   (default: build it with scripts/package)
+# Tests the Windows setup that scripts/package builds, under Wine in a prefix of its own
+# (build/package/prefix, made anew on every run). For the default folder and for
+# "C:\Quor Plemo Tëst" (given by /D= to the first install only): a silent install, an upgrade
+# over a user-edited QuorPlemo.ini, a silent uninstall and a second one. Then a setup whose
+# 32-bit module is damaged must fail and leave nothing behind. Each check prints one line;
+# the exit status is non-zero when any failed.
 set -uo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 cd "$root"
 work=$root/build/package
 checker=$root/tests/package/package_check.py
 
-if [ $# -ge 1 ]; then
-  setup=$1
-else
-  "$root/scripts/package" >"$work.log" 2>&1 || { cat "$work.log"; echo "package_test: scripts/package failed" >&2; exit 1; }
-  version=$(sed -nE 's/^project\(QuorPlemo VERSION ([0-9]+\.[0-9]+\.[0-9]+).*/\1/p' CMakeLists.txt)
-  setup=$work/QuorPlemo-$version-setup.exe
-fi
 version=$(sed -nE 's/^project\(QuorPlemo VERSION ([0-9]+\.[0-9]+\.[0-9]+).*/\1/p' CMakeLists.txt)
+setup=$work/QuorPlemo-$version-setup.exe
+mkdir -p "$work"
+if ! "$root/scripts/package" >"$work/package.log" 2>&1; then
+  cat "$work/package.log"
+  echo "package_test: scripts/package failed" >&2
+  exit 1
+fi
 
 export WINEPREFIX=$work/prefix
 export WINEDEBUG=-all WINEDLLOVERRIDES='mscoree=d;mshtml=d' WINEARCH=win64
@@ -169,7 +169,8 @@ cycle() {  # cycle FOLDER [/D]: install, upgrade over an edited INI, uninstall t
 
   ini_edit "$dir/QuorPlemo.ini"
   cp "$dir/QuorPlemo.ini" "$tmp/edited.ini"
-  check "upgrade over an edited INI exits 0" run_setup "$arg"
+  # Without /D= the upgrade finds the folder through the uninstall entry.
+  check "upgrade over an edited INI (no /D=) exits 0" run_setup
   check "the edited INI survives the upgrade" cmp -s "$dir/QuorPlemo.ini" "$tmp/edited.ini"
   check "QuorPlemo.ini.new holds the shipped INI" cmp -s "$dir/QuorPlemo.ini.new" "$root/assets/QuorPlemo.ini"
   check "64-bit registry still names QuorPlemo64.ax" registered_in 64 "$folder\\QuorPlemo64.ax"
