@@ -115,14 +115,21 @@ registered_in() {  # registered_in 64|32 FILE
   [ "$(reg_value "$1" "$filter_key" "")" = "$2" ]
 }
 not_registered_in() { [ -z "$(reg_value "$1" "$filter_key" "")" ]; }
+value_is() {  # value_is 64|32 KEY VALUE EXPECTED: says what it found when that differs
+  local found
+  found=$(reg_value "$1" "$2" "$3")
+  [ "$found" = "$4" ] && return 0
+  echo "      $1-bit $3 is '$found', expected '$4'"
+  return 1
+}
 uninstall_entry_is() {  # uninstall_entry_is FOLDER
-  [ "$(reg_value 64 "$uninstall_key" DisplayName)" = "Quor Plemo" ] &&
-    [ "$(reg_value 64 "$uninstall_key" DisplayVersion)" = "$version" ] &&
-    [ "$(reg_value 64 "$uninstall_key" InstallLocation)" = "$1" ] &&
-    [ "$(reg_value 64 "$uninstall_key" QuietUninstallString)" = "\"$1\\uninstall.exe\" /S" ] &&
+  value_is 64 "$uninstall_key" DisplayName "Quor Plemo" &&
+    value_is 64 "$uninstall_key" DisplayVersion "$version" &&
+    value_is 64 "$uninstall_key" InstallLocation "$1" &&
+    value_is 64 "$uninstall_key" QuietUninstallString "\"$1\\uninstall.exe\" /S" &&
     [ -n "$(reg_value 64 "$uninstall_key" Publisher)" ] &&
     [ -n "$(reg_value 64 "$uninstall_key" EstimatedSize)" ] &&
-    [ -z "$(reg_value 32 "$uninstall_key" DisplayName)" ]
+    value_is 32 "$uninstall_key" DisplayName ""
 }
 no_uninstall_entry() { [ -z "$(reg_value 64 "$uninstall_key" DisplayName)" ]; }
 holds_files() {  # holds_files FOLDER FILE...
