@@ -1,0 +1,88 @@
+#include "check/frame_view.h"
+
+#include <cstring>
+
+namespace qp::check {
+
+uint8_t FrameView::Luma(int32_t x, int32_t y) const {
+  if (model == ColourModel::YCbCr) return Sample(0, x, y);
+  // 0.299, 0.587, 0.114 in 1/256: enough for telling glyphs apart.
+  const uint32_t r = Sample(0, x, y), g = Sample(1, x, y), b = Sample(2, x, y);
+  return static_cast<uint8_t>((77 * r + 150 * g + 29 * b + 128) >> 8);
+}
+
+bool IsUsable(const FrameView& view) {
+  if (view.width <= 0 || view.height <= 0) return false;
+  for (const ComponentPlane& p : view.planes) {
+    if (p.data == nullptr || p.step <= 0) return false;
+    if (p.xShift < 0 || p.xShift > 1 || p.yShift < 0 || p.yShift > 1) return false;
+  }
+  return true;
+}
+
+FrameView ViewOfPacked422(const uint8_t* data, std::ptrdiff_t rowStride, int32_t width,
+                          int32_t height, const char* fourcc) {
+  FrameView view;
+  if (fourcc == nullptr) return view;
+  // Byte offsets of Y0, Cb and Cr within a pixel pair.
+  int y = 0, cb = 0, cr = 0;
+  if (std::strncmp(fourcc, "YUY2", 4) == 0) {
+    y = 0, cb = 1, cr = 3;
+  } else if (std::strncmp(fourcc, "YVYU", 4) == 0) {
+    y = 0, cb = 3, cr = 1;
+  } else if (std::strncmp(fourcc, "UYVY", 4) == 0 || std::strncmp(fourcc, "HDYC", 4) == 0) {
+    y = 1, cb = 0, cr = 2;
+  } else {
+    return view;
+  }
+  view.width = width;
+  view.height = height;
+  view.model = ColourModel::YCbCr;
+  view.planes[0] = {data + y, rowStride, 2, 0, 0};
+  view.planes[1] = {data + cb, rowStride, 4, 1, 0};
+  view.planes[2] = {data + cr, rowStride, 4, 1, 0};
+  return view;
+}
+
+FrameView ViewOfBgr(const uint8_t* data, std::ptrdiff_t rowStride, int32_t width, int32_t height,
+                    int32_t bytesPerPixel, bool bottomUp) {
+  FrameView view;
+  if (data == nullptr || (bytesPerPixel != 3 && bytesPerPixel != 4) || height <= 0) return view;
+  const uint8_t* top = bottomUp ? data + static_cast<std::ptrdiff_t>(height - 1) * rowStride : data;
+  const std::ptrdiff_t stride = bottomUp ? -rowStride : rowStride;
+  view.width = width;
+  view.height = height;
+  view.model = ColourModel::Rgb;
+  view.planes[0] = {top + 2, stride, bytesPerPixel, 0, 0};
+  view.planes[1] = {top + 1, stride, bytesPerPixel, 0, 0};
+  view.planes[2] = {top + 0, stride, bytesPerPixel, 0, 0};
+  return view;
+}
+
+FrameView ViewOfRgb24(const uint8_t* data, std::ptrdiff_t rowStride, int32_t width,
+                      int32_t height) {
+  FrameView view;
+  if (data == nullptr) return view;
+  view.width = width;
+  view.height = height;
+  view.model = ColourModel::Rgb;
+  view.planes[0] = {data + 0, rowStride, 3, 0, 0};
+  view.planes[1] = {data + 1, rowStride, 3, 0, 0};
+  view.planes[2] = {data + 2, rowStride, 3, 0, 0};
+  return view;
+}
+
+FrameView ViewOfPlanarYCbCr(const uint8_t* y, std::ptrdiff_t yStride, const uint8_t* cb,
+                            std::ptrdiff_t cbStride, const uint8_t* cr, std::ptrdiff_t crStride,
+                            int32_t width, int32_t height, int32_t xShift, int32_t yShift) {
+  FrameView view;
+  view.width = width;
+  view.height = height;
+  view.model = ColourModel::YCbCr;
+  view.planes[0] = {y, yStride, 1, 0, 0};
+  view.planes[1] = {cb, cbStride, 1, xShift, yShift};
+  view.planes[2] = {cr, crStride, 1, xShift, yShift};
+  return view;
+}
+
+}  // namespace qp::check
