@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "check/frame_view.h"
+#include "check/status_layout.h"
 #include "synth/frame_image.h"
 
 namespace qp::check {
@@ -17,18 +18,25 @@ namespace qp::check {
 struct StatusReading {
   bool readable = false;    // false: nothing below may be trusted
   bool shortForm = false;   // the form of frames up to 480 pixels wide
-  double confidence = 0.0;  // 0 to 1: the weakest cell's margin over its runner-up
+  double confidence = 0.0;  // 0 to 1: the weakest digit's margin over its runner-up
   int32_t frame = 0;        // frame number since the stream started
   int32_t drops = 0;        // frames the source filled late, so far
   uint32_t clockMs = 0;     // the source's pacing clock when it filled the frame
   double fps = 0.0;         // the source's measured rate
+  double fit = 0.0;         // share of the line's glyph contrast the reading explains
+  std::string cells;        // what the cells at the right end looked like, for diagnosis
 };
 
 struct HeaderReading {
-  bool readable = false;
-  double confidence = 0.0;
-  std::string text;  // the cells from the left edge, trailing blanks removed
+  std::string text;              // one character per cell from the left edge, picture included
+  std::vector<double> margins;   // each cell's confidence, as for the status line
 };
+
+// The text as drawn: colour codes removed, "##" as one "#".
+std::string PlainText(const char* coded);
+// True when the header's cells spell `expected` (plain text) from the left edge, allowing a
+// few spoilt cells but no confidently different digit.
+bool HeaderMatches(const HeaderReading& header, const std::string& expected);
 
 class StatusLineReader {
  public:
@@ -42,30 +50,56 @@ class StatusLineReader {
 
   // A reading below this confidence is reported unreadable.
   static constexpr double kMinConfidence = 0.25;
+  // Nor is one whose chosen text explains less than this share of the cells' contrast.
+  static constexpr double kMinFit = 0.25;
 
   StatusReading ReadStatus(const FrameView& frame) const;
   HeaderReading ReadHeader(const FrameView& frame) const;
 
  private:
-  struct Template {
-    char code;
-    std::vector<float> pixels;  // zero mean, unit norm; empty for a flat cell
+  struct Glyph {
+    char code = ' ';
+    int32_t band = 0;
+    std::vector<float> pixels;  // luma, cellWidth × cellHeight, top line first
   };
-  // The recorded cell at source column x (row band from line y), resampled to one float per
-  // glyph pixel.
+  struct Candidate {
+    char code;
+    std::vector<float> pixels;  // the glyph as the recording's scaling shows it at one cell
+  };
+  struct CellResult {
+    char code = '?';
+    double margin = 0.0;
+  };
+
+  const Glyph* Find(int32_t band, char code) const;
+  void Scale(const FrameView& frame, double& sx, double& sy) const;
+  // The recorded cell whose top-left source pixel is (x, y), one luma value per glyph pixel.
   void SampleCell(const FrameView& frame, int32_t x, int32_t y, std::vector<float>& out) const;
-  // Best code for the cell and its margin over the best other code.
-  char ClassifyCell(const std::vector<float>& cell, const std::vector<const Template*>& set,
-                    double& margin) const;
-  // Reads `count` cells leftwards from the right edge (status) or rightwards from the left
-  // edge (header); characters in reading order, left to right.
-  std::string ReadCells(const FrameView& frame, bool fromRight, int32_t count, double& weakest) const;
+  std::vector<float> Blurred(const Glyph& glyph, int32_t x, int32_t y, double sx,
+                             double sy) const;
+  std::vector<Candidate> Candidates(const FrameView& frame, int32_t x, int32_t y,
+                                    const std::vector<const Glyph*>& set) const;
+  // The status cells' candidates for this recording size, made once.
+  const std::vector<std::vector<Candidate>>& StatusCandidates(const FrameView& frame) const;
+  CellResult Classify(const std::vector<float>& cell, const std::vector<Candidate>& set,
+                      float gain, float offset) const;
+  // The recording's luma for the sheet's background and ink: recorded ≈ gain × sheet + offset.
+  bool Levels(const FrameView& frame, float& gain, float& offset) const;
 
   int32_t sourceWidth_ = 0;
   int32_t sourceHeight_ = 0;
   int32_t cellWidth_ = 0;
   int32_t cellHeight_ = 0;
-  std::vector<Template> templates_;
+  float background_ = 0.0f;
+  float ink_ = 0.0f;
+  std::vector<Glyph> glyphs_;
+  std::vector<StatusLayout> layouts_;
+  std::string statusCodes_;             // the glyphs a status cell is compared with
+  std::size_t candidateIndex_[128] = {};  // character → index in statusCodes_
+  std::size_t blankIndex_ = 0;
+  mutable int32_t cachedWidth_ = 0;
+  mutable int32_t cachedHeight_ = 0;
+  mutable std::vector<std::vector<Candidate>> statusCandidates_;
 };
 
 }  // namespace qp::check

@@ -1,0 +1,398 @@
+#include "check/status_line_reader.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
+
+namespace qp::check {
+namespace {
+
+constexpr int32_t kBandWhite = 0;
+constexpr int32_t kBandRed = 3;
+constexpr int32_t kBandGreen = 6;
+constexpr int32_t kBandYellow = 12;
+// More cells than any status line or header has; the rest of the row is picture.
+constexpr int32_t kMaxStatusCells = 72;
+constexpr int32_t kMaxHeaderCells = 96;
+// Cells at the right end that always hold status text, in both forms.
+constexpr int32_t kLevelCells = 12;
+
+// Labels in yellow, numbers in white, in the order the two forms draw them.
+constexpr char kLongLabels[] = "FrameDopTihsPS";
+constexpr char kShortLabels[] = "FR()TMsPS";
+constexpr char kNumberChars[] = "0123456789.";
+
+float SheetLuma(const synth::FrameImage& sheet, int32_t x, int32_t lineFromTop) {
+  // RGB sheets are stored bottom-up.
+  const int32_t row = sheet.height() - 1 - lineFromTop;
+  const uint8_t* p = sheet.Pixels() + static_cast<std::ptrdiff_t>(row) * sheet.stride() +
+                     static_cast<std::ptrdiff_t>(x) * sheet.bytesPerPixel();
+  return 0.299f * p[2] + 0.587f * p[1] + 0.114f * p[0];
+}
+
+// What a scaler that averages over each output pixel's footprint, followed by bilinear
+// sampling at the source pixel centres, makes of a row of `n` source values starting at
+// source column `origin`; outside the row the value is `outside`.
+void BlurRow(const float* in, int32_t n, int32_t inStep, double origin, double scale,
+             float outside, float* out, int32_t outStep) {
+  auto source = [&](int64_t i) { return i >= 0 && i < n ? in[i * inStep] : outside; };
+  // Average of the source over [a, b) in cell coordinates.
+  auto area = [&](double a, double b) {
+    double sum = 0.0;
+    for (int64_t i = static_cast<int64_t>(std::floor(a)); i < b; ++i) {
+      const double lo = std::max(a, static_cast<double>(i));
+      const double hi = std::min(b, static_cast<double>(i + 1));
+      if (hi > lo) sum += (hi - lo) * source(i);
+    }
+    return static_cast<float>(sum / (b - a));
+  };
+  for (int32_t i = 0; i < n; ++i) {
+    const double p = (origin + i + 0.5) * scale - 0.5;
+    const double p0 = std::floor(p);
+    const double f = p - p0;
+    const double a0 = area(p0 / scale - origin, (p0 + 1) / scale - origin);
+    const double a1 = area((p0 + 1) / scale - origin, (p0 + 2) / scale - origin);
+    out[i * outStep] = static_cast<float>((1.0 - f) * a0 + f * a1);
+  }
+}
+
+float BilinearLuma(const FrameView& frame, double x, double y) {
+  x = std::clamp(x, 0.0, static_cast<double>(frame.width - 1));
+  y = std::clamp(y, 0.0, static_cast<double>(frame.height - 1));
+  const int32_t x0 = static_cast<int32_t>(x), y0 = static_cast<int32_t>(y);
+  const int32_t x1 = std::min(x0 + 1, frame.width - 1), y1 = std::min(y0 + 1, frame.height - 1);
+  const float fx = static_cast<float>(x - x0), fy = static_cast<float>(y - y0);
+  const float top = frame.Luma(x0, y0) * (1 - fx) + frame.Luma(x1, y0) * fx;
+  const float bottom = frame.Luma(x0, y1) * (1 - fx) + frame.Luma(x1, y1) * fx;
+  return top * (1 - fy) + bottom * fy;
+}
+
+double SquaredError(const std::vector<float>& cell, const std::vector<float>& glyph, float gain,
+                    float offset) {
+  double e = 0.0;
+  for (std::size_t k = 0; k < cell.size(); ++k) {
+    const double d = cell[k] - (gain * glyph[k] + offset);
+    e += d * d;
+  }
+  return e;
+}
+
+// What tells two glyphs apart, in the recording's levels.
+double Separation(const std::vector<float>& a, const std::vector<float>& b, float gain) {
+  double s = 0.0;
+  for (std::size_t k = 0; k < a.size(); ++k) {
+    const double d = gain * (a[k] - b[k]);
+    s += d * d;
+  }
+  return s;
+}
+
+}  // namespace
+
+StatusLineReader::StatusLineReader(const synth::FrameImage& sheet, int32_t sourceWidth,
+                                   int32_t sourceHeight)
+    : sourceWidth_(sourceWidth), sourceHeight_(sourceHeight) {
+  if (sheet.Pixels() == nullptr || sheet.format() != 0 || sheet.bytesPerPixel() < 3) return;
+  const int32_t cw = sheet.width() / 32, ch = sheet.height() / 16;
+  if (cw <= 0 || ch <= 0 || sourceWidth < cw || sourceHeight < ch) return;
+  cellWidth_ = cw;
+  cellHeight_ = ch;
+  // Every printable glyph of the bands the stream's texts use.
+  for (const int32_t band : {kBandWhite, kBandYellow, kBandRed, kBandGreen}) {
+    for (int32_t code = 32; code <= 126; ++code) {
+      Glyph glyph;
+      glyph.code = static_cast<char>(code);
+      glyph.band = band;
+      glyph.pixels.resize(static_cast<std::size_t>(cw) * ch);
+      const int32_t x0 = code % 32 * cw, y0 = (band + (code - 32) / 32) * ch;
+      for (int32_t y = 0; y < ch; ++y)
+        for (int32_t x = 0; x < cw; ++x)
+          glyph.pixels[static_cast<std::size_t>(y) * cw + x] = SheetLuma(sheet, x0 + x, y0 + y);
+      glyphs_.push_back(std::move(glyph));
+    }
+  }
+  // The cell background: the space's luma.
+  background_ = glyphs_.front().pixels.front();
+  ink_ = 0.0f;
+  for (float v : Find(kBandWhite, '0')->pixels) ink_ = std::max(ink_, v);
+
+  const bool shortForm = static_cast<uint32_t>(sourceWidth_) <= 480;
+  layouts_ = StatusLayouts(shortForm);
+  statusCodes_ = std::string(shortForm ? kShortLabels : kLongLabels) + kNumberChars + " ";
+  for (std::size_t i = 0; i < statusCodes_.size(); ++i)
+    candidateIndex_[static_cast<unsigned char>(statusCodes_[i])] = i;
+  blankIndex_ = statusCodes_.size() - 1;
+}
+
+const StatusLineReader::Glyph* StatusLineReader::Find(int32_t band, char code) const {
+  for (const Glyph& g : glyphs_)
+    if (g.band == band && g.code == code) return &g;
+  return nullptr;
+}
+
+void StatusLineReader::Scale(const FrameView& frame, double& sx, double& sy) const {
+  sx = static_cast<double>(frame.width) / sourceWidth_;
+  sy = static_cast<double>(frame.height) / sourceHeight_;
+}
+
+void StatusLineReader::SampleCell(const FrameView& frame, int32_t x, int32_t y,
+                                  std::vector<float>& out) const {
+  double sx, sy;
+  Scale(frame, sx, sy);
+  out.resize(static_cast<std::size_t>(cellWidth_) * cellHeight_);
+  for (int32_t j = 0; j < cellHeight_; ++j) {
+    const double fy = (y + j + 0.5) * sy - 0.5;
+    for (int32_t i = 0; i < cellWidth_; ++i)
+      out[static_cast<std::size_t>(j) * cellWidth_ + i] =
+          BilinearLuma(frame, (x + i + 0.5) * sx - 0.5, fy);
+  }
+}
+
+std::vector<float> StatusLineReader::Blurred(const Glyph& glyph, int32_t x, int32_t y, double sx,
+                                             double sy) const {
+  const int32_t cw = cellWidth_, ch = cellHeight_;
+  if (sx == 1.0 && sy == 1.0) return glyph.pixels;
+  std::vector<float> rows(glyph.pixels.size()), out(glyph.pixels.size());
+  for (int32_t j = 0; j < ch; ++j)
+    BlurRow(&glyph.pixels[static_cast<std::size_t>(j) * cw], cw, 1, x, sx, background_,
+            &rows[static_cast<std::size_t>(j) * cw], 1);
+  for (int32_t i = 0; i < cw; ++i)
+    BlurRow(&rows[i], ch, cw, y, sy, background_, &out[i], cw);
+  return out;
+}
+
+std::vector<StatusLineReader::Candidate> StatusLineReader::Candidates(
+    const FrameView& frame, int32_t x, int32_t y, const std::vector<const Glyph*>& set) const {
+  double sx, sy;
+  Scale(frame, sx, sy);
+  std::vector<Candidate> result;
+  result.reserve(set.size());
+  for (const Glyph* g : set) result.push_back({g->code, Blurred(*g, x, y, sx, sy)});
+  return result;
+}
+
+StatusLineReader::CellResult StatusLineReader::Classify(const std::vector<float>& cell,
+                                                         const std::vector<Candidate>& set,
+                                                         float gain, float offset) const {
+  // Squared error of the cell against each glyph as the recording's levels would show it.
+  CellResult r;
+  double best = HUGE_VAL, second = HUGE_VAL;
+  const Candidate* bestC = nullptr;
+  const Candidate* secondC = nullptr;
+  for (const Candidate& c : set) {
+    double e = 0.0;
+    for (std::size_t k = 0; k < cell.size(); ++k) {
+      const double d = cell[k] - (gain * c.pixels[k] + offset);
+      e += d * d;
+    }
+    if (e < best) {
+      if (bestC == nullptr || bestC->code != c.code) second = best, secondC = bestC;
+      best = e, bestC = &c;
+    } else if (e < second && c.code != bestC->code) {
+      second = e, secondC = &c;
+    }
+  }
+  if (bestC == nullptr) return r;
+  r.code = bestC->code;
+  if (secondC == nullptr) {
+    r.margin = 1.0;
+    return r;
+  }
+  // The share of the evidence that tells the two glyphs apart: 1 for a clean cell, 0 when
+  // the cell lies halfway between them, negative beyond.
+  double separation = 0.0;
+  for (std::size_t k = 0; k < cell.size(); ++k) {
+    const double d = gain * (bestC->pixels[k] - secondC->pixels[k]);
+    separation += d * d;
+  }
+  r.margin = separation > 0.0 ? (second - best) / separation : 0.0;
+  return r;
+}
+
+const std::vector<std::vector<StatusLineReader::Candidate>>& StatusLineReader::StatusCandidates(
+    const FrameView& frame) const {
+  if (frame.width == cachedWidth_ && frame.height == cachedHeight_) return statusCandidates_;
+  std::vector<const Glyph*> set;
+  for (const char code : statusCodes_)
+    set.push_back(Find(std::isdigit(static_cast<unsigned char>(code)) || code == '.' || code == ' '
+                           ? kBandWhite : kBandYellow, code));
+  statusCandidates_.clear();
+  const int32_t count = std::min(kMaxStatusCells, sourceWidth_ / cellWidth_);
+  for (int32_t k = 0; k < count; ++k)
+    statusCandidates_.push_back(Candidates(frame, sourceWidth_ - (k + 1) * cellWidth_, 0, set));
+  cachedWidth_ = frame.width;
+  cachedHeight_ = frame.height;
+  return statusCandidates_;
+}
+
+bool StatusLineReader::Levels(const FrameView& frame, float& gain, float& offset) const {
+  // The rightmost cells always hold status text: its darkest samples are the cell background,
+  // its brightest the white of the numbers.
+  std::vector<float> samples, cell;
+  for (int32_t k = 1; k <= kLevelCells; ++k) {
+    SampleCell(frame, sourceWidth_ - k * cellWidth_, 0, cell);
+    samples.insert(samples.end(), cell.begin(), cell.end());
+  }
+  std::sort(samples.begin(), samples.end());
+  const float low = samples[samples.size() / 10];
+  const float high = samples[samples.size() - 1 - samples.size() / 200];
+  if (!(ink_ > background_) || high - low < 16.0f) return false;
+  gain = (high - low) / (ink_ - background_);
+  offset = low - gain * background_;
+  return true;
+}
+
+StatusReading StatusLineReader::ReadStatus(const FrameView& frame) const {
+  StatusReading reading;
+  if (!IsUsable() || !check::IsUsable(frame)) return reading;
+  const bool shortForm = static_cast<uint32_t>(sourceWidth_) <= 480;
+  reading.shortForm = shortForm;
+
+  float gain = 1.0f, offset = 0.0f;
+  if (!Levels(frame, gain, offset)) return reading;
+
+  // Squared error of every cell at the right end against every glyph the line can hold.
+  const std::vector<std::vector<Candidate>>& candidates = StatusCandidates(frame);
+  const std::size_t count = candidates.size();
+  const std::size_t kinds = candidates.front().size();
+  std::vector<double> cost(count * kinds), freeCost(count);
+  std::vector<float> cell;
+  reading.cells.assign(count, ' ');
+  for (std::size_t k = 0; k < count; ++k) {
+    SampleCell(frame, sourceWidth_ - static_cast<int32_t>(k + 1) * cellWidth_, 0, cell);
+    double best = HUGE_VAL;
+    for (std::size_t c = 0; c < kinds; ++c) {
+      const double e = SquaredError(cell, candidates[k][c].pixels, gain, offset);
+      cost[k * kinds + c] = e;
+      if (e < best) best = e, reading.cells[count - 1 - k] = candidates[k][c].code;
+    }
+    freeCost[k] = best;
+  }
+  // Cells beyond a variant's left end are picture: they cost what their best glyph costs.
+  std::vector<double> freeBeyond(count + 1, 0.0);
+  for (std::size_t k = count; k-- > 0;) freeBeyond[k] = freeBeyond[k + 1] + freeCost[k];
+
+  auto candidateOf = [&](const LayoutCell& c) { return candidateIndex_[static_cast<unsigned char>(c.glyph)]; };
+  auto cellCost = [&](std::size_t k, const LayoutCell& c) {
+    if (!c.IsDigit()) return cost[k * kinds + candidateOf(c)];
+    double best = HUGE_VAL;
+    for (char d = '0'; d <= '9'; ++d)
+      best = std::min(best, cost[k * kinds + candidateIndex_[static_cast<unsigned char>(d)]]);
+    return best;
+  };
+  const StatusLayout* chosen = nullptr;
+  double chosenCost = HUGE_VAL;
+  for (const StatusLayout& layout : layouts_) {
+    if (layout.size() > count) continue;
+    double total = freeBeyond[layout.size()];
+    for (std::size_t i = 0; i < layout.size() && total < chosenCost; ++i)
+      total += cellCost(layout.size() - 1 - i, layout[i]);
+    if (total < chosenCost) chosenCost = total, chosen = &layout;
+  }
+  if (chosen == nullptr) return reading;
+
+  // How much of the line's glyph contrast the chosen text explains: near 1 for a drawn line,
+  // far below for a picture.
+  double residual = 0.0, signal = 0.0, weakest = 1.0;
+  uint64_t fields[9] = {};
+  for (std::size_t i = 0; i < chosen->size(); ++i) {
+    const LayoutCell& c = (*chosen)[i];
+    const std::size_t k = chosen->size() - 1 - i;
+    const std::vector<Candidate>& set = candidates[k];
+    std::size_t pick = candidateOf(c);
+    if (c.IsDigit()) {
+      std::size_t second = kinds;
+      pick = kinds;
+      for (char d = '0'; d <= '9'; ++d) {
+        const std::size_t j = candidateIndex_[static_cast<unsigned char>(d)];
+        if (pick == kinds || cost[k * kinds + j] < cost[k * kinds + pick]) {
+          second = pick;
+          pick = j;
+        } else if (second == kinds || cost[k * kinds + j] < cost[k * kinds + second]) {
+          second = j;
+        }
+      }
+      const double separation = Separation(set[pick].pixels, set[second].pixels, gain);
+      const double margin = separation > 0.0
+          ? (cost[k * kinds + second] - cost[k * kinds + pick]) / separation : 0.0;
+      weakest = std::min(weakest, margin);
+      uint64_t& value = fields[static_cast<int>(c.field)];
+      value = value * 10 + static_cast<uint64_t>(set[pick].code - '0');
+    }
+    residual += cost[k * kinds + pick];
+    signal += Separation(set[pick].pixels, set[blankIndex_].pixels, gain);
+  }
+  const double fit = signal > 0.0 ? 1.0 - residual / signal : 0.0;
+  reading.fit = fit;
+  reading.confidence = std::clamp(weakest, 0.0, 1.0);
+
+  auto field = [&](StatusField f) { return fields[static_cast<int>(f)]; };
+  const uint64_t clock = shortForm
+      ? field(StatusField::Seconds) * 1000 + field(StatusField::Millis)
+      : ((field(StatusField::Hours) * 60 + field(StatusField::Minutes)) * 60 +
+         field(StatusField::Seconds)) * 1000 + field(StatusField::Millis);
+  if (!shortForm && (field(StatusField::Minutes) >= 60 || field(StatusField::Seconds) >= 60))
+    return reading;
+  if (field(StatusField::Frame) > INT32_MAX || field(StatusField::Drops) > INT32_MAX ||
+      clock > UINT32_MAX)
+    return reading;
+  reading.frame = static_cast<int32_t>(field(StatusField::Frame));
+  reading.drops = static_cast<int32_t>(field(StatusField::Drops));
+  reading.clockMs = static_cast<uint32_t>(clock);
+  reading.fps = static_cast<double>(field(StatusField::FpsWhole)) +
+                static_cast<double>(field(StatusField::FpsFraction)) / 100.0;
+  reading.readable = fit >= kMinFit && reading.confidence >= kMinConfidence;
+  return reading;
+}
+
+HeaderReading StatusLineReader::ReadHeader(const FrameView& frame) const {
+  HeaderReading reading;
+  if (!IsUsable() || !check::IsUsable(frame)) return reading;
+  float gain = 1.0f, offset = 0.0f;
+  if (!Levels(frame, gain, offset)) return reading;
+
+  std::vector<const Glyph*> set;
+  for (const Glyph& g : glyphs_) set.push_back(&g);
+  const int32_t y = sourceHeight_ - cellHeight_;
+  const int32_t count = std::min(kMaxHeaderCells, sourceWidth_ / cellWidth_);
+  std::vector<float> cell;
+  reading.margins.reserve(static_cast<std::size_t>(count));
+  for (int32_t k = 0; k < count; ++k) {
+    const int32_t x = k * cellWidth_;
+    SampleCell(frame, x, y, cell);
+    const CellResult r = Classify(cell, Candidates(frame, x, y, set), gain, offset);
+    reading.text.push_back(r.code);
+    reading.margins.push_back(r.margin);
+  }
+  return reading;
+}
+
+std::string PlainText(const char* coded) {
+  std::string plain;
+  for (const char* p = coded; p != nullptr && *p != 0; ++p) {
+    if (*p != '#') {
+      plain.push_back(*p);
+      continue;
+    }
+    if (*++p == 0) break;
+    if (*p == '#') plain.push_back('#');
+  }
+  return plain;
+}
+
+bool HeaderMatches(const HeaderReading& header, const std::string& expected) {
+  if (expected.empty() || header.text.size() < expected.size()) return false;
+  // Compression may spoil a few cells; a different preset differs in many, or in a digit of
+  // the size, which every candidate of the same aspect has.
+  std::size_t wrong = 0;
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    if (header.text[i] == expected[i]) continue;
+    ++wrong;
+    if (std::isdigit(static_cast<unsigned char>(expected[i])) && header.margins[i] >= 0.5)
+      return false;
+  }
+  return wrong * 10 <= expected.size();
+}
+
+}  // namespace qp::check
