@@ -1,0 +1,403 @@
+#include "check/recording_analysis.h"
+
+#include <algorithm>
+#include <cmath>
+#include <set>
+#include <unordered_set>
+
+namespace qp::check {
+namespace {
+
+// The status line's clock is whole milliseconds and the frame time is not: pacing bounds are
+// widened by this much.
+constexpr double kSlackMs = 2.0;
+// Readings compared with each one, on each side in recording order.
+constexpr int kNeighbours = 4;
+constexpr int kMaxPasses = 5;
+
+struct Candidate {
+  std::size_t record = 0;
+  int64_t frame = 0;
+  int64_t clock = 0;  // ms, unwrapped around the first reading's clock
+  int32_t drops = 0;
+  bool hasClock = false;  // the clock's digits were read as clearly as the number's
+  double confidence = 0.0;
+  double base = 0.0;  // clock − frame × frame time: the stream's start plus this frame's lateness
+};
+
+// Whether two readings can both be true of one stream paced at frame time `ft`. The source
+// fills frame n at its due time start + n·ft or later; a frame a whole frame time late counts
+// a drop on itself, and one k frame times late makes its next k − 1 frames late too.
+bool Fits(const Candidate& x, const Candidate& y, double ft) {
+  const Candidate& a = x.frame <= y.frame ? x : y;
+  const Candidate& b = x.frame <= y.frame ? y : x;
+  const int64_t df = b.frame - a.frame;
+  const int64_t dc = b.clock - a.clock;
+  const int64_t dd = int64_t{b.drops} - a.drops;
+  if (df == 0) return dd == 0 && (!a.hasClock || !b.hasClock || dc == 0);  // one frame, read twice
+  if (dd < 0 || dd > df) return false;
+  if (!a.hasClock || !b.hasClock) return true;
+  if (dc < 0) return false;
+  if (ft <= 0.0) return true;
+  const double lateness = static_cast<double>(dc) - static_cast<double>(df) * ft;
+  // No drop up to b: b was less than a frame time late.
+  if (dd == 0 && lateness > ft + kSlackMs) return false;
+  // a late by k frame times would have dropped k − 1 of the frames after it.
+  if (dd < df && lateness < -ft * static_cast<double>(dd + 2) - kSlackMs) return false;
+  return true;
+}
+
+// Marks the readings that contradict their neighbours. Each pass compares every reading with
+// the nearest readings not yet set aside; a reading set aside only because a bad neighbour
+// outvoted it comes back in a later pass.
+std::vector<bool> RejectMisfits(const std::vector<Candidate>& cands, double ft,
+                                double strongConfidence) {
+  const std::size_t n = cands.size();
+  std::vector<bool> rejected(n, false);
+  std::vector<std::size_t> near;
+  for (int pass = 0; pass < kMaxPasses; ++pass) {
+    std::vector<bool> next(n, false);
+    for (std::size_t k = 0; k < n; ++k) {
+      near.clear();
+      for (std::size_t j = k, found = 0; j-- > 0 && found < kNeighbours;)
+        if (!rejected[j]) near.push_back(j), ++found;
+      for (std::size_t j = k + 1, found = 0; j < n && found < kNeighbours; ++j)
+        if (!rejected[j]) near.push_back(j), ++found;
+
+      const Candidate& c = cands[k];
+      int fails = 0;
+      // Neighbours with as many drops: those numbered below c bound its lateness to under a
+      // frame time, those above bound theirs. A frame number misread by k shifts the base by
+      // k frame times, so half a frame time apart is a disagreement.
+      int below = 0, belowApart = 0, above = 0, aboveApart = 0;
+      for (std::size_t j : near) {
+        const Candidate& o = cands[j];
+        if (!Fits(c, o, ft)) ++fails;
+        if (ft <= 0.0 || !c.hasClock || !o.hasClock || o.drops != c.drops || o.frame == c.frame)
+          continue;
+        const double apart = c.base - o.base;
+        if (o.frame < c.frame) {
+          ++below;
+          if (std::fabs(apart) > ft / 2) ++belowApart;
+        } else {
+          ++above;
+          if (apart < -ft / 2) ++aboveApart;
+        }
+      }
+      const int fits = static_cast<int>(near.size()) - fails;
+      const bool contradicted = fails > fits;
+      const bool unlikely = (below >= 2 && 2 * belowApart > below) ||
+                            (above >= 2 && 2 * aboveApart > above);
+      next[k] = contradicted || (unlikely && c.confidence < strongConfidence);
+    }
+    if (next == rejected) break;
+    rejected.swap(next);
+  }
+  return rejected;
+}
+
+// Count of members of `sorted` (ascending, unique) strictly between lo and hi.
+int64_t CountBetween(const std::vector<int64_t>& sorted, int64_t lo, int64_t hi) {
+  if (hi <= lo + 1) return 0;
+  auto from = std::upper_bound(sorted.begin(), sorted.end(), lo);
+  auto to = std::lower_bound(sorted.begin(), sorted.end(), hi);
+  return to > from ? to - from : 0;
+}
+
+struct UnreadableRun {
+  std::size_t begin = 0;  // records [begin, end) are unidentified
+  std::size_t end = 0;
+  int64_t prev = 0;  // numbers of the identified records around it
+  int64_t next = 0;
+};
+
+}  // namespace
+
+const char* KindName(FrameKind kind) {
+  switch (kind) {
+    case FrameKind::Next: return "next";
+    case FrameKind::AfterLoss: return "after-loss";
+    case FrameKind::Repeat: return "repeat";
+    case FrameKind::Reordered: return "reordered";
+    case FrameKind::Inferred: return "inferred";
+    case FrameKind::Unreadable: return "unreadable";
+  }
+  return "unreadable";
+}
+
+Spread SpreadOf(std::vector<double> values) {
+  Spread s;
+  values.erase(std::remove_if(values.begin(), values.end(),
+                              [](double v) { return !std::isfinite(v); }),
+               values.end());
+  if (values.empty()) return s;
+  std::sort(values.begin(), values.end());
+  s.count = static_cast<int64_t>(values.size());
+  s.min = values.front();
+  s.max = values.back();
+  double sum = 0.0;
+  for (double v : values) sum += v;
+  s.mean = sum / static_cast<double>(values.size());
+  double squares = 0.0;
+  for (double v : values) squares += (v - s.mean) * (v - s.mean);
+  s.stddev = std::sqrt(squares / static_cast<double>(values.size()));
+  // Nearest rank.
+  const std::size_t rank =
+      static_cast<std::size_t>(std::ceil(0.99 * static_cast<double>(values.size())));
+  s.p99 = values[rank == 0 ? 0 : rank - 1];
+  return s;
+}
+
+RecordingAnalysis AnalyseRecording(const std::vector<FrameRecord>& records,
+                                   const AnalysisOptions& options) {
+  RecordingAnalysis out;
+  const double ft =
+      std::isfinite(options.frameTimeMs) && options.frameTimeMs > 0.0 ? options.frameTimeMs : 0.0;
+  out.frameTimeMs = ft;
+  const std::size_t n = records.size();
+  out.frames = static_cast<int64_t>(n);
+  out.results.resize(n);
+
+  std::vector<Candidate> cands;
+  uint32_t clockOrigin = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const FrameRecord& r = records[i];
+    FrameResult& res = out.results[i];
+    res.position = r.position;
+    res.timeMs = std::isfinite(r.timeMs) ? r.timeMs : kUnknown;
+    res.psnr = r.psnr;
+    // The source counts from 0; a negative number or drop count is no reading of it.
+    if (!r.reading.readable || r.reading.frame < 0 || r.reading.drops < 0) continue;
+    if (cands.empty()) clockOrigin = r.reading.clockMs;  // an unread clock is only an origin
+    Candidate c;
+    c.record = i;
+    c.frame = r.reading.frame;
+    // Differences wrap like the 32-bit clock itself.
+    c.clock = static_cast<int32_t>(r.reading.clockMs - clockOrigin);
+    c.drops = r.reading.drops;
+    c.hasClock = r.reading.clockReadable;
+    c.confidence = r.reading.confidence;
+    c.base = static_cast<double>(c.clock) - static_cast<double>(c.frame) * ft;
+    cands.push_back(c);
+  }
+
+  const std::vector<bool> rejected = RejectMisfits(cands, ft, options.strongConfidence);
+  std::vector<int64_t> number(n, -1);
+  std::vector<int64_t> clock(n, 0);
+  std::vector<bool> hasClock(n, false);
+  for (std::size_t k = 0; k < cands.size(); ++k) {
+    const Candidate& c = cands[k];
+    FrameResult& res = out.results[c.record];
+    res.confidence = c.confidence;
+    if (rejected[k]) {
+      res.rejected = true;
+      ++out.rejected;
+      continue;
+    }
+    number[c.record] = c.frame;
+    clock[c.record] = c.clock;
+    hasClock[c.record] = c.hasClock;
+    res.frame = c.frame;
+    res.drops = c.drops;
+    res.clockKnown = c.hasClock;
+    if (c.hasClock) res.clockMs = records[c.record].reading.clockMs;
+    ++out.read;
+  }
+
+  // Runs of unidentified frames between two identified ones. A run exactly as long as the
+  // numbers its neighbours leave unseen is those frames; otherwise it only lessens the loss.
+  std::vector<int64_t> readNumbers;
+  for (int64_t v : number)
+    if (v >= 0) readNumbers.push_back(v);
+  std::sort(readNumbers.begin(), readNumbers.end());
+  readNumbers.erase(std::unique(readNumbers.begin(), readNumbers.end()), readNumbers.end());
+  std::set<int64_t> inferredNumbers;
+  std::vector<UnreadableRun> partialRuns;
+  std::vector<bool> inferred(n, false);
+  auto identified = [&](std::size_t i) { return out.results[i].frame != -1 || inferred[i]; };
+  for (std::size_t i = 0; i < n;) {
+    if (identified(i)) {
+      ++i;
+      continue;
+    }
+    std::size_t end = i;
+    while (end < n && !identified(end)) ++end;
+    if (i > 0 && end < n && number[i - 1] != -1 && number[end] != -1 &&
+        number[end] > number[i - 1] + 1) {
+      UnreadableRun run{i, end, number[i - 1], number[end]};
+      const int64_t size = static_cast<int64_t>(end - i);
+      int64_t seen = CountBetween(readNumbers, run.prev, run.next);
+      for (auto it = inferredNumbers.upper_bound(run.prev);
+           it != inferredNumbers.end() && *it < run.next; ++it)
+        ++seen;
+      const int64_t unseen = run.next - run.prev - 1 - seen;
+      if (unseen == size) {
+        std::size_t r = i;
+        for (int64_t v = run.prev + 1; v < run.next && r < end; ++v) {
+          if (std::binary_search(readNumbers.begin(), readNumbers.end(), v) ||
+              inferredNumbers.count(v) != 0)
+            continue;
+          inferredNumbers.insert(v);
+          number[r] = v;
+          inferred[r] = true;
+          out.results[r].frame = v;
+          ++r;
+        }
+      } else if (unseen > 0) {
+        partialRuns.push_back(run);
+      }
+    }
+    i = end;
+  }
+
+  // Every identified number, then the gaps between them.
+  std::vector<int64_t> all = readNumbers;
+  all.insert(all.end(), inferredNumbers.begin(), inferredNumbers.end());
+  std::sort(all.begin(), all.end());
+  all.erase(std::unique(all.begin(), all.end()), all.end());
+  if (!all.empty()) {
+    out.anyIdentified = true;
+    out.firstFrame = all.front();
+    out.lastFrame = all.back();
+  }
+  for (std::size_t k = 1; k < all.size(); ++k)
+    if (all[k] > all[k - 1] + 1)
+      out.losses.push_back({all[k - 1] + 1, all[k] - 1, all[k] - all[k - 1] - 1});
+  for (const UnreadableRun& run : partialRuns) {
+    int64_t spare = static_cast<int64_t>(run.end - run.begin);
+    auto it = std::upper_bound(out.losses.begin(), out.losses.end(), run.prev,
+                               [](int64_t v, const LossRange& r) { return v < r.first; });
+    for (; it != out.losses.end() && it->last < run.next && spare > 0; ++it) {
+      const int64_t take = std::min(spare, it->lost);
+      it->lost -= take;
+      spare -= take;
+    }
+  }
+  out.losses.erase(std::remove_if(out.losses.begin(), out.losses.end(),
+                                  [](const LossRange& r) { return r.lost <= 0; }),
+                   out.losses.end());
+  for (const LossRange& r : out.losses) {
+    out.missing += r.lost;
+    out.longestLoss = std::max(out.longestLoss, r.lost);
+  }
+  // Frames lost between two numbers: the losses whose ranges lie between them.
+  auto lostBetween = [&](int64_t lo, int64_t hi) {
+    int64_t lost = 0;
+    auto it = std::upper_bound(out.losses.begin(), out.losses.end(), lo,
+                               [](int64_t v, const LossRange& r) { return v < r.first; });
+    for (; it != out.losses.end() && it->last < hi; ++it) lost += it->lost;
+    return lost;
+  };
+
+  // Kinds in recording order.
+  std::unordered_set<int64_t> seen;
+  bool anySeen = false;
+  int64_t highest = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    FrameResult& res = out.results[i];
+    if (number[i] == -1) {
+      res.kind = FrameKind::Unreadable;
+      ++out.unreadable;
+      continue;
+    }
+    const int64_t v = number[i];
+    if (inferred[i]) {
+      res.kind = FrameKind::Inferred;
+      ++out.inferred;
+      ++out.unreadable;
+    } else if (seen.count(v) != 0) {
+      res.kind = FrameKind::Repeat;
+      ++out.repeats;
+    } else if (anySeen && v < highest) {
+      res.kind = FrameKind::Reordered;
+      ++out.reorderings;
+    } else {
+      res.lostBefore = anySeen ? lostBetween(highest, v) : 0;
+      res.kind = res.lostBefore > 0 ? FrameKind::AfterLoss : FrameKind::Next;
+    }
+    seen.insert(v);
+    highest = anySeen ? std::max(highest, v) : v;
+    anySeen = true;
+  }
+
+  // The source's own late frames over the span: drops at the highest number less those at
+  // the lowest.
+  {
+    const FrameResult* low = nullptr;
+    const FrameResult* high = nullptr;
+    for (const FrameResult& res : out.results) {
+      if (res.kind == FrameKind::Unreadable || res.kind == FrameKind::Inferred) continue;
+      if (low == nullptr || res.frame < low->frame) low = &res;
+      if (high == nullptr || res.frame > high->frame) high = &res;
+    }
+    if (low != nullptr) out.sourceDrops = std::max<int64_t>(0, int64_t{high->drops} - low->drops);
+  }
+
+  // Time stamps: intervals between neighbours in the recording.
+  std::vector<double> intervals;
+  for (std::size_t i = 1; i < n; ++i) {
+    const double a = out.results[i - 1].timeMs, b = out.results[i].timeMs;
+    if (std::isfinite(a) && std::isfinite(b)) intervals.push_back(b - a);
+  }
+  out.intervals = SpreadOf(intervals);
+
+  // Drift: first arrivals of read frames with a time stamp, recording time against number.
+  {
+    double sf = 0, st = 0, sff = 0, sft = 0;
+    int64_t count = 0;
+    const FrameResult* first = nullptr;
+    const FrameResult* last = nullptr;
+    for (const FrameResult& res : out.results) {
+      if (res.kind == FrameKind::Unreadable || res.kind == FrameKind::Inferred ||
+          res.kind == FrameKind::Repeat || !std::isfinite(res.timeMs))
+        continue;
+      if (first == nullptr) first = &res;
+      last = &res;
+      const double f = static_cast<double>(res.frame);
+      sf += f, st += res.timeMs, sff += f * f, sft += f * res.timeMs;
+      ++count;
+    }
+    const double c = static_cast<double>(count);
+    const double denominator = c * sff - sf * sf;
+    if (ft > 0.0 && count >= 2 && denominator > 0.0) {
+      out.driftKnown = true;
+      const double slope = (c * sft - sf * st) / denominator;
+      out.driftPpm = (slope / ft - 1.0) * 1e6;
+      out.driftMs = (last->timeMs - static_cast<double>(last->frame) * ft) -
+                    (first->timeMs - static_cast<double>(first->frame) * ft);
+    }
+  }
+
+  // Lag: recording time minus the source's clock, for the first arrival of each read frame.
+  if (out.intervals.count >= 2 && out.intervals.max - out.intervals.min < 1e-3) {
+    out.lagNote = "the time stamps are evenly spaced: a nominal timeline, not a clock";
+  } else {
+    std::vector<double> offsets(n, kUnknown);
+    double least = kUnknown;
+    for (std::size_t i = 0; i < n; ++i) {
+      const FrameResult& res = out.results[i];
+      if ((res.kind != FrameKind::Next && res.kind != FrameKind::AfterLoss &&
+           res.kind != FrameKind::Reordered) ||
+          !hasClock[i] || !std::isfinite(res.timeMs))
+        continue;
+      offsets[i] = res.timeMs - static_cast<double>(clock[i]);
+      if (!(offsets[i] >= least)) least = offsets[i];
+    }
+    std::vector<double> lags;
+    for (std::size_t i = 0; i < n; ++i) {
+      if (!std::isfinite(offsets[i])) continue;
+      out.results[i].lagMs = offsets[i] - least;
+      lags.push_back(out.results[i].lagMs);
+    }
+    out.lag = SpreadOf(lags);
+    out.lagKnown = out.lag.count > 0;
+    if (!out.lagKnown) out.lagNote = "no frame has both a time stamp and a clearly read clock";
+  }
+
+  std::vector<double> psnr;
+  for (const FrameRecord& r : records) psnr.push_back(r.psnr);
+  out.psnr = SpreadOf(psnr);
+  return out;
+}
+
+}  // namespace qp::check

@@ -1,0 +1,272 @@
+// The analysis of a recording's readings: losses, repeats and reorderings against a known
+// truth, misread numbers set aside rather than turned into losses, the source's own late
+// frames not mistaken for misreads, and the time-stamp figures.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <algorithm>
+#include <functional>
+#include <vector>
+
+#include "check/recording_analysis.h"
+
+namespace qp::check {
+namespace {
+
+constexpr double kFrameMs = 1000.0 / 30.0;
+
+struct SourceFrame {
+  StatusReading reading;
+  double filledMs = 0.0;
+};
+
+// Frames as the source paces them: frame n is due at start + n·ft and filled then, or when the
+// thread gets to it after `stallMs(n)`, whichever is later; a frame a whole frame time late
+// counts a drop on itself. A small jitter keeps the clock readings from being too regular.
+std::vector<SourceFrame> Source(int count, std::function<double(int)> stallMs = nullptr,
+                                double startMs = 1234.56) {
+  std::vector<SourceFrame> frames;
+  double previous = startMs;
+  int32_t drops = 0;
+  for (int n = 0; n < count; ++n) {
+    const double due = startMs + n * kFrameMs;
+    const double ready = previous + 0.2 + (stallMs ? stallMs(n) : 0.0);
+    const double filled = std::max(due, ready) + (n * 37 % 7) * 0.4;
+    if (filled >= due + kFrameMs) ++drops;
+    SourceFrame f;
+    f.reading.readable = f.reading.clockReadable = true;
+    f.reading.confidence = f.reading.clockConfidence = 0.9;
+    f.reading.frame = n;
+    f.reading.drops = drops;
+    f.reading.clockMs = static_cast<uint32_t>(static_cast<uint64_t>(filled));
+    f.filledMs = filled;
+    frames.push_back(f);
+    previous = filled;
+  }
+  return frames;
+}
+
+// A recording of the source's frames in `order`, each stamped 20 ms and a few more after it
+// was filled; a repeat is stamped half a frame after the record before it.
+std::vector<FrameRecord> Record(const std::vector<SourceFrame>& source,
+                                const std::vector<int>& order) {
+  std::vector<FrameRecord> records;
+  std::vector<bool> used(source.size(), false);
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    const SourceFrame& f = source[order[i]];
+    FrameRecord r;
+    r.position = static_cast<int64_t>(i);
+    r.timeMs = used[order[i]] ? records.back().timeMs + kFrameMs / 2
+                              : f.filledMs + 20.0 + static_cast<double>(i * 13 % 5);
+    used[order[i]] = true;
+    r.reading = f.reading;
+    records.push_back(r);
+  }
+  return records;
+}
+
+std::vector<int> Sequence(int from, int to) {
+  std::vector<int> order;
+  for (int n = from; n < to; ++n) order.push_back(n);
+  return order;
+}
+
+void Erase(std::vector<int>& order, int first, int last) {
+  order.erase(std::remove_if(order.begin(), order.end(),
+                             [&](int n) { return n >= first && n <= last; }),
+              order.end());
+}
+
+RecordingAnalysis Analyse(const std::vector<FrameRecord>& records) {
+  return AnalyseRecording(records, {kFrameMs});
+}
+
+TEST(RecordingAnalysis, CleanRecordingHasNoLossAndSteadyTiming) {
+  const RecordingAnalysis a = Analyse(Record(Source(300), Sequence(0, 300)));
+  EXPECT_EQ(a.read, 300);
+  EXPECT_EQ(a.rejected, 0);
+  EXPECT_EQ(a.missing, 0);
+  EXPECT_EQ(a.repeats + a.reorderings, 0);
+  EXPECT_EQ(a.firstFrame, 0);
+  EXPECT_EQ(a.lastFrame, 299);
+  EXPECT_NEAR(a.intervals.mean, kFrameMs, 0.1);
+  EXPECT_EQ(a.intervals.count, 299);
+  ASSERT_TRUE(a.driftKnown);
+  EXPECT_LT(std::fabs(a.driftMs), 8.0);
+  ASSERT_TRUE(a.lagKnown);
+  // The recorder's own jitter of 0..4 ms and the clock's whole milliseconds.
+  EXPECT_GE(a.lag.min, 0.0);
+  EXPECT_LT(a.lag.max, 6.0);
+}
+
+TEST(RecordingAnalysis, FindsLossesRepeatsAndSwaps) {
+  std::vector<int> order = Sequence(0, 200);
+  Erase(order, 10, 10);
+  Erase(order, 60, 69);
+  // 100 twice more, 150 and 151 swapped.
+  auto at = std::find(order.begin(), order.end(), 100);
+  order.insert(at + 1, {100, 100});
+  std::iter_swap(std::find(order.begin(), order.end(), 150),
+                 std::find(order.begin(), order.end(), 151));
+  const RecordingAnalysis a = Analyse(Record(Source(200), order));
+  EXPECT_EQ(a.missing, 11);
+  ASSERT_EQ(a.losses.size(), 2u);
+  EXPECT_EQ(a.losses[0].first, 10);
+  EXPECT_EQ(a.losses[0].last, 10);
+  EXPECT_EQ(a.losses[1].first, 60);
+  EXPECT_EQ(a.losses[1].last, 69);
+  EXPECT_EQ(a.losses[1].lost, 10);
+  EXPECT_EQ(a.longestLoss, 10);
+  EXPECT_EQ(a.repeats, 2);
+  EXPECT_EQ(a.reorderings, 1);
+  EXPECT_EQ(a.rejected, 0);
+  // The frame after each loss says how many went before it.
+  int64_t after = 0;
+  for (const FrameResult& r : a.results)
+    if (r.kind == FrameKind::AfterLoss) after += r.lostBefore;
+  EXPECT_EQ(after, 11);
+  const auto late = std::find(order.begin(), order.end(), 150) - order.begin();
+  EXPECT_EQ(a.results[late].kind, FrameKind::Reordered);
+  // 151 came before 150 but nothing was lost before it.
+  EXPECT_EQ(a.results[late - 1].kind, FrameKind::Next);
+}
+
+TEST(RecordingAnalysis, UnreadableFramesFillGapsOfTheirSize) {
+  std::vector<FrameRecord> records = Record(Source(100), Sequence(0, 100));
+  for (int i : {20, 40, 41, 42}) records[i].reading.readable = false;
+  RecordingAnalysis a = Analyse(records);
+  EXPECT_EQ(a.missing, 0);
+  EXPECT_EQ(a.inferred, 4);
+  EXPECT_EQ(a.results[41].kind, FrameKind::Inferred);
+  EXPECT_EQ(a.results[41].frame, 41);
+
+  // 70 removed and 71 unreadable: one of the two numbers is lost, not both.
+  std::vector<int> order = Sequence(0, 100);
+  Erase(order, 70, 70);
+  records = Record(Source(100), order);
+  records[70].reading.readable = false;  // frame 71
+  a = Analyse(records);
+  EXPECT_EQ(a.missing, 1);
+  ASSERT_EQ(a.losses.size(), 1u);
+  EXPECT_EQ(a.losses[0].first, 70);
+  EXPECT_EQ(a.losses[0].last, 71);
+  EXPECT_EQ(a.inferred, 0);
+}
+
+// Misreads of the frame number by one either way, by ten, of the clock's seconds and of the
+// drop count: each set aside, and no loss or repeat invented.
+TEST(RecordingAnalysis, RejectsReadingsThatContradictTheirNeighbours) {
+  const std::vector<SourceFrame> source = Source(200);
+  std::vector<FrameRecord> records = Record(source, Sequence(0, 200));
+  auto misread = [&](int i, auto change) {
+    change(records[i].reading);
+    records[i].reading.confidence = 0.4;
+  };
+  misread(30, [](StatusReading& r) { r.frame += 1; });
+  misread(61, [](StatusReading& r) { r.frame -= 1; });
+  misread(90, [](StatusReading& r) { r.frame += 10; });
+  misread(120, [](StatusReading& r) { r.clockMs += 1000; });
+  misread(150, [](StatusReading& r) { r.drops += 3; });
+  const RecordingAnalysis a = Analyse(records);
+  EXPECT_EQ(a.rejected, 5);
+  EXPECT_EQ(a.missing, 0);
+  EXPECT_EQ(a.repeats, 0);
+  EXPECT_EQ(a.reorderings, 0);
+  for (int i : {30, 61, 90, 120, 150}) {
+    EXPECT_TRUE(a.results[i].rejected) << i;
+    EXPECT_EQ(a.results[i].kind, FrameKind::Inferred) << i;
+    EXPECT_EQ(a.results[i].frame, i) << i;
+  }
+
+  // A confident misread that breaks the pacing outright goes too.
+  records = Record(source, Sequence(0, 200));
+  records[77].reading.frame = 7;
+  records[77].reading.confidence = 0.99;
+  EXPECT_TRUE(Analyse(records).results[77].rejected);
+}
+
+// A stall of ten frame times at frame 40: the frames after it come back to back, each a drop,
+// their clocks far from their due times. All genuine, none set aside.
+TEST(RecordingAnalysis, KeepsTheSourcesOwnLateFrames) {
+  const auto stall = [](int n) { return n == 40 ? 10 * kFrameMs : 0.0; };
+  const std::vector<SourceFrame> source = Source(120, stall);
+  const RecordingAnalysis a = Analyse(Record(source, Sequence(0, 120)));
+  EXPECT_EQ(a.rejected, 0);
+  EXPECT_EQ(a.missing, 0);
+  EXPECT_EQ(a.sourceDrops, source.back().reading.drops);
+  EXPECT_GE(a.sourceDrops, 9);
+
+  // A frame late by most of a frame time without a drop is doubtful among punctual ones; read
+  // confidently it stays, and doubted it still fills its own gap.
+  std::vector<SourceFrame> late = Source(60);
+  late[30].reading.clockMs += static_cast<uint32_t>(0.75 * kFrameMs);
+  std::vector<FrameRecord> records = Record(late, Sequence(0, 60));
+  records[30].reading.confidence = 0.9;
+  EXPECT_FALSE(Analyse(records).results[30].rejected);
+  records[30].reading.confidence = 0.3;
+  const RecordingAnalysis doubted = Analyse(records);
+  EXPECT_EQ(doubted.missing, 0);
+  EXPECT_EQ(doubted.results[30].frame, 30);
+}
+
+TEST(RecordingAnalysis, TimeStampFigures) {
+  std::vector<int> order = Sequence(0, 100);
+  Erase(order, 50, 52);
+  std::vector<FrameRecord> records = Record(Source(100), order);
+  // A nominal timeline, as an AVI file has: evenly spaced, blind to the three lost frames.
+  for (FrameRecord& r : records) r.timeMs = static_cast<double>(r.position) * kFrameMs;
+  RecordingAnalysis a = Analyse(records);
+  EXPECT_FALSE(a.lagKnown);
+  EXPECT_FALSE(a.lagNote.empty());
+  ASSERT_TRUE(a.driftKnown);
+  EXPECT_NEAR(a.driftMs, -3 * kFrameMs, 0.01);
+  EXPECT_NEAR(a.intervals.stddev, 0.0, 1e-9);
+
+  // One late stamp shows in the maximum, not in the 99th percentile of 299 intervals.
+  records = Record(Source(300), Sequence(0, 300));
+  for (FrameRecord& r : records) r.timeMs = static_cast<double>(r.position) * 40.0;
+  for (std::size_t i = 60; i < records.size(); ++i) records[i].timeMs += 100.0;
+  a = Analyse(records);
+  EXPECT_DOUBLE_EQ(a.intervals.max, 140.0);
+  EXPECT_DOUBLE_EQ(a.intervals.min, 40.0);
+  EXPECT_DOUBLE_EQ(a.intervals.p99, 40.0);
+  EXPECT_TRUE(a.lagKnown);
+
+  for (FrameRecord& r : records) r.timeMs = kUnknown;
+  a = Analyse(records);
+  EXPECT_EQ(a.intervals.count, 0);
+  EXPECT_FALSE(a.driftKnown);
+  EXPECT_FALSE(a.lagKnown);
+}
+
+// The clock passing 2^32 ms within the recording, no frame time, nothing readable at all, and
+// numbers no source writes.
+TEST(RecordingAnalysis, OddInputs) {
+  RecordingAnalysis a = Analyse(Record(Source(100, nullptr, 4294967295.0 - 1500.0), Sequence(0, 100)));
+  EXPECT_EQ(a.rejected, 0);
+  EXPECT_LT(a.lag.max, 6.0);
+
+  a = AnalyseRecording(Record(Source(50), Sequence(0, 50)), {0.0});
+  EXPECT_EQ(a.read, 50);
+  EXPECT_FALSE(a.driftKnown);
+
+  std::vector<FrameRecord> records = Record(Source(20), Sequence(0, 20));
+  for (FrameRecord& r : records) r.reading.readable = false;
+  a = Analyse(records);
+  EXPECT_FALSE(a.anyIdentified);
+  EXPECT_EQ(a.unreadable, 20);
+  EXPECT_EQ(a.missing, 0);
+
+  records = Record(Source(20), Sequence(0, 20));
+  records[5].reading.frame = -5;
+  records[6].reading.drops = -1;
+  a = Analyse(records);
+  EXPECT_EQ(a.results[5].kind, FrameKind::Inferred);
+  EXPECT_EQ(a.results[6].kind, FrameKind::Inferred);
+
+  EXPECT_EQ(Analyse({}).frames, 0);
+}
+
+}  // namespace
+}  // namespace qp::check
