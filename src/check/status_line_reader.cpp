@@ -294,7 +294,7 @@ StatusReading StatusLineReader::ReadStatus(const FrameView& frame) const {
 
   // How much of the line's glyph contrast the chosen text explains: near 1 for a drawn line,
   // far below for a picture.
-  double residual = 0.0, signal = 0.0, weakest = 1.0;
+  double residual = 0.0, signal = 0.0, weakest = 1.0, weakestClock = 1.0;
   uint64_t fields[9] = {};
   for (std::size_t i = 0; i < chosen->size(); ++i) {
     const LayoutCell& c = (*chosen)[i];
@@ -316,7 +316,10 @@ StatusReading StatusLineReader::ReadStatus(const FrameView& frame) const {
       const double separation = Separation(set[pick].pixels, set[second].pixels, gain);
       const double margin = separation > 0.0
           ? (cost[k * kinds + second] - cost[k * kinds + pick]) / separation : 0.0;
-      weakest = std::min(weakest, margin);
+      if (c.field == StatusField::Frame || c.field == StatusField::Drops)
+        weakest = std::min(weakest, margin);
+      else if (c.field != StatusField::FpsWhole && c.field != StatusField::FpsFraction)
+        weakestClock = std::min(weakestClock, margin);
       uint64_t& value = fields[static_cast<int>(c.field)];
       value = value * 10 + static_cast<uint64_t>(set[pick].code - '0');
     }
@@ -326,6 +329,7 @@ StatusReading StatusLineReader::ReadStatus(const FrameView& frame) const {
   const double fit = signal > 0.0 ? 1.0 - residual / signal : 0.0;
   reading.fit = fit;
   reading.confidence = std::clamp(weakest, 0.0, 1.0);
+  reading.clockConfidence = std::clamp(weakestClock, 0.0, 1.0);
 
   auto field = [&](StatusField f) { return fields[static_cast<int>(f)]; };
   const uint64_t clock = shortForm
@@ -343,6 +347,7 @@ StatusReading StatusLineReader::ReadStatus(const FrameView& frame) const {
   reading.fps = static_cast<double>(field(StatusField::FpsWhole)) +
                 static_cast<double>(field(StatusField::FpsFraction)) / 100.0;
   reading.readable = fit >= kMinFit && reading.confidence >= kMinConfidence;
+  reading.clockReadable = reading.readable && reading.clockConfidence >= kMinConfidence;
   return reading;
 }
 

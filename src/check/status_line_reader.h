@@ -18,7 +18,9 @@ namespace qp::check {
 struct StatusReading {
   bool readable = false;    // false: nothing below may be trusted
   bool shortForm = false;   // the form of frames up to 480 pixels wide
-  double confidence = 0.0;  // 0 to 1: the weakest digit's margin over its runner-up
+  double confidence = 0.0;  // 0 to 1: the weakest frame or drop digit's margin over its runner-up
+  bool clockReadable = false;     // the clock's digits are as clear as the frame number's
+  double clockConfidence = 0.0;   // the same for the clock's digits
   int32_t frame = 0;        // frame number since the stream started
   int32_t drops = 0;        // frames the source filled late, so far
   uint32_t clockMs = 0;     // the source's pacing clock when it filled the frame

@@ -1,0 +1,182 @@
+// Frames are composed by the same drawing and formatting code the stream uses, so these tests
+// fail when the reader and the source drift apart.
+#include "check/status_line_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "config/preset.h"
+#include "stream/status_text.h"
+#include "synth/frame_image.h"
+#include "synth/pixel_format.h"
+
+namespace qp::check {
+namespace {
+
+const std::string kAssets = QP_ASSETS_DIR;
+
+struct Status {
+  int32_t frame, drops, clockMs;
+  double fps;
+};
+
+// A frame as the stream draws it: test card, header at the bottom left, status at the top right.
+class ComposedFrame {
+ public:
+  ComposedFrame(int32_t w, int32_t h, uint32_t format, int32_t bits) : w_(w), h_(h), format_(format) {
+    EXPECT_TRUE(background_.LoadPicture((kAssets + "/test_card.bmp").c_str(), w, h, format, bits));
+    EXPECT_TRUE(sheet_.LoadPicture((kAssets + "/glyphs.bmp").c_str(), 0, 0, format, bits));
+    bpp_ = synth::BytesPerPixel(format, bits);
+    bytes_.resize(static_cast<std::size_t>(w) * h * bpp_);
+  }
+
+  // False when the status line is wider than the frame, so its left end is not drawn.
+  bool Draw(const Status& s, const char* header = "") {
+    const synth::FrameBuffer buffer{bytes_.data(), bytes_.size(), w_, h_, w_ * bpp_, false};
+    background_.CopyWindow(buffer, 0, 0, 0, 0);
+    char status[stream::kTextSize];
+    stream::FormatStatusLine(status, w_, s.frame, s.drops, s.clockMs, s.fps);
+    int32_t tw = 0, th = 0;
+    sheet_.MeasureText(status, tw, th);
+    sheet_.DrawText(buffer, 0, h_ - sheet_.cellHeight(), header);
+    sheet_.DrawText(buffer, w_ - tw, 0, status);
+    return tw <= w_;
+  }
+
+  FrameView View() const {
+    if (format_ == synth::kFormatRgb) return ViewOfBgr(bytes_.data(), w_ * bpp_, w_, h_, bpp_, true);
+    return ViewOfPacked422(bytes_.data(), w_ * 2, w_, h_, "YUY2");
+  }
+
+  // Top-down RGB scaled to nw × nh by averaging each output pixel's footprint.
+  std::vector<uint8_t> Scaled(int32_t nw, int32_t nh) const {
+    const FrameView v = View();
+    std::vector<uint8_t> out(static_cast<std::size_t>(nw) * nh * 3);
+    for (int32_t y = 0; y < nh; ++y)
+      for (int32_t x = 0; x < nw; ++x)
+        for (int c = 0; c < 3; ++c) {
+          const int32_t x0 = x * w_ / nw, x1 = (x + 1) * w_ / nw;
+          const int32_t y0 = y * h_ / nh, y1 = (y + 1) * h_ / nh;
+          int sum = 0;
+          for (int32_t sy = y0; sy < y1; ++sy)
+            for (int32_t sx = x0; sx < x1; ++sx) sum += v.Sample(c, sx, sy);
+          out[(static_cast<std::size_t>(y) * nw + x) * 3 + c] =
+              static_cast<uint8_t>(sum / ((x1 - x0) * (y1 - y0)));
+        }
+    return out;
+  }
+
+  std::vector<uint8_t>& bytes() { return bytes_; }
+  const synth::FrameImage& sheetInRgb() {
+    if (rgbSheet_.Pixels() == nullptr)
+      EXPECT_TRUE(rgbSheet_.LoadPicture((kAssets + "/glyphs.bmp").c_str(), 0, 0, synth::kFormatRgb, 24));
+    return rgbSheet_;
+  }
+
+ private:
+  int32_t w_, h_, bpp_ = 0;
+  uint32_t format_;
+  synth::FrameImage background_, sheet_, rgbSheet_;
+  std::vector<uint8_t> bytes_;
+};
+
+void ExpectReads(const StatusReading& r, const Status& s) {
+  ASSERT_TRUE(r.readable) << r.cells << " confidence " << r.confidence << " fit " << r.fit;
+  EXPECT_EQ(r.frame, s.frame) << r.cells;
+  EXPECT_EQ(r.drops, s.drops) << r.cells;
+  EXPECT_TRUE(r.clockReadable);
+  EXPECT_EQ(r.clockMs, static_cast<uint32_t>(s.clockMs)) << r.cells;
+  EXPECT_NEAR(r.fps, s.fps, 0.006) << r.cells;
+}
+
+const Status kStatuses[] = {
+    {0, 0, 0, 0.0},           {5, 0, 1234, 0.0},          {123, 4, 3723456, 29.97},
+    {99999, 123, 45296789, 120.5}, {1234567, 7, 86399999, 59.94},
+};
+
+TEST(StatusLineReader, ReadsBothFormsInPackedAndRgbFrames) {
+  // 480 wide draws the short form, 482 the long one.
+  for (const auto& [w, h, format, bits] :
+       {std::tuple{480, 360, synth::kFormatYUY2, 16}, std::tuple{482, 360, synth::kFormatYUY2, 16},
+        std::tuple{640, 480, synth::kFormatRgb, 24}, std::tuple{1280, 720, synth::kFormatRgb, 32}}) {
+    SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
+    ComposedFrame frame(w, h, format, bits);
+    StatusLineReader reader(frame.sheetInRgb(), w, h);
+    for (const Status& s : kStatuses) {
+      const bool whole = frame.Draw(s);
+      const StatusReading r = reader.ReadStatus(frame.View());
+      EXPECT_EQ(r.shortForm, w <= 480);
+      if (whole) {
+        ExpectReads(r, s);
+      } else {
+        // A line cut at the left edge has lost digits: no reading, never a shorter number.
+        EXPECT_FALSE(r.readable && r.frame != s.frame) << r.cells;
+      }
+    }
+  }
+}
+
+TEST(StatusLineReader, ReadsFramesScaledDown) {
+  ComposedFrame frame(1920, 1080, synth::kFormatRgb, 24);
+  StatusLineReader reader(frame.sheetInRgb(), 1920, 1080);
+  for (const auto& [nw, nh] : {std::pair{1280, 720}, std::pair{640, 360}}) {
+    SCOPED_TRACE(std::to_string(nw));
+    for (const Status& s : kStatuses) {
+      frame.Draw(s);
+      const std::vector<uint8_t> scaled = frame.Scaled(nw, nh);
+      ExpectReads(reader.ReadStatus(ViewOfRgb24(scaled.data(), nw * 3, nw, nh)), s);
+    }
+  }
+}
+
+TEST(StatusLineReader, GivesNoReadingWithoutAClearStatusLine) {
+  ComposedFrame frame(1280, 720, synth::kFormatRgb, 24);
+  StatusLineReader reader(frame.sheetInRgb(), 1280, 720);
+
+  // Noise, flat grey and the bare picture.
+  std::mt19937 random(7);
+  std::vector<uint8_t> noise(1280 * 720 * 3);
+  for (int round = 0; round < 10; ++round) {
+    for (uint8_t& b : noise) b = static_cast<uint8_t>(random());
+    EXPECT_FALSE(reader.ReadStatus(ViewOfRgb24(noise.data(), 1280 * 3, 1280, 720)).readable);
+  }
+  std::fill(noise.begin(), noise.end(), 128);
+  EXPECT_FALSE(reader.ReadStatus(ViewOfRgb24(noise.data(), 1280 * 3, 1280, 720)).readable);
+
+  // A frame-number digit halfway between a 3 and an 8 is no reading rather than a guess.
+  frame.Draw({3, 0, 1000, 0.0});
+  const std::vector<uint8_t> three = frame.bytes();
+  frame.Draw({8, 0, 1000, 0.0});
+  ASSERT_TRUE(reader.ReadStatus(frame.View()).readable);
+  for (std::size_t i = 0; i < three.size(); ++i)
+    frame.bytes()[i] = static_cast<uint8_t>((frame.bytes()[i] + three[i] + 1) / 2);
+  EXPECT_FALSE(reader.ReadStatus(frame.View()).readable);
+
+  // A frame too small to hold a cell, and an empty view.
+  EXPECT_FALSE(reader.ReadStatus(ViewOfRgb24(noise.data(), 3, 1, 1)).readable);
+  EXPECT_FALSE(reader.ReadStatus(FrameView{}).readable);
+}
+
+TEST(StatusLineReader, ReadsTheHeaderToTellPresetsApart) {
+  ComposedFrame frame(640, 480, synth::kFormatYUY2, 16);
+  StatusLineReader reader(frame.sheetInRgb(), 640, 480);
+  config::Preset preset{};
+  preset.w = 640, preset.h = 480, preset.compression = config::kFormatYUY2, preset.bit_count = 16;
+  std::snprintf(preset.comment, sizeof preset.comment, "30 fps");
+  char header[stream::kTextSize];
+  stream::FormatHeaderLine(header, preset, true);
+  frame.Draw({1, 0, 33, 0.0}, header);
+
+  const HeaderReading read = reader.ReadHeader(frame.View());
+  EXPECT_EQ(PlainText("#yA##B#xC#"), "A#BC");
+  EXPECT_EQ(PlainText(header), "640x480p YUY2 CPU Clock 30 fps");
+  EXPECT_TRUE(HeaderMatches(read, PlainText(header)));
+  EXPECT_FALSE(HeaderMatches(read, "640x480p UYVY Stream Time 30 fps"));
+  EXPECT_FALSE(HeaderMatches(read, "648x480p YUY2 CPU Clock 30 fps"));
+}
+
+}  // namespace
+}  // namespace qp::check
