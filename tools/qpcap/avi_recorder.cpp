@@ -152,6 +152,11 @@ class RecordSink : public FrameSink {
   std::atomic<int64_t> received_{0}, dropped_{0}, written_{0};
 };
 
+// The platform's AVI writer keeps 32-bit signed file offsets: past 2 GiB it writes a broken
+// file and still reports success. Frames and their index entries stay well below that.
+constexpr int64_t kMaxAviBytes = 2000000000;
+constexpr int64_t kBytesPerFrameOverhead = 32;  // chunk header and index entry
+
 }  // namespace
 
 int RunRecord(const CommandOptions& options) {
@@ -168,9 +173,18 @@ int RunRecord(const CommandOptions& options) {
                 HresultText(hr).c_str());
 
   const double rate = format.FramesPerSecond() > 0 ? format.FramesPerSecond() : 30.0;
-  const int64_t target = std::max<int64_t>(1, std::llround(options.seconds * rate));
+  int64_t target = std::max<int64_t>(1, std::llround(options.seconds * rate));
   // About 256 MB of frames in flight, at least 4 and at most 64 of them.
   const size_t frame_size = format.ImageSize();
+  const int64_t fitting =
+      kMaxAviBytes / (static_cast<int64_t>(frame_size) + kBytesPerFrameOverhead);
+  if (target > fitting) {
+    std::fprintf(stderr,
+                 "qpcap: an uncompressed AVI file holds at most 2 GB: recording %lld frames "
+                 "(%.2f s) instead of %lld\n",
+                 (long long)fitting, double(fitting) / rate, (long long)target);
+    target = std::max<int64_t>(1, fitting);
+  }
   const size_t slots =
       std::clamp<size_t>((size_t(256) << 20) / std::max<size_t>(frame_size, 1), 4, 64);
   sink.Prepare(frame_size, slots, target);
