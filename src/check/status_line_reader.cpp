@@ -243,9 +243,16 @@ bool StatusLineReader::Levels(const FrameView& frame, float& gain, float& offset
   return true;
 }
 
+bool StatusLineReader::CanRead(const FrameView& frame) const {
+  if (!IsUsable() || !check::IsUsable(frame)) return false;
+  double sx, sy;
+  Scale(frame, sx, sy);
+  return sx >= kMinScale && sy >= kMinScale;
+}
+
 StatusReading StatusLineReader::ReadStatus(const FrameView& frame) const {
   StatusReading reading;
-  if (!IsUsable() || !check::IsUsable(frame)) return reading;
+  if (!CanRead(frame)) return reading;
   const bool shortForm = static_cast<uint32_t>(sourceWidth_) <= 480;
   reading.shortForm = shortForm;
 
@@ -353,7 +360,7 @@ StatusReading StatusLineReader::ReadStatus(const FrameView& frame) const {
 
 HeaderReading StatusLineReader::ReadHeader(const FrameView& frame) const {
   HeaderReading reading;
-  if (!IsUsable() || !check::IsUsable(frame)) return reading;
+  if (!CanRead(frame)) return reading;
   float gain = 1.0f, offset = 0.0f;
   if (!Levels(frame, gain, offset)) return reading;
 

@@ -55,6 +55,9 @@ class StatusLineReader {
   // Nor is one whose chosen text explains less than this share of the cells' contrast.
   static constexpr double kMinFit = 0.25;
 
+  // Below a fifth of the source's size a glyph cell is two pixels wide: nothing to read.
+  static constexpr double kMinScale = 0.2;
+
   StatusReading ReadStatus(const FrameView& frame) const;
   HeaderReading ReadHeader(const FrameView& frame) const;
 
@@ -74,6 +77,7 @@ class StatusLineReader {
   };
 
   const Glyph* Find(int32_t band, char code) const;
+  bool CanRead(const FrameView& frame) const;
   void Scale(const FrameView& frame, double& sx, double& sy) const;
   // The recorded cell whose top-left source pixel is (x, y), one luma value per glyph pixel.
   void SampleCell(const FrameView& frame, int32_t x, int32_t y, std::vector<float>& out) const;
