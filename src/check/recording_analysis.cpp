@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <queue>
 #include <set>
 #include <unordered_set>
 
@@ -47,54 +49,152 @@ bool Fits(const Candidate& x, const Candidate& y, double ft) {
   return true;
 }
 
-// Marks the readings that contradict their neighbours. Each pass compares every reading with
-// the nearest readings not yet set aside; a reading set aside only because a bad neighbour
-// outvoted it comes back in a later pass.
-std::vector<bool> RejectMisfits(const std::vector<Candidate>& cands, double ft,
-                                double strongConfidence) {
-  const std::size_t n = cands.size();
-  std::vector<bool> rejected(n, false);
-  std::vector<std::size_t> near;
-  for (int pass = 0; pass < kMaxPasses; ++pass) {
-    std::vector<bool> next(n, false);
-    for (std::size_t k = 0; k < n; ++k) {
-      near.clear();
-      for (std::size_t j = k, found = 0; j-- > 0 && found < kNeighbours;)
-        if (!rejected[j]) near.push_back(j), ++found;
-      for (std::size_t j = k + 1, found = 0; j < n && found < kNeighbours; ++j)
-        if (!rejected[j]) near.push_back(j), ++found;
-
-      const Candidate& c = cands[k];
-      int fails = 0;
-      // Neighbours with as many drops: those numbered below c bound its lateness to under a
-      // frame time, those above bound theirs. A frame number misread by k shifts the base by
-      // k frame times, so half a frame time apart is a disagreement.
-      int below = 0, belowApart = 0, above = 0, aboveApart = 0;
-      for (std::size_t j : near) {
-        const Candidate& o = cands[j];
-        if (!Fits(c, o, ft)) ++fails;
-        if (ft <= 0.0 || !c.hasClock || !o.hasClock || o.drops != c.drops || o.frame == c.frame)
-          continue;
-        const double apart = c.base - o.base;
-        if (o.frame < c.frame) {
-          ++below;
-          if (std::fabs(apart) > ft / 2) ++belowApart;
-        } else {
-          ++above;
-          if (apart < -ft / 2) ++aboveApart;
-        }
-      }
-      const int fits = static_cast<int>(near.size()) - fails;
-      const bool contradicted = fails > fits;
-      const bool unlikely = (below >= 2 && 2 * belowApart > below) ||
-                            (above >= 2 && 2 * aboveApart > above);
-      next[k] = contradicted || (unlikely && c.confidence < strongConfidence);
+// Sets aside the readings that cannot be trusted, never to take them back:
+//  1. where two nearby readings cannot both be true, the one in most such conflicts goes
+//     first, until none is left;
+//  2. a reading whose clock sits half a frame time or more off the clocks of most neighbours
+//     with as many drops goes, unless read with strong confidence;
+//  3. a reading that breaks the one-frame-per-position sequence on both sides (a loss, a
+//     repeat, a reordering) must be corroborated by a clearly read clock and some confidence.
+// Setting readings aside changes who is whose neighbour, so the steps repeat until none acts.
+class Vetting {
+ public:
+  Vetting(const std::vector<Candidate>& cands, const std::vector<int64_t>& positions, double ft,
+          double strongConfidence)
+      : c_(cands), pos_(positions), ft_(ft), strong_(strongConfidence), n_(cands.size()),
+        prev_(n_), next_(n_), fails_(n_, 0), version_(n_, 0), rejected_(n_, false) {
+    for (std::size_t k = 0; k < n_; ++k) {
+      prev_[k] = k == 0 ? kNone : k - 1;
+      next_[k] = k + 1 < n_ ? k + 1 : kNone;
     }
-    if (next == rejected) break;
-    rejected.swap(next);
   }
-  return rejected;
-}
+
+  std::vector<bool> Run() {
+    for (int round = 0; round < kMaxPasses; ++round) {
+      RemoveConflicts();
+      const bool doubted = RemoveDoubted();
+      const bool uncorroborated = RemoveUncorroborated();
+      if (!doubted && !uncorroborated) break;
+    }
+    return rejected_;
+  }
+
+ private:
+  static constexpr std::size_t kNone = SIZE_MAX;
+  // Below this, a reading alone is not enough to claim a loss, repeat or reordering.
+  static constexpr double kAnomalyConfidence = 0.4;
+
+  template <typename Visit>
+  void ForNear(std::size_t k, Visit visit) const {
+    std::size_t j = prev_[k];
+    for (int i = 0; i < kNeighbours && j != kNone; ++i, j = prev_[j]) visit(j);
+    j = next_[k];
+    for (int i = 0; i < kNeighbours && j != kNone; ++i, j = next_[j]) visit(j);
+  }
+
+  int CountFails(std::size_t k) const {
+    int fails = 0;
+    ForNear(k, [&](std::size_t j) { fails += Fits(c_[k], c_[j], ft_) ? 0 : 1; });
+    return fails;
+  }
+
+  void Remove(std::size_t k) {
+    rejected_[k] = true;
+    if (prev_[k] != kNone) next_[prev_[k]] = next_[k];
+    if (next_[k] != kNone) prev_[next_[k]] = prev_[k];
+  }
+
+  // Worst first: most conflicts, then no clock, then the lower confidence.
+  void RemoveConflicts() {
+    struct Entry {
+      int fails;
+      bool clock;
+      double confidence;
+      std::size_t k;
+      uint32_t version;
+      bool operator<(const Entry& o) const {
+        if (fails != o.fails) return fails < o.fails;
+        if (clock != o.clock) return clock;
+        return confidence > o.confidence;
+      }
+    };
+    std::priority_queue<Entry> heap;
+    auto push = [&](std::size_t k) {
+      fails_[k] = CountFails(k);
+      ++version_[k];
+      if (fails_[k] > 0) heap.push({fails_[k], c_[k].hasClock, c_[k].confidence, k, version_[k]});
+    };
+    for (std::size_t k = 0; k < n_; ++k)
+      if (!rejected_[k]) push(k);
+    while (!heap.empty()) {
+      const Entry top = heap.top();
+      heap.pop();
+      if (rejected_[top.k] || top.version != version_[top.k]) continue;
+      std::vector<std::size_t> affected;
+      ForNear(top.k, [&](std::size_t j) { affected.push_back(j); });
+      Remove(top.k);
+      for (std::size_t j : affected) push(j);
+    }
+  }
+
+  // Neighbours with as many drops: those numbered below bound this reading's lateness to
+  // under a frame time, those above bound theirs. A frame number misread by k shifts the base
+  // by k frame times.
+  bool Doubted(std::size_t k) const {
+    const Candidate& c = c_[k];
+    if (ft_ <= 0.0 || !c.hasClock) return false;
+    int below = 0, belowApart = 0, above = 0, aboveApart = 0;
+    ForNear(k, [&](std::size_t j) {
+      const Candidate& o = c_[j];
+      if (!o.hasClock || o.drops != c.drops || o.frame == c.frame) return;
+      const double apart = c.base - o.base;
+      if (o.frame < c.frame) {
+        ++below;
+        if (std::fabs(apart) > ft_ / 2) ++belowApart;
+      } else {
+        ++above;
+        if (apart < -ft_ / 2) ++aboveApart;
+      }
+    });
+    return (below >= 2 && 2 * belowApart > below) || (above >= 2 && 2 * aboveApart > above);
+  }
+
+  bool RemoveDoubted() {
+    std::vector<std::size_t> doubted;
+    for (std::size_t k = 0; k < n_; ++k)
+      if (!rejected_[k] && c_[k].confidence < strong_ && Doubted(k)) doubted.push_back(k);
+    for (std::size_t k : doubted) Remove(k);
+    return !doubted.empty();
+  }
+
+  bool Sequential(std::size_t a, std::size_t b) const {
+    return c_[b].frame - c_[a].frame == pos_[b] - pos_[a];
+  }
+
+  bool RemoveUncorroborated() {
+    bool removed = false;
+    for (std::size_t k = 0; k < n_; ++k) {
+      if (rejected_[k]) continue;
+      const bool sequential = (prev_[k] != kNone && Sequential(prev_[k], k)) ||
+                              (next_[k] != kNone && Sequential(k, next_[k])) ||
+                              (prev_[k] == kNone && next_[k] == kNone);
+      if (sequential || (c_[k].hasClock && c_[k].confidence >= kAnomalyConfidence)) continue;
+      Remove(k);
+      removed = true;
+    }
+    return removed;
+  }
+
+  const std::vector<Candidate>& c_;
+  const std::vector<int64_t>& pos_;
+  const double ft_;
+  const double strong_;
+  const std::size_t n_;
+  std::vector<std::size_t> prev_, next_;  // the trusted readings as a list
+  std::vector<int> fails_;
+  std::vector<uint32_t> version_;
+  std::vector<bool> rejected_;
+};
 
 // Count of members of `sorted` (ascending, unique) strictly between lo and hi.
 int64_t CountBetween(const std::vector<int64_t>& sorted, int64_t lo, int64_t hi) {
@@ -168,6 +268,12 @@ RecordingAnalysis AnalyseRecording(const std::vector<FrameRecord>& records,
     res.psnr = r.psnr;
     // The source counts from 0; a negative number or drop count is no reading of it.
     if (!r.reading.readable || r.reading.frame < 0 || r.reading.drops < 0) continue;
+    if (r.backgroundDisagrees) {
+      res.rejected = true;
+      res.confidence = r.reading.confidence;
+      ++out.rejected;
+      continue;
+    }
     if (cands.empty()) clockOrigin = r.reading.clockMs;  // an unread clock is only an origin
     Candidate c;
     c.record = i;
@@ -181,7 +287,10 @@ RecordingAnalysis AnalyseRecording(const std::vector<FrameRecord>& records,
     cands.push_back(c);
   }
 
-  const std::vector<bool> rejected = RejectMisfits(cands, ft, options.strongConfidence);
+  std::vector<int64_t> positions;
+  for (const Candidate& c : cands) positions.push_back(records[c.record].position);
+  const std::vector<bool> rejected =
+      Vetting(cands, positions, ft, options.strongConfidence).Run();
   std::vector<int64_t> number(n, -1);
   std::vector<int64_t> clock(n, 0);
   std::vector<bool> hasClock(n, false);
@@ -394,8 +503,10 @@ RecordingAnalysis AnalyseRecording(const std::vector<FrameRecord>& records,
     if (!out.lagKnown) out.lagNote = "no frame has both a time stamp and a clearly read clock";
   }
 
+  // A rejected reading's PSNR compares the window of a number the frame does not carry.
   std::vector<double> psnr;
-  for (const FrameRecord& r : records) psnr.push_back(r.psnr);
+  for (std::size_t i = 0; i < n; ++i)
+    if (!out.results[i].rejected) psnr.push_back(records[i].psnr);
   out.psnr = SpreadOf(psnr);
   return out;
 }

@@ -22,6 +22,9 @@ struct FrameRecord {
   double timeMs = kUnknown;  // the recording's time stamp
   StatusReading reading;
   double psnr = kUnknown;    // background match in dB
+  // The background fits another frame number better than the one read: the status line
+  // shown is not this frame's (a decoder's stale copy) or was misread.
+  bool backgroundDisagrees = false;
 };
 
 enum class FrameKind : uint8_t {
@@ -105,7 +108,7 @@ struct RecordingAnalysis {
   bool lagKnown = false;
   std::string lagNote;  // why lag is unknown
   Spread lag;
-  Spread psnr;
+  Spread psnr;  // over the frames whose reading was not set aside
 
   std::vector<FrameResult> results;
 };

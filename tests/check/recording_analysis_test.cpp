@@ -186,6 +186,47 @@ TEST(RecordingAnalysis, RejectsReadingsThatContradictTheirNeighbours) {
   EXPECT_TRUE(Analyse(records).results[77].rejected);
 }
 
+// Readings without a clearly read clock cannot be checked against the pacing: one that
+// breaks the sequence on both sides is not enough to claim a loss or a repeat.
+TEST(RecordingAnalysis, AnomaliesNeedACorroboratedReading) {
+  const std::vector<SourceFrame> source = Source(100);
+  std::vector<FrameRecord> records = Record(source, Sequence(0, 100));
+  auto blur = [&](int i) {
+    records[i].reading.clockReadable = false;
+    records[i].reading.confidence = 0.3;
+  };
+  records[30].reading.frame = 33;
+  blur(30);
+  records[50].reading.frame = 49;
+  blur(50);
+  // A stale status line shown again at 74 with its clock, and 76 misread as 75: the reading
+  // in two conflicts goes, the one in one stays.
+  records[74].reading = records[75].reading;
+  records[76].reading.frame = 75;
+  RecordingAnalysis a = Analyse(records);
+  EXPECT_TRUE(a.results[30].rejected);
+  EXPECT_TRUE(a.results[50].rejected);
+  EXPECT_TRUE(a.results[76].rejected);
+  EXPECT_FALSE(a.results[75].rejected);
+  EXPECT_EQ(a.results[30].frame, 30);
+  EXPECT_EQ(a.results[50].frame, 50);
+
+  // A real loss whose next frame is read weakly and the one after not at all: the weak
+  // reading continues the sequence after the gap, so it stands.
+  std::vector<int> order = Sequence(0, 100);
+  Erase(order, 10, 10);
+  records = Record(source, order);
+  blur(10);                               // frame 11
+  records[11].reading.readable = false;  // frame 12
+  a = Analyse(records);
+  EXPECT_EQ(a.missing, 1);
+  ASSERT_EQ(a.losses.size(), 1u);
+  EXPECT_EQ(a.losses[0].first, 10);
+  EXPECT_EQ(a.losses[0].last, 10);
+  EXPECT_FALSE(a.results[10].rejected);
+  EXPECT_EQ(a.repeats + a.reorderings, 0);
+}
+
 // A stall of ten frame times at frame 40: the frames after it come back to back, each a drop,
 // their clocks far from their due times. All genuine, none set aside.
 TEST(RecordingAnalysis, KeepsTheSourcesOwnLateFrames) {
