@@ -94,6 +94,17 @@ void FillPacked(uint8_t* pixels, int32_t width, int32_t height, PackPairFunction
   }
 }
 
+// Zeroed pixels behind a shared owner; null when either cannot be had.
+std::shared_ptr<const uint8_t[]> NewPixels(std::size_t bytes, uint8_t*& writable) {
+  writable = new (std::nothrow) uint8_t[bytes]();
+  if (!writable) return nullptr;
+  try {
+    return std::shared_ptr<const uint8_t[]>(writable, std::default_delete<uint8_t[]>());
+  } catch (const std::bad_alloc&) {
+    return nullptr;  // the array was deleted by the failed constructor
+  }
+}
+
 }  // namespace
 
 bool FrameImage::LoadPicture(const char* path, int32_t requestedWidth, int32_t requestedHeight,
@@ -116,13 +127,14 @@ bool FrameImage::LoadPicture(const char* path, int32_t requestedWidth, int32_t r
   format_ = format;
   bytesPerPixel_ = bytesPerPixel;
   stride_ = width_ * bytesPerPixel;
-  pixels_.reset(new (std::nothrow) uint8_t[std::size_t(width) * height * bytesPerPixel]());
+  uint8_t* pixels = nullptr;
+  pixels_ = NewPixels(std::size_t(width) * height * bytesPerPixel, pixels);
   if (!pixels_) return false;
 
   if (format == kFormatRgb) {
-    FillRgb(pixels_.get(), width_, height_, bytesPerPixel, picture);
+    FillRgb(pixels, width_, height_, bytesPerPixel, picture);
   } else {
-    FillPacked(pixels_.get(), width_, height_, PackerFor(format), picture);
+    FillPacked(pixels, width_, height_, PackerFor(format), picture);
   }
   cellWidth_ = width_ / 32;
   cellHeight_ = height_ / 16;
@@ -143,7 +155,8 @@ bool FrameImage::CreateBlank(int32_t width, int32_t height, uint32_t format, int
   stride_ = width * bytesPerPixel;
   ReleasePixels();
   // All zero: black in RGB; in 4:2:2 luma 0 and chroma 0, matching an unbacked frame.
-  pixels_.reset(new (std::nothrow) uint8_t[std::size_t(width) * height * bytesPerPixel]());
+  uint8_t* pixels = nullptr;
+  pixels_ = NewPixels(std::size_t(width) * height * bytesPerPixel, pixels);
   if (!pixels_) return false;
   cellWidth_ = width / 32;
   cellHeight_ = height / 16;

@@ -1,7 +1,9 @@
 // A picture held in the exact byte layout of the output pixel format (the background and the
-// glyph sheet), so that composing a frame is nothing but byte copies.
+// glyph sheet), so that composing a frame is nothing but byte copies. Pixels are never changed
+// once built, so copies of an image share them (the picture cache hands out such copies).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -30,6 +32,7 @@ class FrameImage {
   int32_t stride() const { return stride_; }          // width × bytesPerPixel; rows packed
   int32_t cellWidth() const { return cellWidth_; }    // width / 32
   int32_t cellHeight() const { return cellHeight_; }  // height / 16
+  std::size_t PixelBytes() const { return pixels_ ? std::size_t(stride_) * height_ : 0; }
 
   // Background copy: fills the frame with the picture window at the given offsets (any int32,
   // wrapped into the picture), even frame rows from the even offsets, odd rows from the odd
@@ -44,7 +47,7 @@ class FrameImage {
   void DrawGlyph(const FrameBuffer& frame, int32_t x, int32_t y, int8_t code, int32_t band) const;
 
  private:
-  std::unique_ptr<uint8_t[]> pixels_;
+  std::shared_ptr<const uint8_t[]> pixels_;
   int32_t width_ = 0;
   int32_t height_ = 0;
   uint32_t format_ = 0;

@@ -1,0 +1,54 @@
+// Converted pictures kept across stream starts: converting a 1080p background takes longer than
+// the whole rest of a start-up, and a stop/start or a second graph asks for the same one again.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/file_stamp.h"
+#include "synth/frame_image.h"
+
+namespace qp::synth {
+
+// Any thread. An entry is used only while its file has the size and last-write time it had
+// when it was read, so an edited picture is read again at the next start. A file that cannot
+// be examined is read every time and never kept.
+class PictureCache {
+ public:
+  enum class Outcome { kFromCache, kLoaded, kFailed };
+
+  // Bounds on what is kept; the least recently used entries go first.
+  static constexpr std::size_t kMaxEntries = 8;
+  static constexpr std::size_t kMaxBytes = std::size_t{96} << 20;
+
+  // As FrameImage::LoadPicture; on success `image` shares the cached pixels. On kFailed
+  // `image` is as LoadPicture leaves it.
+  Outcome Load(const char* path, int32_t requestedWidth, int32_t requestedHeight,
+               uint32_t format, int32_t bitCount, FrameImage& image);
+  void Clear();
+  std::size_t Entries() const;
+
+ private:
+  struct Entry {
+    std::string path;
+    int32_t width, height;
+    uint32_t format;
+    int32_t bitCount;
+    platform::FileStamp stamp;
+    FrameImage image;
+    uint64_t lastUse;
+  };
+  void KeepLocked(Entry entry);
+
+  mutable std::mutex lock_;
+  std::vector<Entry> entries_;  // lock_
+  uint64_t uses_ = 0;           // lock_
+};
+
+// The one cache of the module.
+PictureCache& SharedPictureCache();
+
+}  // namespace qp::synth
