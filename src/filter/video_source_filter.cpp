@@ -17,6 +17,7 @@ HRESULT VideoSourceFilter::InnerQueryInterface(REFIID iid, void** out) {
   if (iid == IID_ISpecifyPropertyPages) {
     return HandOut(static_cast<ISpecifyPropertyPages*>(this), out);
   }
+  if (iid == kStreamStatisticsId) return HandOut(static_cast<IStreamStatistics*>(this), out);
   return SourceFilterBase::InnerQueryInterface(iid, out);
 }
 
@@ -35,6 +36,24 @@ HRESULT VideoSourceFilter::GetPages(CAUUID* pages) {
     return E_OUTOFMEMORY;
   }
   pages->pElems[0] = kAboutPageClassId;
+  return S_OK;
+}
+
+HRESULT VideoSourceFilter::GetTotals(stream::StreamTotals* totals) {
+  if (!totals) return E_POINTER;
+  if (!statistics_pin_) return E_UNEXPECTED;
+  statistics_pin_->ReadTotals(*totals);
+  return S_OK;
+}
+
+HRESULT VideoSourceFilter::GetFrames(uint64_t first, uint32_t capacity,
+                                     stream::FrameTimes* records, uint32_t* count,
+                                     uint64_t* from) {
+  if (!records || !count || !from) return E_POINTER;
+  *count = 0;
+  *from = first;
+  if (!statistics_pin_) return E_UNEXPECTED;
+  *count = statistics_pin_->ReadFrames(first, records, capacity, from);
   return S_OK;
 }
 
@@ -63,6 +82,8 @@ IUnknown* CreateVideoSourceFilter(IUnknown* outer, HRESULT* result,
       } else if (filter->PinCount() == 0) {
         delete pin;
         if (SUCCEEDED(made)) made = E_OUTOFMEMORY;
+      } else {
+        filter->SetStatisticsPin(pin);
       }
     } catch (const std::bad_alloc&) {
       made = E_OUTOFMEMORY;

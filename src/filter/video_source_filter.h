@@ -4,17 +4,21 @@
 #include <strmif.h>
 #include <ocidl.h>
 
+#include "filter/stream_statistics.h"
 #include "framework/source_filter_base.h"
 
 namespace qp::stream {
 class StreamEnvironment;
+class VideoStreamPin;
 }
 
 namespace qp::filter {
 
 // Threads: as SourceFilterBase. GetState reads the state without a lock; GetPages touches no
 // shared data.
-class VideoSourceFilter final : public framework::SourceFilterBase, public ISpecifyPropertyPages {
+class VideoSourceFilter final : public framework::SourceFilterBase,
+                                public ISpecifyPropertyPages,
+                                public IStreamStatistics {
  public:
   explicit VideoSourceFilter(IUnknown* outer);
 
@@ -26,8 +30,21 @@ class VideoSourceFilter final : public framework::SourceFilterBase, public ISpec
   // ISpecifyPropertyPages: the about page; the caller frees pElems.
   HRESULT STDMETHODCALLTYPE GetPages(CAUUID* pages) override;
 
+  // IStreamStatistics: the pin's worker figures. E_UNEXPECTED while the filter has no pin.
+  HRESULT STDMETHODCALLTYPE GetTotals(stream::StreamTotals* totals) override;
+  HRESULT STDMETHODCALLTYPE GetFrames(uint64_t first, uint32_t capacity,
+                                      stream::FrameTimes* records, uint32_t* count,
+                                      uint64_t* from) override;
+
+  // While the filter is being built, FilterLock held: the pin that answers IStreamStatistics.
+  void SetStatisticsPin(stream::VideoStreamPin* pin) { statistics_pin_ = pin; }
+
  protected:
   HRESULT InnerQueryInterface(REFIID iid, void** out) override;
+
+ private:
+  // Owned by the filter as its pin; set once before the filter is handed out.
+  stream::VideoStreamPin* statistics_pin_ = nullptr;
 };
 
 // The class table's create function: the filter's non-delegating IUnknown, or null with

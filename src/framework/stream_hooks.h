@@ -15,7 +15,15 @@
 
 namespace qp::framework {
 
-// Every hook answers an HRESULT. Worker-thread hooks run without the pin lock and must never
+// Readings of StreamHooks::LoopClock the stream loop takes around one sample.
+struct SampleTimes {
+  int64_t asked;       // before asking the allocator for a free sample
+  int64_t got;         // the sample in hand
+  int64_t delivering;  // filled, before the downstream's Receive
+  int64_t delivered;   // Receive returned
+};
+
+// Every hook answers an HRESULT, except the two timing hooks. Worker-thread hooks run without the pin lock and must never
 // wait for it: a control thread holds it while it waits for the worker's answer to a command.
 class StreamHooks {
  public:
@@ -30,6 +38,15 @@ class StreamHooks {
   virtual HRESULT OnThreadStop() { return S_OK; }
   // Worker thread, at the start of each stream loop; the result is not used.
   virtual HRESULT OnStreamStart() { return S_OK; }
+  // Worker thread: the clock the loop reads for OnSampleDone; the performance counter unless
+  // the stream paces by another.
+  virtual int64_t LoopClock() {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return now.QuadPart;
+  }
+  // Worker thread, after each sample the downstream accepted. Must not block or allocate.
+  virtual void OnSampleDone(const SampleTimes& /*times*/) {}
 
   // Any thread, the pin lock held by some callers only; must not take it (a downstream filter
   // asks from inside Receive, on the worker thread). S_OK; VFW_S_NO_MORE_ITEMS past the end;

@@ -40,19 +40,44 @@ HRESULT StreamPinBase::QueryId(LPWSTR* id) {
 
 // State changes
 
+namespace {
+
+int64_t Counter() {
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return now.QuadPart;
+}
+
+}  // namespace
+
 HRESULT StreamPinBase::Activate() {
   ScopedLock hold(Lock());
   if (filter_->IsStarted()) return S_FALSE;
   if (!IsConnected()) return S_OK;
 
+  LARGE_INTEGER frequency;
+  QueryPerformanceFrequency(&frequency);
+  const int64_t perSecond = frequency.QuadPart > 0 ? frequency.QuadPart : 1;
+  const auto us = [&](int64_t from, int64_t to) {
+    return static_cast<int32_t>((to - from) * 1000000 / perSecond);
+  };
+  ActivationTimes times;
+  const int64_t begun = Counter();
   HRESULT hr = OutputPinBase::Activate();
+  const int64_t committed = Counter();
+  times.commitUs = us(begun, committed);
   if (FAILED(hr)) return hr;
   if (!StartThread()) {
     OutputPinBase::Deactivate();
     return E_FAIL;
   }
+  const int64_t threaded = Counter();
+  times.threadUs = us(committed, threaded);
   hr = SendCommand(CommandInit);
+  times.initUs = us(threaded, Counter());
   if (SUCCEEDED(hr)) hr = SendCommand(CommandPause);
+  times.activateUs = us(begun, Counter());
+  OnActivated(times);
   if (FAILED(hr)) {
     // A failed start-up has ended the thread; otherwise it waits for these commands. Either
     // way no handle is left held, so the next activation can start a thread again.
@@ -163,16 +188,22 @@ HRESULT StreamPinBase::StreamLoop() {
     StreamCommand command;
     while (!WorkerThread::PeekCommand(&command)) {
       ComPtr<IMediaSample> sample;
+      SampleTimes times;
+      times.asked = LoopClock();
       if (FAILED(GetFreeSample(&sample, nullptr, nullptr, 0))) {
         // Transient: a decommitted allocator means a stop is on its way to the mailbox.
         Sleep(1);
         continue;
       }
+      times.got = LoopClock();
       const HRESULT filled = FillSample(sample.Get());
       if (filled == S_OK) {
+        times.delivering = LoopClock();
         const HRESULT delivered = DeliverSample(sample.Get());
         // != S_OK: downstream's S_FALSE means it wants no more samples, without an end.
         if (delivered != S_OK) return S_OK;
+        times.delivered = LoopClock();
+        OnSampleDone(times);
         continue;
       }
       sample.Reset();

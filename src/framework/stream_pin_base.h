@@ -32,6 +32,14 @@ class SourceFilterBase;
 // Lifetime: the filter owns the stream and stops it before deleting it. A stream deleted while
 // its thread runs is stopped here, after the derived parts are gone; a derived class that may
 // be deleted that way calls StopThread first in its own destructor.
+// What the last activation spent, µs.
+struct ActivationTimes {
+  int32_t activateUs = -1;  // all of it
+  int32_t commitUs = -1;    // the allocator's commit
+  int32_t threadUs = -1;    // creating the worker
+  int32_t initUs = -1;      // the stream's start-up on the worker (CommandInit answered)
+};
+
 class StreamPinBase : public WorkerThread,
                       public OutputPinBase,
                       public StreamServices,
@@ -75,6 +83,9 @@ class StreamPinBase : public WorkerThread,
   // Worker thread. Produces samples until a CommandStop is posted (S_FALSE, the command left
   // for ThreadMain to answer), the stream ends or fails, or downstream refuses a sample.
   virtual HRESULT StreamLoop();
+
+  // Control thread, FilterLock held: the activation that got as far as starting the worker.
+  virtual void OnActivated(const ActivationTimes& /*times*/) {}
 
   // Control thread, FilterLock held or the stream being destroyed. Sends CommandStop and
   // CommandExit and joins the worker; S_OK without a thread, else the first failure.

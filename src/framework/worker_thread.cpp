@@ -44,14 +44,38 @@ class ThreadApartment {
 
 WorkerThread::WorkerThread() = default;
 
-WorkerThread::~WorkerThread() { JoinThread(); }
+WorkerThread::~WorkerThread() {
+  JoinThread();
+  if (times_thread_) CloseHandle(times_thread_);
+}
 
 bool WorkerThread::StartThread() {
   ScopedLock lock(access_lock_);
   if (thread_.load()) return false;
   if (!request_.IsValid() || !completion_.IsValid()) return false;
-  thread_.store(CreateThread(nullptr, 0, &WorkerThread::ThreadEntry, this, 0, nullptr));
-  return thread_.load() != nullptr;
+  const HANDLE thread = CreateThread(nullptr, 0, &WorkerThread::ThreadEntry, this, 0, nullptr);
+  thread_.store(thread);
+  if (!thread) return false;
+  HANDLE second = nullptr;
+  if (!DuplicateHandle(GetCurrentProcess(), thread, GetCurrentProcess(), &second,
+                       THREAD_QUERY_LIMITED_INFORMATION, FALSE, 0))
+    second = nullptr;
+  ScopedLock times(times_lock_);
+  if (times_thread_) CloseHandle(times_thread_);
+  times_thread_ = second;
+  return true;
+}
+
+bool WorkerThread::ThreadCpuTime(int64_t& time) {
+  ScopedLock hold(times_lock_);
+  FILETIME created, exited, kernel, user;
+  if (!times_thread_ || !GetThreadTimes(times_thread_, &created, &exited, &kernel, &user))
+    return false;
+  const auto value = [](const FILETIME& t) {
+    return static_cast<int64_t>((uint64_t{t.dwHighDateTime} << 32) | t.dwLowDateTime);
+  };
+  time = value(kernel) + value(user);
+  return true;
 }
 
 HRESULT WorkerThread::SendCommand(StreamCommand command) {

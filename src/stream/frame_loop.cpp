@@ -1,5 +1,6 @@
 // The frame loop: waiting for the running state and the due time, composing the frame,
 // stamping the sample and counting late frames. Worker thread, under stream_lock_.
+#include <climits>
 #include <cstring>
 #include <limits>
 
@@ -14,8 +15,15 @@ using framework::ScopedLock;
 
 // No frame due within this long (tick-count ms, strictly more) ends the stream.
 constexpr DWORD kGiveUpMs = 1000;
-// Closer than this to the due time the wait polls the clock instead of sleeping.
-constexpr double kPollWindowMs = 2.0;
+// How long after start-up the running state is polled finely.
+constexpr int64_t kFinePollMs = 200;
+// The longest single sleep of the wait for the due time: how late a stop may be seen.
+constexpr double kSleepPieceMs = 4.0;
+// The wait polls only this close to the due time, and never sleeps less than a µs.
+constexpr double kSpinMs = 0.1;
+constexpr double kShortestSleepMs = 0.001;
+// A single overrun counts at most this much towards the learnt one.
+constexpr double kMaxOverrunMs = 2.0;
 
 // Low 32 bits of the whole part of `value`; 0 for readings no clock can give (NaN, ±inf,
 // beyond int64), which would otherwise make the conversion undefined.
@@ -25,6 +33,13 @@ int32_t WholeMs(double value) {
 }
 
 // Counters run on past 2^31 frames by wrapping, as the platform's 32-bit counters do.
+// Real time for the start-up figures, whatever clock a test gives the stream.
+int64_t QpcNow() {
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return now.QuadPart;
+}
+
 int32_t Wrapped(int64_t value) { return static_cast<int32_t>(static_cast<uint32_t>(value)); }
 
 // Scroll offsets in wrapping 32-bit arithmetic; CopyWindow wraps any offset into the picture.
@@ -95,6 +110,8 @@ double VideoStreamPin::StreamClockMs() {
   return static_cast<double>(static_cast<int32_t>(static_cast<uint64_t>(time / 10000)));
 }
 
+// The background and the header depend on the frame count alone, so they are painted before
+// the wait for the due time; only the status line, which shows the clock, is drawn after it.
 HRESULT VideoStreamPin::FillSample(IMediaSample* sample) {
   if (sample == nullptr) return E_POINTER;
   ScopedLock hold(stream_lock_);
@@ -115,24 +132,29 @@ HRESULT VideoStreamPin::FillSample(IMediaSample* sample) {
   // rather than run backwards.
   const int64_t frameTime = preset.frame_time > 0 ? preset.frame_time : 0;
 
-  double now = 0.0;
-  hr = WaitUntilDue(now);
-  if (hr != S_OK) return hr;
-  AdvanceSchedule(now, static_cast<double>(frameTime) * 0.0001);
-
+  const int64_t running = environment_.PerformanceCounter();
   synth::FrameBuffer frame;
   const bool topDown = TopDownConnection(services_, settings_.use_video_info_header2 != 0);
   const bool drawable = LayoutFrame(preset, topDown, buffer, size, frame);
-  if (!drawable || !PictureFits(background_, preset) || !CopyBackground(preset, frame)) {
-    // No usable background: black in RGB, zero luma and chroma in 4:2:2.
-    std::memset(buffer, 0, size);
-  }
+  Compose(preset, drawable, frame, buffer, size);
+  const int64_t composed = environment_.PerformanceCounter();
+
+  double now = 0.0;
+  const bool first = next_due_ms_ == 0.0;
+  const double dueMs = next_due_ms_;
+  hr = WaitUntilDue(now);
+  if (hr != S_OK) return hr;
+  // A CPU-paced schedule starts when the stream was seen running, not after the first frame
+  // was composed (which the first touch of fresh buffers can make slow).
+  const double runningMs = static_cast<double>(running) * 1000.0 /
+                               static_cast<double>(counter_frequency_) - clock_origin_ms_;
+  const double scheduleStartMs = first && use_cpu_clock_ ? runningMs : now;
+  AdvanceSchedule(now, scheduleStartMs, static_cast<double>(frameTime) * 0.0001);
   MeasureRate(now);
 
   char status[kTextSize];
   FormatStatusLine(status, preset.w, frame_count_, drop_count_, WholeMs(now), fps_);
   if (drawable && PictureFits(font_, preset)) {
-    font_.DrawText(frame, 0, preset.h - font_.cellHeight(), header_line_);
     int32_t textWidth = 0;
     int32_t textHeight = 0;
     font_.MeasureText(status, textWidth, textHeight);
@@ -141,8 +163,12 @@ HRESULT VideoStreamPin::FillSample(IMediaSample* sample) {
 
   const int64_t start = media_time_;
   Stamp(sample, frameTime, static_cast<long>(size));
+  // Read once the sample is stamped: its lateness covers the status line and the stamp.
+  const int64_t stamped = environment_.PerformanceCounter();
+  if (first) counters_.firstStampedAt.store(QpcNow());
 
-  const int32_t clockMs = WholeMs(StreamClockMs());
+  const double stampedMs = StreamClockMs();
+  const int32_t clockMs = WholeMs(stampedMs);
   // A closed log (this system never opens it) would drop the line: spare the formatting.
   if (latency_log_.IsOpen()) {
     char line[kTextSize];
@@ -150,42 +176,143 @@ HRESULT VideoStreamPin::FillSample(IMediaSample* sample) {
     latency_log_.Append(line);
   }
 
+  // The first frame of a CPU-paced stream is due as soon as the stream runs. On the CPU clock
+  // the due time maps exactly onto the counter; the graph's clock is mapped through the reading
+  // taken after the stamp.
+  const double dueAtMs = first && use_cpu_clock_ ? runningMs : dueMs;
+  const double countsPerMs = static_cast<double>(counter_frequency_) * 0.001;
+  pending_.frame = static_cast<uint32_t>(frame_count_);
+  pending_.due = use_cpu_clock_
+                     ? static_cast<int64_t>((dueAtMs + clock_origin_ms_) * countsPerMs)
+                     : stamped - static_cast<int64_t>((stampedMs - dueAtMs) * countsPerMs);
+  pending_.composeCounts = composed - running;
+  pending_.waitDueCounts = stamped - composed;
+  const bool readyBeforeDue = composed < pending_.due && stamped > pending_.due;
+  pending_.wakeLateCounts = readyBeforeDue ? stamped - pending_.due : 0;
+  frame_time_us_ = static_cast<int32_t>(frameTime / 10 < INT32_MAX ? frameTime / 10 : INT32_MAX);
+
   frame_count_ = Wrapped(frame_count_ + int64_t{1});
   last_clock_ms_ = clockMs;
   return S_OK;
 }
 
+void VideoStreamPin::Compose(const config::Preset& preset, bool drawable,
+                             const synth::FrameBuffer& frame, uint8_t* buffer, std::size_t size) {
+  if (!drawable || !PictureFits(background_, preset) || !CopyBackground(preset, frame)) {
+    // No usable background: black in RGB, zero luma and chroma in 4:2:2.
+    std::memset(buffer, 0, size);
+  }
+  if (drawable && PictureFits(font_, preset))
+    font_.DrawText(frame, 0, preset.h - font_.cellHeight(), header_line_);
+}
+
+int32_t VideoStreamPin::CounterUs(int64_t counts) const {
+  const double us = static_cast<double>(counts) * 1e6 / static_cast<double>(counter_frequency_);
+  if (!(us < 2.0e9)) return INT32_MAX;
+  if (!(us > -2.0e9)) return INT32_MIN;
+  return static_cast<int32_t>(us);
+}
+
+// Lateness is split by who held the worker after the due time. Time the downstream held it
+// (the previous Receive, the wait for a free buffer) is the downstream's; a frame begun behind
+// schedule carries its predecessor's split for the part it inherited.
+void VideoStreamPin::OnSampleDone(const framework::SampleTimes& times) {
+  FrameTimes record{};
+  record.frame = pending_.frame;
+  record.waitBufferUs = CounterUs(times.got - times.asked);
+  record.composeUs = CounterUs(pending_.composeCounts);
+  record.waitDueUs = CounterUs(pending_.waitDueCounts);
+  record.deliverUs = CounterUs(times.delivered - times.delivering);
+  record.wakeLateUs = CounterUs(pending_.wakeLateCounts);
+
+  const int64_t due = pending_.due;
+  int64_t carried = 0;
+  int64_t since = due;
+  if (previous_delivering_ != 0 && previous_delivering_ > due) {
+    carried = previous_delivering_ - due;
+    since = previous_delivering_;
+  }
+  const int64_t held = times.got > since ? times.got - since : 0;
+  record.lateUs = times.delivering > due ? CounterUs(times.delivering - due) : 0;
+  int64_t downstreamUs = CounterUs(held);
+  if (carried > 0 && previous_late_us_ > 0) {
+    downstreamUs += static_cast<int64_t>(static_cast<double>(CounterUs(carried)) *
+                                         previous_downstream_us_ / previous_late_us_);
+  }
+  record.downstreamUs =
+      static_cast<int32_t>(downstreamUs < record.lateUs ? downstreamUs : record.lateUs);
+  counters_.Add(record, frame_time_us_);
+
+  previous_delivering_ = times.delivering;
+  previous_late_us_ = record.lateUs;
+  previous_downstream_us_ = record.downstreamUs;
+}
+
+// Applications run the graph right after pausing it: for the first moments after start-up
+// the state is polled every 100 µs, so the first frame does not wait for a whole sleep of 1 ms.
 HRESULT VideoStreamPin::WaitUntilRunning() {
   for (;;) {
     FILTER_STATE state = State_Stopped;
     const HRESULT hr = services_.GetFilterState(0, state);
     if (FAILED(hr)) return hr;
-    if (state == State_Running) return S_OK;
+    if (state == State_Running) {
+      if (frame_count_ == 0 && counters_.runSeenAt.load() == 0)
+        counters_.runSeenAt.store(QpcNow());
+      return S_OK;
+    }
     framework::StreamCommand command;
     if (services_.PeekCommand(command) && command == framework::CommandStop) return S_FALSE;
-    environment_.SleepMs(1);
+    const int64_t sinceStart = environment_.PerformanceCounter() - started_at_;
+    if (sinceStart < counter_frequency_ * kFinePollMs / 1000)
+      environment_.SleepUs(100);
+    else
+      environment_.SleepMs(1);
   }
 }
 
-// Elapsed ticks are compared, not tick values, so the wait behaves across the 49.7-day wrap.
+// Sleeps in pieces of at most kSleepPieceMs, so a stop is seen soon, each meant to end when the
+// frame is due: a sleep overruns by about sleep_overrun_ms_, so it asks for that much less. Only
+// the last kSpinMs are polled; polling a whole overrun would cost more processor time than the
+// frame's copy. Elapsed ticks are compared, not tick values, so the wait behaves across the
+// 49.7-day wrap.
 HRESULT VideoStreamPin::WaitUntilDue(double& now) {
   const DWORD start = environment_.TickCount();
   for (;;) {
     now = StreamClockMs();
     if (now >= next_due_ms_) return S_OK;
+    const DWORD elapsed = static_cast<DWORD>(environment_.TickCount() - start);
+    if (elapsed > kGiveUpMs) return S_FALSE;
+    const double left = next_due_ms_ - now;
+    if (left <= kSpinMs) {
+      YieldProcessor();
+      continue;
+    }
     // A stop must not wait for a long frame time to pass; the command stays posted.
     framework::StreamCommand command;
     if (services_.PeekCommand(command) && command == framework::CommandStop) return S_FALSE;
-    if (next_due_ms_ > now + kPollWindowMs) environment_.SleepMs(1);
-    if (static_cast<DWORD>(environment_.TickCount() - start) > kGiveUpMs) return S_FALSE;
+    double piece = left - sleep_overrun_ms_;
+    if (piece < kShortestSleepMs) piece = kShortestSleepMs;
+    if (piece > kSleepPieceMs) piece = kSleepPieceMs;
+    // Never past the give-up point by more than a tick.
+    const double giveUpIn = static_cast<double>(kGiveUpMs - elapsed) + 1.0;
+    if (piece > giveUpIn) piece = giveUpIn;
+    const int64_t asked = static_cast<int64_t>(piece * 1000.0);
+    const int64_t before = environment_.PerformanceCounter();
+    environment_.SleepUs(asked);
+    const double slept = static_cast<double>(environment_.PerformanceCounter() - before) * 1000.0 /
+                         static_cast<double>(counter_frequency_);
+    double overrun = slept - static_cast<double>(asked) * 0.001;
+    if (overrun < 0.0) overrun = 0.0;
+    if (overrun > kMaxOverrunMs) overrun = kMaxOverrunMs;  // one starved sleep must not teach much
+    sleep_overrun_ms_ += (overrun - sleep_overrun_ms_) * 0.125;
   }
 }
 
 // The schedule moves one frame time per frame from the previous due time, never from now, so
 // a late stream catches up back to back; a frame already a whole frame time behind is a drop.
-void VideoStreamPin::AdvanceSchedule(double now, double frameMs) {
+void VideoStreamPin::AdvanceSchedule(double now, double startMs, double frameMs) {
   if (next_due_ms_ == 0.0) {
-    next_due_ms_ = now + frameMs;
+    next_due_ms_ = startMs + frameMs;
     return;
   }
   next_due_ms_ += frameMs;

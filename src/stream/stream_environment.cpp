@@ -7,6 +7,16 @@
 namespace qp::stream {
 namespace {
 
+// ntdll's relative delay, 100 ns units; Sleep would round to whole ms.
+using DelayFunction = LONG(WINAPI*)(BOOLEAN alertable, const LARGE_INTEGER* interval);
+
+DelayFunction FindDelay() {
+  const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  if (!ntdll) return nullptr;
+  return reinterpret_cast<DelayFunction>(
+      reinterpret_cast<void*>(GetProcAddress(ntdll, "NtDelayExecution")));
+}
+
 class SystemEnvironment final : public StreamEnvironment {
  public:
   bool LoadConfiguration(config::StreamConfiguration& settings) override {
@@ -27,6 +37,17 @@ class SystemEnvironment final : public StreamEnvironment {
     return frequency.QuadPart;
   }
   void SleepMs(DWORD milliseconds) override { Sleep(milliseconds); }
+  void SleepUs(int64_t microseconds) override {
+    if (microseconds <= 0) return;
+    static const DelayFunction delay = FindDelay();
+    if (!delay) {
+      Sleep(static_cast<DWORD>((microseconds + 999) / 1000));
+      return;
+    }
+    LARGE_INTEGER interval;
+    interval.QuadPart = -microseconds * 10;  // negative: relative
+    delay(FALSE, &interval);
+  }
   void BeginTimerPeriod() override { timeBeginPeriod(1); }
   void EndTimerPeriod() override { timeEndPeriod(1); }
 };

@@ -25,6 +25,8 @@ class StreamEnvironment {
   virtual int64_t PerformanceCounter() = 0;
   virtual int64_t PerformanceFrequency() = 0;  // counts per second
   virtual void SleepMs(DWORD milliseconds) = 0;
+  // As finely as the system sleeps: to the µs under Wine, to its timer resolution on Windows.
+  virtual void SleepUs(int64_t microseconds) = 0;
   // 1 ms timer resolution (timeBeginPeriod(1) / timeEndPeriod(1)); always called in pairs.
   virtual void BeginTimerPeriod() = 0;
   virtual void EndTimerPeriod() = 0;

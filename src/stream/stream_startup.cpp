@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "stream/video_stream_pin.h"
+#include "synth/picture_cache.h"
 
 namespace qp::stream {
 namespace {
@@ -13,6 +14,19 @@ using framework::ScopedLock;
 // is appended as written, absolute or empty alike.
 void PicturePath(const char* directory, const char* relative, char (&path)[platform::kMaxPath]) {
   std::snprintf(path, sizeof path, "%s\\%s", directory, relative);
+}
+
+// Start-up figures are real time even when a test drives the stream's clock.
+int64_t RealCounter() {
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return now.QuadPart;
+}
+
+int32_t RealUs(int64_t counts) {
+  LARGE_INTEGER frequency;
+  QueryPerformanceFrequency(&frequency);
+  return frequency.QuadPart > 0 ? static_cast<int32_t>(counts * 1000000 / frequency.QuadPart) : -1;
 }
 
 }  // namespace
@@ -34,8 +48,9 @@ HRESULT VideoStreamPin::OnThreadStart() {
 
   counter_frequency_ = environment_.PerformanceFrequency();
   if (counter_frequency_ <= 0) counter_frequency_ = 1;
-  clock_origin_ms_ = static_cast<double>(environment_.PerformanceCounter()) * 1000.0 /
-                     static_cast<double>(counter_frequency_);
+  started_at_ = environment_.PerformanceCounter();
+  clock_origin_ms_ =
+      static_cast<double>(started_at_) * 1000.0 / static_cast<double>(counter_frequency_);
   fps_base_count_ = 0;
   next_due_ms_ = 0.0;
   fps_ = 0.0;
@@ -46,17 +61,27 @@ HRESULT VideoStreamPin::OnThreadStart() {
   const config::Preset preset = CurrentPreset();
   FormatHeaderLine(header_line_, preset, use_cpu_clock_);
 
+  counters_.Reset();
+  counters_.runCalledAt.store(0);
+  counters_.runSeenAt.store(0);
+  counters_.firstStampedAt.store(0);
+  previous_delivering_ = 0;
+  previous_late_us_ = 0;
+  previous_downstream_us_ = 0;
+
   char directory[platform::kMaxPath];
   environment_.ModuleDirectory(directory);
   char path[platform::kMaxPath];
   PicturePath(directory, preset.bmp, path);
-  if (!background_.LoadPicture(path, preset.w, preset.h, preset.compression, preset.bit_count) &&
+  if (!LoadPictureTimed(background_, path, preset.w, preset.h, preset,
+                        counters_.backgroundCached, counters_.backgroundUs) &&
       !background_.CreateBlank(preset.w, preset.h, preset.compression, preset.bit_count)) {
     return E_OUTOFMEMORY;
   }
   // No fallback: a stream cannot start without its glyph sheet.
   PicturePath(directory, preset.font, path);
-  if (!font_.LoadPicture(path, 0, 0, preset.compression, preset.bit_count)) return E_OUTOFMEMORY;
+  if (!LoadPictureTimed(font_, path, 0, 0, preset, counters_.glyphsCached, counters_.glyphsUs))
+    return E_OUTOFMEMORY;
 
   // Centres a background taller than the frame when it does not scroll vertically; neither
   // load makes the background lower than the frame.
@@ -68,6 +93,35 @@ HRESULT VideoStreamPin::OnThreadStart() {
   }
   last_clock_ms_ = 0;
   return S_OK;
+}
+
+HRESULT VideoStreamPin::OnRun(REFERENCE_TIME start) {
+  counters_.runCalledAt.store(RealCounter());
+  return StreamPinBase::OnRun(start);
+}
+
+bool VideoStreamPin::LoadPictureTimed(synth::FrameImage& image, const char* path, int32_t width,
+                                      int32_t height, const config::Preset& preset,
+                                      std::atomic<int32_t>& cached, std::atomic<int32_t>& us) {
+  const int64_t begun = RealCounter();
+  const synth::PictureCache::Outcome outcome = synth::SharedPictureCache().Load(
+      path, width, height, preset.compression, preset.bit_count, image);
+  us.store(RealUs(RealCounter() - begun));
+  cached.store(outcome == synth::PictureCache::Outcome::kFromCache ? 1 : 0);
+  return outcome != synth::PictureCache::Outcome::kFailed;
+}
+
+void VideoStreamPin::OnActivated(const framework::ActivationTimes& times) {
+  counters_.activateUs.store(times.activateUs);
+  counters_.commitUs.store(times.commitUs);
+  counters_.threadUs.store(times.threadUs);
+  counters_.initUs.store(times.initUs);
+}
+
+void VideoStreamPin::ReadTotals(StreamTotals& totals) {
+  counters_.ReadTotals(totals);
+  int64_t cpu = 0;
+  totals.workerCpu100ns = ThreadCpuTime(cpu) ? cpu : -1;
 }
 
 HRESULT VideoStreamPin::OnThreadStop() {

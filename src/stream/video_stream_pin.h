@@ -31,6 +31,7 @@
 #include "stream/status_text.h"
 #include "stream/stream_capabilities.h"
 #include "stream/stream_environment.h"
+#include "stream/worker_counters.h"
 
 // winuser.h maps DrawText to DrawTextA; FrameImage's own member of that name is meant.
 #undef DrawText
@@ -77,6 +78,8 @@ class VideoStreamPin : public framework::StreamPinBase,
   HRESULT FillSample(IMediaSample* sample) override;
   HRESULT OnThreadStart() override;
   HRESULT OnThreadStop() override;
+  int64_t LoopClock() override { return environment_.PerformanceCounter(); }
+  void OnSampleDone(const framework::SampleTimes& times) override;
 
   // StreamHooks, control threads
   HRESULT GetOfferedType(int32_t index, framework::MediaType* type) override;
@@ -103,8 +106,16 @@ class VideoStreamPin : public framework::StreamPinBase,
   const char* header_line() const { return header_line_; }
   diag::LatencyLog& latency_log() { return latency_log_; }
 
+  // The worker's figures, for tools; any thread, no lock the worker takes.
+  void ReadTotals(StreamTotals& totals);
+  uint32_t ReadFrames(uint64_t first, FrameTimes* records, uint32_t capacity, uint64_t* from) const {
+    return counters_.ReadFrames(first, records, capacity, from);
+  }
+
  protected:
   HRESULT InnerQueryInterface(REFIID iid, void** out) override;
+  void OnActivated(const framework::ActivationTimes& times) override;
+  HRESULT OnRun(REFERENCE_TIME start) override;
 
  private:
   // StreamCapabilities::Pin
@@ -114,7 +125,16 @@ class VideoStreamPin : public framework::StreamPinBase,
   // FillSample's parts; stream_lock_ held.
   HRESULT WaitUntilRunning();
   HRESULT WaitUntilDue(double& now);
-  void AdvanceSchedule(double now, double frameMs);
+  // Paints the background and the header line, or blanks the sample when it cannot.
+  void Compose(const config::Preset& preset, bool drawable, const synth::FrameBuffer& frame,
+               uint8_t* buffer, std::size_t size);
+  // Loads one picture through the cache; false when it cannot be had. *cached and *us say how.
+  bool LoadPictureTimed(synth::FrameImage& image, const char* path, int32_t width,
+                        int32_t height, const config::Preset& preset,
+                        std::atomic<int32_t>& cached, std::atomic<int32_t>& us);
+  int32_t CounterUs(int64_t counts) const;
+  // `startMs`: where the first frame's schedule starts.
+  void AdvanceSchedule(double now, double startMs, double frameMs);
   // False when the background cannot be copied into `frame`.
   bool CopyBackground(const config::Preset& preset, const synth::FrameBuffer& frame) const;
   void MeasureRate(double now);
@@ -145,6 +165,24 @@ class VideoStreamPin : public framework::StreamPinBase,
   int32_t origin_y_ = 0;
   int32_t last_clock_ms_ = 0;
   bool timer_period_held_ = false;  // a BeginTimerPeriod awaits its EndTimerPeriod
+  // How long a sleep overruns what it was asked, learnt from every sleep: the wait sleeps
+  // until that long before the due time and polls the rest.
+  double sleep_overrun_ms_ = 0.3;
+
+  // Worker thread: the frame in progress, from FillSample to OnSampleDone, in counter units.
+  struct FrameInProgress {
+    uint32_t frame = 0;
+    int64_t composeCounts = 0;
+    int64_t waitDueCounts = 0;
+    int64_t due = 0;
+    int64_t wakeLateCounts = 0;
+  } pending_;
+  int64_t previous_delivering_ = 0;  // 0: no frame delivered since start-up
+  int32_t previous_late_us_ = 0;
+  int32_t previous_downstream_us_ = 0;
+  int32_t frame_time_us_ = 0;
+  int64_t started_at_ = 0;  // counter at start-up: the first moments poll the state finely
+  WorkerCounters counters_;
 
   // Loaded by the constructor; read-only afterwards, by any thread.
   config::StreamConfiguration settings_;

@@ -43,8 +43,10 @@ class FakeEnvironment final : public StreamEnvironment {
     return now_us;
   }
   int64_t PerformanceFrequency() override { return 1000000; }
-  void SleepMs(DWORD milliseconds) override {
-    now_us += int64_t{milliseconds} * 1000;
+  void SleepMs(DWORD milliseconds) override { SleepUs(int64_t{milliseconds} * 1000); }
+  // Every sleep overruns by `overrun_us`, as a real one does.
+  void SleepUs(int64_t microseconds) override {
+    now_us += microseconds + overrun_us;
     ++sleeps;
     if (on_sleep) on_sleep();
   }
@@ -57,6 +59,7 @@ class FakeEnvironment final : public StreamEnvironment {
 
   int64_t now_us = 5000000;  // the counter does not start at 0
   int64_t read_cost_us = 10;
+  int64_t overrun_us = 0;
   uint32_t tick_base = 0;
   int sleeps = 0;
   int timer_periods_begun = 0;

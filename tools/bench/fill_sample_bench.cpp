@@ -83,6 +83,7 @@ class BenchEnvironment final : public qp::stream::StreamEnvironment {
   int64_t PerformanceCounter() override { return system_.PerformanceCounter(); }
   int64_t PerformanceFrequency() override { return system_.PerformanceFrequency(); }
   void SleepMs(DWORD ms) override { system_.SleepMs(ms); }
+  void SleepUs(int64_t us) override { system_.SleepUs(us); }
   void BeginTimerPeriod() override { system_.BeginTimerPeriod(); }
   void EndTimerPeriod() override { system_.EndTimerPeriod(); }
 

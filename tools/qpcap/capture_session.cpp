@@ -151,6 +151,7 @@ void CaptureSession::OnSample(IMediaSample* sample) {
 
 int CaptureSession::Run(double seconds, const std::function<void(double)>& progress, RunEnd& end) {
   if (!control_ || !sink_done_.IsValid()) return Fail(kExitFailure, "the graph is not built");
+  sink_done_.Clear();  // a session may run again
   pause_ticks_ = Ticks();
   HRESULT hr = control_->Pause();
   OAFilterState state = State_Stopped;

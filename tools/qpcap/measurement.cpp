@@ -10,6 +10,8 @@
 #include "frame_csv.h"
 #include "frame_statistics.h"
 #include "tool_status.h"
+#include "worker_probe.h"
+#include "worker_summary.h"
 
 namespace qpcap {
 namespace {
@@ -28,14 +30,17 @@ int64_t ProcessCpuTime() {
 // arrives after the window closes it and is not counted. Streaming thread only, until done.
 class MeasureSink : public FrameSink {
  public:
-  void Prepare(int64_t window_ticks, size_t capacity) {
+  void Prepare(int64_t window_ticks, size_t capacity, const WorkerProbe* probe) {
     window_ticks_ = window_ticks;
     frames_.reserve(capacity);
+    probe_ = probe;
   }
 
   bool OnFrame(const Arrival& arrival) override {
-    if (frames_.empty())
+    if (frames_.empty()) {
       cpu_start_ = ProcessCpuTime();
+      worker_cpu_start_ = WorkerCpuTime();
+    }
     else if (arrival.arrival_ticks - frames_.front().arrival_ticks >= window_ticks_) {
       Close(arrival.arrival_ticks);
       return true;
@@ -63,13 +68,24 @@ class MeasureSink : public FrameSink {
 
   const std::vector<FrameRecord>& frames() const { return frames_; }
   int64_t cpu_time() const { return cpu_end_ - cpu_start_; }
+  // -1 when the source does not tell.
+  int64_t worker_cpu_time() const {
+    return worker_cpu_start_ < 0 || worker_cpu_end_ < 0 ? -1 : worker_cpu_end_ - worker_cpu_start_;
+  }
   int64_t window_ticks() const {
     return window_end_ - (frames_.empty() ? 0 : frames_.front().arrival_ticks);
   }
 
  private:
+  // The worker is the thread this runs on (the grabber calls back from inside Receive).
+  int64_t WorkerCpuTime() const {
+    qp::stream::StreamTotals totals{};
+    return probe_ && probe_->Totals(totals) ? totals.workerCpu100ns : -1;
+  }
+
   void Close(int64_t now_ticks) {
     cpu_end_ = ProcessCpuTime();
+    worker_cpu_end_ = WorkerCpuTime();
     window_end_ = now_ticks;
     closed_ = true;
   }
@@ -77,6 +93,8 @@ class MeasureSink : public FrameSink {
   int64_t window_ticks_ = 0;
   std::vector<FrameRecord> frames_;
   int64_t cpu_start_ = 0, cpu_end_ = 0, window_end_ = 0;
+  int64_t worker_cpu_start_ = -1, worker_cpu_end_ = -1;
+  const WorkerProbe* probe_ = nullptr;
   bool closed_ = false;
 };
 
@@ -93,32 +111,120 @@ class FirstFrameSink : public FrameSink {
   int64_t arrival_ticks_ = 0;
 };
 
+// Where the source's schedule starts against the graph's: stream time 0 is the moment the tool
+// called Run, and the source paces every frame from the moment its worker saw the running state.
+void PrintRunOrigin(const WorkerProbe& probe, const CaptureSession& session) {
+  qp::stream::StreamTotals t{};
+  if (!probe.Totals(t) || t.runCalledAt == 0 || t.runSeenAt == 0 || t.firstStampedAt == 0) return;
+  const double ms = 1000.0 / double(session.ticks_per_second());
+  const int64_t run = session.run_ticks();
+  std::printf("after the graph's Run  %.2f ms the source's Run, %.2f ms the worker saw it, "
+              "%.2f ms frame 0 stamped\n",
+              double(t.runCalledAt - run) * ms, double(t.runSeenAt - run) * ms,
+              double(t.firstStampedAt - run) * ms);
+}
+
+// The source's own view of the same frames: the first `frames` records are the ones the window
+// received.
+void PrintWorkerFigures(WorkerProbe& probe, size_t frames, const VideoFormat& format,
+                        double stream_seconds, int64_t worker_cpu, const CaptureSession& session) {
+  const uint64_t lost = probe.Poll();
+  PrintRunOrigin(probe, session);
+  auto& records = probe.records();
+  if (records.size() > frames) records.resize(frames);
+  const double frame_ms = format.FramesPerSecond() > 0 ? 1000.0 / format.FramesPerSecond() : 0;
+  const WorkerSummary w = SummarizeWorker(records, frame_ms, 5);
+  std::printf("worker records       %lld frames%s\n", (long long)w.frames,
+              lost ? " (some dropped before they were read)" : "");
+  if (w.frames > 0) {
+    std::printf("delivery after due   median %.3f ms, 99th percentile %.3f ms, max %.2f ms\n",
+                w.late.median, w.late.p99, w.late.max);
+    std::printf("  source's part      median %.3f ms, 99th percentile %.3f ms, max %.2f ms\n",
+                w.source_late.median, w.source_late.p99, w.source_late.max);
+    std::printf("late frames          %lld by the downstream, %lld woken late, %lld composing "
+                "(more than a frame time after due)\n",
+                (long long)w.late_by_downstream, (long long)w.late_by_wake,
+                (long long)w.late_by_compose);
+    std::printf("worker per frame     buffer wait %.3f ms, compose %.3f ms, due wait %.3f ms, "
+                "deliver %.3f ms (means)\n",
+                w.wait_buffer_ms, w.compose_ms, w.wait_due_ms, w.deliver_ms);
+    for (const Stall& stall : w.worst)
+      std::printf("  late frame %-8u %.2f ms after due (downstream %.2f ms, late wake-up %.2f ms)\n",
+                  stall.frame, stall.late_ms, stall.downstream_ms, stall.wake_ms);
+  }
+  if (worker_cpu >= 0 && stream_seconds > 0) {
+    const double cpu_ms = double(worker_cpu) / 1e4 / stream_seconds;
+    std::printf("worker thread CPU    %.1f ms per second of stream (%.1f %% of one core)\n", cpu_ms,
+                cpu_ms / 10.0);
+  }
+}
+
+
+// The source's own account of its last start-up, when it gives one.
+void PrintSourceStartup(IBaseFilter* source) {
+  WorkerProbe probe;
+  qp::stream::StreamTotals figures{};
+  if (!probe.Attach(source) || !probe.Totals(figures)) return;
+  const qp::stream::StartupTimes& t = figures.startup;
+  std::printf("        source start-up %.2f ms: allocator commit %.2f, thread start %.2f, "
+              "stream start-up %.2f (background %.2f%s, glyphs %.2f%s)\n",
+              t.activateUs / 1000.0, t.commitUs / 1000.0, t.threadUs / 1000.0, t.initUs / 1000.0,
+              t.backgroundUs / 1000.0, t.backgroundCached ? " cached" : " converted",
+              t.glyphsUs / 1000.0, t.glyphsCached ? " cached" : " converted");
+}
+
+// Pause to the first sample of one run of a built session; false (status set) on failure.
+bool TimeOneRun(Capture& capture, FirstFrameSink& sink, const CommandOptions& options,
+                const char* what, int number, double& total, int& status) {
+  CaptureSession::RunEnd end;
+  if ((status = capture.session.Run(options.seconds, nullptr, end)) != kExitOk) return false;
+  if (end != CaptureSession::RunEnd::kSinkDone) {
+    status = Fail(kExitStreamFault, "%s %d: no sample within %.1f s", what, number,
+                  options.seconds);
+    return false;
+  }
+  const double ms = 1000.0 / double(capture.session.ticks_per_second());
+  const CaptureSession& session = capture.session;
+  total = double(sink.arrival_ticks() - session.pause_ticks()) * ms;
+  std::printf("%-7s %-3d pause to first sample %.2f ms (pause %.2f ms, run to sample %.2f ms)\n",
+              what, number, total, double(session.run_ticks() - session.pause_ticks()) * ms,
+              double(sink.arrival_ticks() - session.run_ticks()) * ms);
+  PrintSourceStartup(capture.source.Get());
+  WorkerProbe probe;
+  if (probe.Attach(capture.source.Get())) PrintRunOrigin(probe, capture.session);
+  return true;
+}
+
 }  // namespace
 
+// Each run builds a new graph with a new filter; the restarts then stop and start the last
+// graph again.
 int RunStartup(const CommandOptions& options) {
   const int runs = std::max(options.frame, 1);
-  std::vector<double> totals;
+  std::vector<double> starts, restarts;
+  FirstFrameSink sink;
+  Capture last;
   for (int i = 0; i < runs; ++i) {
-    FirstFrameSink sink;
     Capture capture;
     int status = SetUpCapture(options, &sink, capture);
     if (status != kExitOk) return status;
     if (i == 0) PrintCaptureHeader("start-up of", capture);
-    CaptureSession::RunEnd end;
-    if ((status = capture.session.Run(options.seconds, nullptr, end)) != kExitOk) return status;
-    if (end != CaptureSession::RunEnd::kSinkDone)
-      return Fail(kExitStreamFault, "run %d: no sample within %.1f s", i + 1, options.seconds);
-    const double ms = 1000.0 / double(capture.session.ticks_per_second());
-    const CaptureSession& session = capture.session;
-    const double total = double(sink.arrival_ticks() - session.pause_ticks()) * ms;
-    std::printf("run %-3d pause to first sample %.2f ms (pause %.2f ms, run to sample %.2f ms)\n",
-                i + 1, total, double(session.run_ticks() - session.pause_ticks()) * ms,
-                double(sink.arrival_ticks() - session.run_ticks()) * ms);
-    totals.push_back(total);
+    double total = 0;
+    if (!TimeOneRun(capture, sink, options, "run", i + 1, total, status)) return status;
+    starts.push_back(total);
+    if (i + 1 == runs) {
+      for (int r = 0; r < runs; ++r) {
+        if (!TimeOneRun(capture, sink, options, "restart", r + 1, total, status)) return status;
+        restarts.push_back(total);
+      }
+    }
   }
-  std::sort(totals.begin(), totals.end());
+  std::sort(starts.begin(), starts.end());
+  std::sort(restarts.begin(), restarts.end());
   std::printf("start-up             median %.2f ms, min %.2f ms, max %.2f ms over %d runs\n",
-              Percentile(totals, 0.5), totals.front(), totals.back(), runs);
+              Percentile(starts, 0.5), starts.front(), starts.back(), runs);
+  std::printf("restart              median %.2f ms, min %.2f ms, max %.2f ms over %d runs\n",
+              Percentile(restarts, 0.5), restarts.front(), restarts.back(), runs);
   return kExitOk;
 }
 
@@ -137,10 +243,15 @@ int RunMeasure(const CommandOptions& options) {
   const VideoFormat& format = capture.session.connected_format();
   const double rate = format.FramesPerSecond() > 0 ? format.FramesPerSecond() : 240.0;
   const int64_t ticks = capture.session.ticks_per_second();
-  sink.Prepare(int64_t(options.seconds * double(ticks)), size_t(options.seconds * rate * 4) + 64);
+  WorkerProbe probe;
+  probe.Attach(capture.source.Get());
+  probe.records().reserve(size_t(options.seconds * rate * 2) + 64);
+  sink.Prepare(int64_t(options.seconds * double(ticks)), size_t(options.seconds * rate * 4) + 64,
+               &probe);
   PrintCaptureHeader("measuring", capture);
 
   auto progress = [&](double elapsed) {
+    probe.Poll();
     if (!options.quiet) std::fprintf(stderr, "\r  %5.1f s", elapsed);
   };
   CaptureSession::RunEnd end;
@@ -175,6 +286,9 @@ int RunMeasure(const CommandOptions& options) {
     std::printf("process CPU          %.1f ms per second of stream (%.1f %% of one core)\n", cpu_ms,
                 cpu_ms / 10.0);
   }
+  if (probe.attached())
+    PrintWorkerFigures(probe, sink.frames().size(), format, stats.stream_seconds,
+                       sink.worker_cpu_time(), capture.session);
   if (csv) {
     if (!WriteFrameCsv(csv.get(), sink.frames(), ticks))
       return Fail(kExitOutput, "writing %s failed", options.csv.c_str());

@@ -1,0 +1,119 @@
+// The filter's private statistics interface in a real graph: a record of every delivered frame
+// in order, totals that add up with them, the start-up's parts, and the picture cache at the
+// next start of the same graph. Orders and sums only: figures are scripts/bench's job.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "capture/capture_harness.h"
+#include "filter/stream_statistics.h"
+
+namespace qp::test {
+namespace {
+
+using filter::IStreamStatistics;
+using stream::FrameTimes;
+using stream::StreamTotals;
+
+class StatisticsGraphTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+    files_.Background("qp_bg.bmp", 320, 240);
+    files_.GlyphSheet("qp_font.bmp");
+    files_.Ini(OnePresetIni(320, 240, "YUY2", "frame_time=200000\n"));
+  }
+  void TearDown() override { CoUninitialize(); }
+
+  ModuleFiles files_;
+};
+
+std::vector<FrameTimes> AllFrames(IStreamStatistics* statistics) {
+  std::vector<FrameTimes> records(stream::WorkerCounters::kCapacity);
+  uint32_t count = 0;
+  uint64_t from = 99;
+  EXPECT_EQ(S_OK, statistics->GetFrames(0, uint32_t(records.size()), records.data(), &count, &from));
+  EXPECT_EQ(from, 0u);
+  records.resize(count);
+  return records;
+}
+
+TEST_F(StatisticsGraphTest, EveryFrameIsRecordedAndARestartTakesTheCachedPictures) {
+  ComPtr<IBaseFilter> source;
+  SampleLog log;
+  GrabberGraph graph;
+  ASSERT_EQ(S_OK, CreateSource(source));
+  ASSERT_EQ(S_OK, graph.Add(source.Get(), &log));
+  ASSERT_EQ(S_OK, graph.ConnectDirect(source.Get()));
+
+  IStreamStatistics* statistics = nullptr;
+  ASSERT_EQ(S_OK, source->QueryInterface(filter::kStreamStatisticsId,
+                                         reinterpret_cast<void**>(&statistics)));
+  ComPtr<IUnknown> held(statistics);  // released at the end
+  FrameTimes one{};
+  uint32_t count = 0;
+  uint64_t from = 0;
+  EXPECT_EQ(E_POINTER, statistics->GetTotals(nullptr));
+  EXPECT_EQ(E_POINTER, statistics->GetFrames(0, 1, nullptr, &count, &from));
+  EXPECT_EQ(E_POINTER, statistics->GetFrames(0, 1, &one, nullptr, &from));
+  EXPECT_EQ(E_POINTER, statistics->GetFrames(0, 1, &one, &count, nullptr));
+
+  Watchdog dog(120000, "two short runs");
+  ASSERT_TRUE(SUCCEEDED(graph.control->Run()));
+  ASSERT_TRUE(log.WaitFor(20, 60000));
+  graph.control->Stop();
+
+  StreamTotals totals{};
+  ASSERT_EQ(S_OK, statistics->GetTotals(&totals));
+  EXPECT_GE(totals.frames, 20u);
+  EXPECT_LE(totals.frames, log.Count());
+  const std::vector<FrameTimes> records = AllFrames(statistics);
+  ASSERT_EQ(records.size(), totals.frames);
+  int64_t compose = 0, waitDue = 0, accounted = 0;
+  for (uint32_t n = 0; n < records.size(); ++n) {
+    EXPECT_EQ(records[n].frame, n);
+    EXPECT_GE(records[n].lateUs, 0) << n;
+    EXPECT_GE(records[n].downstreamUs, 0) << n;
+    EXPECT_LE(records[n].downstreamUs, records[n].lateUs) << n;
+    EXPECT_GE(records[n].composeUs, 0) << n;
+    compose += records[n].composeUs;
+    waitDue += records[n].waitDueUs;
+    if (n > 0)
+      accounted += records[n].waitBufferUs + records[n].composeUs + records[n].waitDueUs +
+                   records[n].deliverUs;
+  }
+  EXPECT_EQ(totals.composeUs, compose);
+  EXPECT_EQ(totals.waitDueUs, waitDue);
+  // Frame n leaves no sooner than n frame times after frame 0, and the four parts cover the
+  // worker's time between them (the renderer's wait for the clock is part of delivering).
+  EXPECT_GT(accounted, int64_t(records.size() - 2) * 20000 * 9 / 10);
+
+  const stream::StartupTimes& first = totals.startup;
+  EXPECT_GE(first.commitUs, 0);
+  EXPECT_GE(first.threadUs, 0);
+  EXPECT_GE(first.initUs, first.backgroundUs);
+  EXPECT_GE(first.activateUs, first.initUs);
+  EXPECT_GE(first.backgroundUs, 0);
+  EXPECT_GE(first.glyphsUs, 0);
+  EXPECT_NE(totals.runCalledAt, 0);
+  EXPECT_GE(totals.runSeenAt, totals.runCalledAt);
+  EXPECT_GE(totals.firstStampedAt, totals.runSeenAt);
+  EXPECT_GE(totals.workerCpu100ns, -1);
+
+  const size_t before = log.Count();
+  ASSERT_TRUE(SUCCEEDED(graph.control->Run()));
+  ASSERT_TRUE(log.WaitFor(before + 5, 60000));
+  graph.control->Stop();
+  ASSERT_EQ(S_OK, statistics->GetTotals(&totals));
+  EXPECT_EQ(totals.startup.backgroundCached, 1);
+  EXPECT_EQ(totals.startup.glyphsCached, 1);
+  EXPECT_GE(totals.frames, 5u);
+  EXPECT_LE(totals.frames, log.Count() - before) << "counted from the new start";
+  EXPECT_EQ(AllFrames(statistics).front().frame, 0u);
+  graph.Stop();
+}
+
+}  // namespace
+}  // namespace qp::test

@@ -1,0 +1,198 @@
+// What the worker reports about itself: the frame records and their ring, how lateness is split
+// between the downstream and the source, the wait for the due time on sleeps that overrun, and
+// the start-up's picture cache, which must pick up an edited picture at the next start.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <vector>
+
+#include "stream/stream_test_doubles.h"
+#include "stream/worker_counters.h"
+#include "synth/bmp_test_picture.h"
+
+namespace qp::stream::test {
+namespace {
+
+constexpr char kSixty[] = "w=96\nh=60\nfcc=YUY2\nframe_time=166667\n";
+constexpr double kSixtyMs = 16.6667;
+
+FrameTimes Record(uint32_t frame, int32_t lateUs, int32_t downstreamUs) {
+  FrameTimes r{};
+  r.frame = frame;
+  r.composeUs = 100;
+  r.lateUs = lateUs;
+  r.downstreamUs = downstreamUs;
+  return r;
+}
+
+TEST(WorkerCounters, TheRingKeepsTheLatestRecordsAndTheTotalsCountThemAll) {
+  auto counters = std::make_unique<WorkerCounters>();
+  const uint32_t total = WorkerCounters::kCapacity + 10;
+  for (uint32_t n = 0; n < total; ++n) {
+    // Every 100th frame late: alternately held by the downstream and by the source.
+    const bool late = n % 100 == 0;
+    counters->Add(Record(n, late ? 20000 : 50, late && n % 200 == 0 ? 19000 : 0), 16667);
+  }
+  std::vector<FrameTimes> records(WorkerCounters::kCapacity + 5);
+  uint64_t from = 0;
+  const uint32_t count =
+      counters->ReadFrames(0, records.data(), uint32_t(records.size()), &from);
+  EXPECT_EQ(count, WorkerCounters::kCapacity);
+  EXPECT_EQ(from, 10u) << "the oldest ones were written over";
+  EXPECT_EQ(records[0].frame, 10u);
+  EXPECT_EQ(records[count - 1].frame, total - 1);
+
+  EXPECT_EQ(counters->ReadFrames(total - 3, records.data(), 2, &from), 2u);
+  EXPECT_EQ(from, total - 3);
+  EXPECT_EQ(records[1].frame, total - 2);
+  EXPECT_EQ(counters->ReadFrames(total + 7, records.data(), 8, &from), 0u) << "nothing newer";
+  EXPECT_EQ(counters->ReadFrames(0, nullptr, 8, &from), 0u);
+
+  StreamTotals totals{};
+  counters->ReadTotals(totals);
+  EXPECT_EQ(totals.frames, total);
+  EXPECT_EQ(totals.composeUs, int64_t{100} * total);
+  EXPECT_EQ(totals.lateFrames, 42u);            // 0, 100, ..., 4100
+  EXPECT_EQ(totals.downstreamLateFrames, 21u);  // 0, 200, ..., 4000
+  EXPECT_EQ(totals.maxSourceLateUs, 20000);
+  EXPECT_EQ(totals.maxDownstreamUs, 19000);
+
+  counters->Reset();
+  counters->ReadTotals(totals);
+  EXPECT_EQ(totals.frames, 0u);
+  EXPECT_EQ(totals.lateFrames, 0u);
+}
+
+// Drives the pin as the stream loop does, with the loop's readings of the fake clock.
+struct LoopDriver {
+  explicit LoopDriver(StreamRig& rig) : rig(rig), sample(96 * 60 * 2, &rig.env) {}
+
+  // `heldMs`: how long the allocator kept the worker waiting for this frame's buffer.
+  void Frame(double heldMs = 0.0) {
+    framework::SampleTimes t;
+    t.asked = rig.pin->LoopClock();
+    rig.env.Advance(heldMs);
+    t.got = rig.pin->LoopClock();
+    ASSERT_EQ(rig.pin->FillSample(&sample), S_OK);
+    t.delivering = rig.pin->LoopClock();
+    t.delivered = rig.pin->LoopClock();
+    rig.pin->OnSampleDone(t);
+  }
+  std::vector<FrameTimes> Records() {
+    std::vector<FrameTimes> records(64);
+    uint64_t from = 0;
+    records.resize(rig.pin->ReadFrames(0, records.data(), 64, &from));
+    return records;
+  }
+
+  StreamRig& rig;
+  FakeSample sample;
+};
+
+TEST(Lateness, HeldBuffersAreTheDownstreamsLateWakeUpsTheSources) {
+  StreamRig rig(kSixty);
+  rig.Start();
+  LoopDriver loop(rig);
+  for (int n = 0; n < 3; ++n) loop.Frame();
+  loop.Frame(50.0);  // frame 3: its buffer came 50 ms late
+  loop.Frame();      // frames 4 to 6 leave back to back, behind because of frame 3
+  loop.Frame();
+  loop.Frame();
+  for (int n = 0; n < 3; ++n) loop.Frame();  // on schedule again
+  rig.env.overrun_us = 40000;  // the system wakes the worker 40 ms late, once
+  loop.Frame();                // frame 10
+  rig.env.overrun_us = 0;
+  loop.Frame();
+
+  const std::vector<FrameTimes> r = loop.Records();
+  ASSERT_EQ(r.size(), 12u);
+  for (uint32_t n = 0; n < r.size(); ++n) EXPECT_EQ(r[n].frame, n);
+  for (int n : {1, 2, 8, 9}) {
+    EXPECT_LT(r[n].lateUs, 200) << n;
+    EXPECT_EQ(r[n].downstreamUs, 0) << n;
+    EXPECT_GT(r[n].waitDueUs, 10000) << n;
+  }
+  EXPECT_NEAR(r[3].waitBufferUs, 50000, 100);
+  EXPECT_GT(r[3].lateUs, 50000 - int32_t(kSixtyMs * 1000) - 500);
+  EXPECT_GT(r[3].downstreamUs, r[3].lateUs - 500);
+  // The catching-up frames inherit the downstream's share.
+  EXPECT_GT(r[4].lateUs, 10000);
+  EXPECT_GT(r[4].downstreamUs, r[4].lateUs - 500);
+  EXPECT_LT(r[4].waitDueUs, 100) << "no wait: already due";
+  // Its first 4 ms sleep ended 40 ms late, about 27 ms after the due time.
+  EXPECT_GT(r[10].lateUs, 20000);
+  EXPECT_EQ(r[10].downstreamUs, 0);
+  EXPECT_NEAR(r[10].wakeLateUs, r[10].lateUs, 100);
+
+  StreamTotals totals{};
+  rig.pin->ReadTotals(totals);
+  EXPECT_EQ(totals.frames, 12u);
+  EXPECT_EQ(totals.lateFrames, 3u);  // frames 3 and 10, and 4 still more than a frame behind
+  EXPECT_EQ(totals.downstreamLateFrames, 2u);
+  EXPECT_GT(totals.maxSourceLateUs, 20000);
+}
+
+// Sleeps that overrun by 300 µs: the wait learns to ask for less, frames leave close after
+// their due time and never before it, and the wait takes a few sleeps per frame, not one per
+// 100 µs.
+TEST(WaitForDueTime, OverrunningSleepsAreAllowedFor) {
+  StreamRig rig(kSixty);
+  rig.env.overrun_us = 300;
+  rig.Start();
+  FakeSample sample(96 * 60 * 2, &rig.env);
+  ASSERT_EQ(rig.pin->FillSample(&sample), S_OK);
+  const double first = sample.stamped_at_ms;
+  for (int n = 1; n <= 40; ++n) {
+    const int sleepsBefore = rig.env.sleeps;
+    ASSERT_EQ(rig.pin->FillSample(&sample), S_OK);
+    const double late = sample.stamped_at_ms - (first + n * kSixtyMs);
+    EXPECT_GE(late, -0.05) << n;
+    if (n >= 20) {
+      EXPECT_LT(late, 0.15) << n;
+    }
+    EXPECT_LE(rig.env.sleeps - sleepsBefore, 8) << n;
+  }
+  EXPECT_EQ(rig.pin->drop_count(), 0);
+}
+
+// A plain RGB 32 picture of one grey; the frame's middle shows it.
+std::vector<uint8_t> Grey(int32_t side, uint8_t value) {
+  return synth::testing::MakeBmp(synth::testing::BmpLayout{side, side},
+                                 [value](int32_t, int32_t, uint8_t* p) { p[0] = p[1] = p[2] = value; });
+}
+
+TEST(PictureCache, AStartReusesThePictureUntilItsFileChanges) {
+  StreamRig rig("w=96\nh=60\nfcc=RG32\nbmp=grey.bmp\n");
+  const std::string path = rig.WriteFile("grey.bmp", Grey(16, 0x33));
+  FakeSample sample(96 * 60 * 4, &rig.env);
+  const auto middle = [&] { return sample.Bytes()[(30 * 96 + 48) * 4]; };
+  StreamTotals totals{};
+
+  rig.Start();
+  rig.pin->ReadTotals(totals);
+  EXPECT_EQ(totals.startup.backgroundCached, 0);
+  ASSERT_EQ(rig.pin->FillSample(&sample), S_OK);
+  EXPECT_EQ(middle(), 0x33);
+  EXPECT_EQ(rig.pin->OnThreadStop(), S_OK);
+
+  rig.Start();
+  rig.pin->ReadTotals(totals);
+  EXPECT_EQ(totals.startup.backgroundCached, 1);
+  EXPECT_EQ(totals.startup.glyphsCached, 1);
+  EXPECT_GE(totals.startup.backgroundUs, 0);
+  EXPECT_EQ(rig.pin->OnThreadStop(), S_OK);
+
+  // Same size, new contents: the last-write time tells.
+  const auto written = std::filesystem::last_write_time(path);
+  rig.WriteFile("grey.bmp", Grey(16, 0x77));
+  std::filesystem::last_write_time(path, written + std::chrono::seconds(2));
+  rig.Start();
+  rig.pin->ReadTotals(totals);
+  EXPECT_EQ(totals.startup.backgroundCached, 0);
+  ASSERT_EQ(rig.pin->FillSample(&sample), S_OK);
+  EXPECT_EQ(middle(), 0x77);
+  EXPECT_EQ(rig.pin->OnThreadStop(), S_OK);
+}
+
+}  // namespace
+}  // namespace qp::stream::test

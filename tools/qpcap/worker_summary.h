@@ -1,0 +1,33 @@
+// Figures of the source's worker thread over a measured run, from the frame records the filter
+// keeps (see src/filter/stream_statistics.h). No Windows header: the arithmetic is plain.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "frame_statistics.h"
+#include "stream/worker_counters.h"
+
+namespace qpcap {
+
+struct Stall {
+  uint32_t frame = 0;
+  double late_ms = 0, downstream_ms = 0, wake_ms = 0;
+};
+
+struct WorkerSummary {
+  int64_t frames = 0;
+  Spread late;         // delivery after the due time, ms
+  Spread source_late;  // the part of it that was not the downstream's
+  // Frames delivered more than a frame time after their due time, by what held them most:
+  int64_t late_by_downstream = 0;
+  int64_t late_by_wake = 0;     // the system woke the worker late
+  int64_t late_by_compose = 0;  // the worker's own composing (or it lost the processor then)
+  double wait_buffer_ms = 0, compose_ms = 0, wait_due_ms = 0, deliver_ms = 0;  // means
+  std::vector<Stall> worst;  // the latest frames, worst first, at most `worst_count`
+};
+
+WorkerSummary SummarizeWorker(const std::vector<qp::stream::FrameTimes>& records,
+                              double frame_ms, size_t worst_count);
+
+}  // namespace qpcap
