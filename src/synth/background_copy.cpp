@@ -2,6 +2,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "synth/frame_image.h"
 
 namespace qp::synth {
@@ -12,6 +16,37 @@ int64_t Wrap(int32_t offset, int64_t period) {
   int64_t r = static_cast<int64_t>(offset) % period;
   return r < 0 ? r + period : r;
 }
+
+// Frames far larger than the processor's caches are written around them: the frame goes
+// straight to the downstream, and a read of every destination line before it is written is
+// saved. Small frames stay cached for whoever reads them next.
+constexpr int64_t kStreamingFrameBytes = int64_t{2} << 20;
+
+#if defined(__SSE2__)
+void CopyStreaming(uint8_t* out, const uint8_t* from, int64_t bytes) {
+  // Up to the first 16-byte boundary of the destination by plain copy.
+  const int64_t head = static_cast<int64_t>((16 - (reinterpret_cast<uintptr_t>(out) & 15)) & 15);
+  if (head >= bytes) {
+    std::memcpy(out, from, static_cast<std::size_t>(bytes));
+    return;
+  }
+  std::memcpy(out, from, static_cast<std::size_t>(head));
+  out += head;
+  from += head;
+  bytes -= head;
+  for (; bytes >= 64; bytes -= 64, out += 64, from += 64) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 16));
+    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 32));
+    const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 48));
+    _mm_stream_si128(reinterpret_cast<__m128i*>(out), a);
+    _mm_stream_si128(reinterpret_cast<__m128i*>(out + 16), b);
+    _mm_stream_si128(reinterpret_cast<__m128i*>(out + 32), c);
+    _mm_stream_si128(reinterpret_cast<__m128i*>(out + 48), d);
+  }
+  std::memcpy(out, from, static_cast<std::size_t>(bytes));
+}
+#endif
 
 }  // namespace
 
@@ -49,6 +84,11 @@ bool FrameImage::CopyWindow(const FrameBuffer& frame, int32_t evenColumn, int32_
     rowBase[k] = bottomUp ? height - (rows + y) % height : y;
   }
 
+#if defined(__SSE2__)
+  const bool streaming = rowBytes * rows >= kStreamingFrameBytes;
+#else
+  const bool streaming = false;
+#endif
   for (int64_t i = 0; i < rows; ++i) {
     const int k = static_cast<int>(i & 1);
     const uint8_t* storedRow = source + ((rowBase[k] + i) % height) * imageStride;
@@ -57,12 +97,26 @@ bool FrameImage::CopyWindow(const FrameBuffer& frame, int32_t evenColumn, int32_
     int64_t from = column[k] * bpp;
     while (remaining > 0) {
       const int64_t run = remaining < imageStride - from ? remaining : imageStride - from;
+#if defined(__SSE2__)
+      // A row in one piece only: a cache line shared by two pieces, written partly streamed
+      // and partly cached, would cost more than streaming saves.
+      if (streaming && run == rowBytes) {
+        CopyStreaming(out, storedRow + from, run);
+      } else {
+        std::memcpy(out, storedRow + from, static_cast<std::size_t>(run));
+      }
+#else
       std::memcpy(out, storedRow + from, static_cast<std::size_t>(run));
+#endif
       out += run;
       remaining -= run;
       from = 0;
     }
   }
+#if defined(__SSE2__)
+  // Streamed stores are ordered before the text drawn over them and the delivery.
+  if (streaming) _mm_sfence();
+#endif
   return true;
 }
 
