@@ -1,0 +1,55 @@
+// Decodes a recording with FFmpeg's libraries and hands out each frame as a view the checker
+// reads in place; only layouts a view cannot describe are converted first.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "check/frame_view.h"
+
+namespace qpcheck {
+
+struct RecordingInfo {
+  std::string container;  // FFmpeg's name for it: "avi", "matroska,webm", ...
+  std::string codec;
+  std::string pixelFormat;
+  int32_t width = 0;
+  int32_t height = 0;
+  double nominalFps = 0.0;  // declared by the container; 0 when it declares none
+  int64_t frameEstimate = 0;  // from the container, for progress; 0 when unknown
+};
+
+struct DecodedFrame {
+  qp::check::FrameView view;  // valid until the next call to Next
+  double timeMs = 0.0;        // from the recording's first frame; NaN when it has none
+  bool converted = false;     // went through swscale
+};
+
+class RecordingReader {
+ public:
+  RecordingReader();
+  ~RecordingReader();
+  RecordingReader(const RecordingReader&) = delete;
+  RecordingReader& operator=(const RecordingReader&) = delete;
+
+  // Opens the file and its best video stream. False with a message on failure.
+  bool Open(const std::string& path, std::string& error);
+  const RecordingInfo& info() const { return info_; }
+
+  // The next decoded frame. False at the end, or with `error` set when decoding cannot go on.
+  bool Next(DecodedFrame& frame, std::string& error);
+  // Packets the decoder refused (damaged data), skipped.
+  int64_t decodeErrors() const { return decodeErrors_; }
+
+ private:
+  struct State;
+  bool Receive(DecodedFrame& frame, std::string& error, bool& got);
+  bool MapFrame(DecodedFrame& frame, std::string& error);
+
+  std::unique_ptr<State> state_;
+  RecordingInfo info_;
+  int64_t decodeErrors_ = 0;
+};
+
+}  // namespace qpcheck

@@ -1,0 +1,44 @@
+// What qpcheck writes: the summary for a person, per-frame rows in CSV, the summary in JSON
+// and the plot of received frame numbers drawn by gnuplot.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "check/check_session.h"
+#include "check/recording_analysis.h"
+#include "recording_reader.h"
+
+namespace qpcheck {
+
+struct Limits {
+  int64_t maxMissing = -1;  // -1: no limit
+  int64_t maxRepeats = -1;
+};
+
+struct Report {
+  std::string recording;
+  RecordingInfo info;
+  int64_t decodeErrors = 0;
+  int64_t convertedFrames = 0;
+  const qp::check::CheckSession* session = nullptr;
+  qp::check::RecordingAnalysis analysis;
+  Limits limits;
+  std::vector<std::string> exceeded;  // the limits broken, as sentences
+};
+
+// Fills report.exceeded; true when every limit holds.
+bool WithinLimits(Report& report);
+
+void WriteSummary(std::FILE* out, const Report& report);
+// False with a message when the file cannot be written.
+bool WriteCsv(const std::string& path, const Report& report, std::string& error);
+bool WriteJson(const std::string& path, const Report& report, std::string& error);
+bool WritePlot(const std::string& path, const Report& report, std::string& error);
+
+// JSON string body for `text`: quotes, backslashes and control characters escaped.
+std::string JsonEscape(const std::string& text);
+
+}  // namespace qpcheck
