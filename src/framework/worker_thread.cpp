@@ -85,6 +85,7 @@ HRESULT WorkerThread::SendCommand(StreamCommand command) {
   // An answer nobody asked for must not pass for this command's.
   completion_.Clear();
   command_ = command;
+  posted_.store(true, std::memory_order_release);
   request_.Set();
   // When the worker answers and then ends, both are set and the answer (index 0) wins.
   const HANDLE answered_or_ended[] = {completion_.Get(), thread};
@@ -92,6 +93,7 @@ HRESULT WorkerThread::SendCommand(StreamCommand command) {
     return reply_;
   }
   // The thread ended unanswered: a later thread must not find this command posted.
+  posted_.store(false, std::memory_order_release);
   request_.Clear();
   return E_FAIL;
 }
@@ -112,8 +114,10 @@ StreamCommand WorkerThread::WaitCommand() {
   return command_;
 }
 
+// The flag, not the event: asking the event is a system call, and the worker asks every frame
+// and several times while it waits for one.
 bool WorkerThread::PeekCommand(StreamCommand* command) {
-  if (!request_.IsSet()) return false;
+  if (!posted_.load(std::memory_order_acquire)) return false;
   if (command) *command = command_;
   return true;
 }
@@ -121,6 +125,7 @@ bool WorkerThread::PeekCommand(StreamCommand* command) {
 void WorkerThread::AnswerCommand(HRESULT reply) {
   reply_ = reply;
   // Cleared before the sender runs on, so the worker cannot take the answered command again.
+  posted_.store(false, std::memory_order_release);
   request_.Clear();
   completion_.Set();
 }

@@ -70,6 +70,8 @@ class WorkerThread {
   // the events order the accesses.
   StreamCommand command_ = CommandInit;
   HRESULT reply_ = S_OK;
+  // Set with request_ and cleared with it; what PeekCommand reads.
+  std::atomic<bool> posted_{false};
   // Null while no thread exists. Changed only under access_lock_; read without it by HasThread.
   std::atomic<HANDLE> thread_{nullptr};
   // Serialises senders (held until the answer arrives), thread creation and the handle's

@@ -126,12 +126,26 @@ void PrintRunOrigin(const WorkerProbe& probe, const CaptureSession& session) {
 
 // The source's own view of the same frames: the first `frames` records are the ones the window
 // received.
-void PrintWorkerFigures(WorkerProbe& probe, size_t frames, const VideoFormat& format,
-                        double stream_seconds, int64_t worker_cpu, const CaptureSession& session) {
+void PrintWorkerFigures(WorkerProbe& probe, const std::vector<FrameRecord>& frames,
+                        const VideoFormat& format, double stream_seconds, int64_t worker_cpu,
+                        const CaptureSession& session) {
   const uint64_t lost = probe.Poll();
   PrintRunOrigin(probe, session);
   auto& records = probe.records();
-  if (records.size() > frames) records.resize(frames);
+  if (records.size() > frames.size()) records.resize(frames.size());
+  // The same frames seen from both ends: what the tool's lateness has beyond the source's own.
+  if (!lost && !records.empty()) {
+    std::vector<double> gap;
+    for (size_t i = 0; i < records.size(); ++i)
+      if (frames[i].stamped)
+        gap.push_back(double(frames[i].stream_time - frames[i].start) / 1e4 -
+                      records[i].lateUs / 1000.0);
+    std::sort(gap.begin(), gap.end());
+    if (!gap.empty())
+      std::printf("lateness minus the source's delivery after due: median %.2f ms, min %.2f ms, "
+                  "max %.2f ms\n",
+                  Percentile(gap, 0.5), gap.front(), gap.back());
+  }
   const double frame_ms = format.FramesPerSecond() > 0 ? 1000.0 / format.FramesPerSecond() : 0;
   const WorkerSummary w = SummarizeWorker(records, frame_ms, 5);
   std::printf("worker records       %lld frames%s\n", (long long)w.frames,
@@ -287,7 +301,7 @@ int RunMeasure(const CommandOptions& options) {
                 cpu_ms / 10.0);
   }
   if (probe.attached())
-    PrintWorkerFigures(probe, sink.frames().size(), format, stats.stream_seconds,
+    PrintWorkerFigures(probe, sink.frames(), format, stats.stream_seconds,
                        sink.worker_cpu_time(), capture.session);
   if (csv) {
     if (!WriteFrameCsv(csv.get(), sink.frames(), ticks))
