@@ -50,6 +50,11 @@ double PresetFps(const config::Preset& p) {
 
 // A neighbouring frame's window must fit this much better to overrule the status line.
 constexpr double kBackgroundMarginDb = 1.0;
+// A frame this far below the median PSNR of the recent trusted frames shows another frame's
+// number; the median of at least kRecentPsnrMin of the last kRecentPsnrMax is compared.
+constexpr double kPsnrOutlierDb = 6.0;
+constexpr std::size_t kRecentPsnrMin = 8;
+constexpr std::size_t kRecentPsnrMax = 31;
 
 std::string Trimmed(std::string text) {
   while (!text.empty() && text.back() == ' ') text.pop_back();
@@ -218,7 +223,7 @@ void CheckSession::TryHeader(const FrameView& frame) {
       if (HeaderMatches(header, expected)) {
         matched.push_back(k);
         clocks.push_back(clock);
-        choice_.readHeader = Trimmed(header.text);
+        choice_.readHeader = header.text.substr(0, expected.size());
         break;
       }
     }
@@ -340,6 +345,17 @@ void CheckSession::Record(const FrameView* frame, const StatusReading& reading, 
         if (reading.frame + step < 0 || reading.frame == INT32_MAX) continue;
         if (matcher_->Psnr(*frame, reading.frame + step) > psnr + kBackgroundMarginDb)
           record.backgroundDisagrees = true;
+      }
+      // A status line from further away fits none of the three windows: it shows in a PSNR
+      // far below that of the frames just before.
+      if (recentPsnr_.size() >= kRecentPsnrMin) {
+        std::vector<double> sorted(recentPsnr_.begin(), recentPsnr_.end());
+        std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
+        if (psnr < sorted[sorted.size() / 2] - kPsnrOutlierDb) record.backgroundDisagrees = true;
+      }
+      if (!record.backgroundDisagrees) {
+        recentPsnr_.push_back(psnr);
+        if (recentPsnr_.size() > kRecentPsnrMax) recentPsnr_.pop_front();
       }
     }
     // Judged on frames read with some certainty: a wrong number compares the wrong window.

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <string>
@@ -110,6 +111,7 @@ class CheckSession {
   double colourErrorSum_[kColourHypotheses] = {};
   int32_t colourErrorCount_[kColourHypotheses] = {};
   std::vector<FrameRecord> records_;
+  std::deque<double> recentPsnr_;  // of the latest frames the background agreed with
   std::vector<std::string> warnings_;
 };
 

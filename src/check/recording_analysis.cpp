@@ -167,8 +167,14 @@ class Vetting {
     return !doubted.empty();
   }
 
+  // One frame per position, or the same frame again at the next position with every figure
+  // read alike, clock included: two readings of one picture, as a repeat gives.
   bool Sequential(std::size_t a, std::size_t b) const {
-    return c_[b].frame - c_[a].frame == pos_[b] - pos_[a];
+    const Candidate& x = c_[a];
+    const Candidate& y = c_[b];
+    if (y.frame - x.frame == pos_[b] - pos_[a]) return true;
+    return pos_[b] - pos_[a] == 1 && y.frame == x.frame && y.drops == x.drops && x.hasClock &&
+           y.hasClock && x.clock == y.clock;
   }
 
   bool RemoveUncorroborated() {
@@ -349,7 +355,7 @@ RecordingAnalysis AnalyseRecording(const std::vector<FrameRecord>& records,
           inferredNumbers.insert(v);
           number[r] = v;
           inferred[r] = true;
-          out.results[r].frame = v;
+          out.results[r].placed = v;
           ++r;
         }
       } else if (unseen > 0) {

@@ -43,7 +43,8 @@ struct FrameResult {
   double timeMs = kUnknown;
   FrameKind kind = FrameKind::Unreadable;
   bool rejected = false;   // the reader gave a number that did not fit its neighbours
-  int64_t frame = -1;      // identified or inferred number; -1 when unknown
+  int64_t frame = -1;      // the number read and trusted; -1 when none
+  int64_t placed = -1;     // an inferred frame's number, implied by its gap but never read
   int32_t drops = 0;       // the status line's values, when read and trusted
   bool clockKnown = false;
   uint32_t clockMs = 0;

@@ -98,14 +98,20 @@ TEST(CheckSession, FindsThePresetByHeaderAndTheLossesAndRepeats) {
   // scrolled background gives it away.
   ASSERT_TRUE(session.AddFrame(source.Draw(30, 0, ClockOf(p, 31), true, 31), kUnknown, error));
   ASSERT_TRUE(session.AddFrame(source.Draw(31, 0, ClockOf(p, 31)), kUnknown, error));
+  // Frame 32 under frame 28's line fits none of the windows near 28 and stands out from the
+  // frames before it.
+  ASSERT_TRUE(session.AddFrame(source.Draw(32, 0, ClockOf(p, 28), true, 28), kUnknown, error));
+  ASSERT_TRUE(session.AddFrame(source.Draw(33, 0, ClockOf(p, 33)), kUnknown, error));
   const RecordingAnalysis a = session.Finish();
   EXPECT_TRUE(a.results[order.size()].rejected);
-  EXPECT_EQ(a.results[order.size()].frame, 30);  // placed by its gap
+  EXPECT_EQ(a.results[order.size()].placed, 30);
+  EXPECT_TRUE(a.results[order.size() + 2].rejected);
+  EXPECT_EQ(a.results[order.size() + 2].placed, 32);
   EXPECT_EQ(session.choice().index, 3);
   EXPECT_TRUE(session.choice().headerConfirmed);
   EXPECT_EQ(session.choice().clockName, "CPU Clock");
   EXPECT_FALSE(session.choice().scaled);
-  EXPECT_EQ(a.read, static_cast<int64_t>(order.size()) + 1);
+  EXPECT_EQ(a.read, static_cast<int64_t>(order.size()) + 2);
   EXPECT_EQ(a.missing, 2);
   ASSERT_EQ(a.losses.size(), 1u);
   EXPECT_EQ(a.losses[0].first, 10);

@@ -139,7 +139,8 @@ TEST(RecordingAnalysis, UnreadableFramesFillGapsOfTheirSize) {
   EXPECT_EQ(a.missing, 0);
   EXPECT_EQ(a.inferred, 4);
   EXPECT_EQ(a.results[41].kind, FrameKind::Inferred);
-  EXPECT_EQ(a.results[41].frame, 41);
+  EXPECT_EQ(a.results[41].placed, 41);
+  EXPECT_EQ(a.results[41].frame, -1);  // never claimed as read
 
   // 70 removed and 71 unreadable: one of the two numbers is lost, not both.
   std::vector<int> order = Sequence(0, 100);
@@ -176,7 +177,7 @@ TEST(RecordingAnalysis, RejectsReadingsThatContradictTheirNeighbours) {
   for (int i : {30, 61, 90, 120, 150}) {
     EXPECT_TRUE(a.results[i].rejected) << i;
     EXPECT_EQ(a.results[i].kind, FrameKind::Inferred) << i;
-    EXPECT_EQ(a.results[i].frame, i) << i;
+    EXPECT_EQ(a.results[i].placed, i) << i;
   }
 
   // A confident misread that breaks the pacing outright goes too.
@@ -203,13 +204,19 @@ TEST(RecordingAnalysis, AnomaliesNeedACorroboratedReading) {
   // in two conflicts goes, the one in one stays.
   records[74].reading = records[75].reading;
   records[76].reading.frame = 75;
+  // Frame 20 shown three times, each time read alike but weakly: the readings vouch for each
+  // other.
+  records[21].reading = records[22].reading = records[20].reading;
+  for (int i : {20, 21, 22}) records[i].reading.confidence = 0.3;
   RecordingAnalysis a = Analyse(records);
+  EXPECT_FALSE(a.results[21].rejected);
+  EXPECT_EQ(a.results[22].kind, FrameKind::Repeat);
   EXPECT_TRUE(a.results[30].rejected);
   EXPECT_TRUE(a.results[50].rejected);
   EXPECT_TRUE(a.results[76].rejected);
   EXPECT_FALSE(a.results[75].rejected);
-  EXPECT_EQ(a.results[30].frame, 30);
-  EXPECT_EQ(a.results[50].frame, 50);
+  EXPECT_EQ(a.results[30].placed, 30);
+  EXPECT_EQ(a.results[50].placed, 50);
 
   // A real loss whose next frame is read weakly and the one after not at all: the weak
   // reading continues the sequence after the gap, so it stands.
@@ -248,7 +255,7 @@ TEST(RecordingAnalysis, KeepsTheSourcesOwnLateFrames) {
   records[30].reading.confidence = 0.3;
   const RecordingAnalysis doubted = Analyse(records);
   EXPECT_EQ(doubted.missing, 0);
-  EXPECT_EQ(doubted.results[30].frame, 30);
+  EXPECT_EQ(doubted.results[30].placed, 30);
 }
 
 TEST(RecordingAnalysis, TimeStampFigures) {

@@ -217,6 +217,7 @@ int main(int argc, char** argv) {
   }
   progress.Done(frames);
   report.decodeErrors = reader.decodeErrors();
+  report.info = reader.info();  // with what the frames declared of their colours
   if (frames == 0) return Fail(kExitInput, "no frame could be decoded from " + options.recording);
 
   report.analysis = session.Finish();

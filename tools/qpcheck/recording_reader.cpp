@@ -125,6 +125,7 @@ struct RecordingReader::State {
   bool draining = false;
   bool finished = false;
   bool haveOrigin = false;
+  bool describedColour = false;
   int64_t origin = 0;
 
   ~State() {
@@ -203,6 +204,21 @@ bool RecordingReader::MapFrame(DecodedFrame& out, std::string& error) {
   if (f->width <= 0 || f->height <= 0) {
     error = "the decoder gave a frame without pixels";
     return false;
+  }
+  if (!s.describedColour) {
+    s.describedColour = true;
+    const AVPixelFormat format = static_cast<AVPixelFormat>(f->format);
+    if (f->color_range == AVCOL_RANGE_JPEG || format == AV_PIX_FMT_YUVJ420P ||
+        format == AV_PIX_FMT_YUVJ422P || format == AV_PIX_FMT_YUVJ444P)
+      info_.declaredRange = "full";
+    else if (f->color_range == AVCOL_RANGE_MPEG)
+      info_.declaredRange = "limited";
+    if (f->colorspace == AVCOL_SPC_BT709)
+      info_.declaredMatrix = "BT.709";
+    else if (f->colorspace == AVCOL_SPC_BT470BG || f->colorspace == AVCOL_SPC_SMPTE170M)
+      info_.declaredMatrix = "BT.601";
+    else if (f->colorspace != AVCOL_SPC_UNSPECIFIED && f->colorspace != AVCOL_SPC_RGB)
+      if (const char* name = av_color_space_name(f->colorspace)) info_.declaredMatrix = name;
   }
   out.converted = false;
   if (!DirectView(f, out.view)) {

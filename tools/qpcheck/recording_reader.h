@@ -18,6 +18,9 @@ struct RecordingInfo {
   int32_t height = 0;
   double nominalFps = 0.0;  // declared by the container; 0 when it declares none
   int64_t frameEstimate = 0;  // from the container, for progress; 0 when unknown
+  // What the first decoded frame says of its colours, empty when it says nothing.
+  std::string declaredMatrix;  // "BT.601", "BT.709", or FFmpeg's name of another
+  std::string declaredRange;   // "limited" or "full"
 };
 
 struct DecodedFrame {

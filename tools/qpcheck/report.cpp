@@ -155,6 +155,10 @@ void WriteSummary(std::FILE* out, const Report& report) {
       std::fprintf(out, colour.matches ? " (as the source's format implies)"
                                        : " (the source's format implies %s)",
                    qp::check::ColourHandlingName(colour.implied));
+    if (!info.declaredMatrix.empty() || !info.declaredRange.empty())
+      std::fprintf(out, "; the recording declares %s%s%s", info.declaredMatrix.c_str(),
+                   info.declaredMatrix.empty() || info.declaredRange.empty() ? "" : " ",
+                   info.declaredRange.empty() ? "" : (info.declaredRange + " range").c_str());
     std::fprintf(out, "\n");
   }
   if (report.decodeErrors > 0)
@@ -175,14 +179,14 @@ bool WriteCsv(const std::string& path, const Report& report, std::string& error)
     return false;
   }
   std::FILE* f = file.get();
-  std::fprintf(f, "position,time_ms,kind,frame,lost_before,drops,clock_ms,confidence,rejected,"
-                  "lag_ms,psnr_db\n");
+  std::fprintf(f, "position,time_ms,kind,frame,placed,lost_before,drops,clock_ms,confidence,"
+                  "rejected,lag_ms,psnr_db\n");
   for (const FrameResult& r : report.analysis.results) {
-    const bool known = r.frame >= 0;
-    const bool read = known && r.kind != FrameKind::Inferred;
-    std::fprintf(f, "%" PRId64 ",%s,%s,%s,%" PRId64 ",%s,%s,%.3f,%d,%s,%s\n", r.position,
+    const bool read = r.frame >= 0;
+    std::fprintf(f, "%" PRId64 ",%s,%s,%s,%s,%" PRId64 ",%s,%s,%.3f,%d,%s,%s\n", r.position,
                  Number(r.timeMs, "").c_str(), qp::check::KindName(r.kind),
-                 known ? std::to_string(r.frame).c_str() : "", r.lostBefore,
+                 read ? std::to_string(r.frame).c_str() : "",
+                 r.placed >= 0 ? std::to_string(r.placed).c_str() : "", r.lostBefore,
                  read ? std::to_string(r.drops).c_str() : "",
                  read && r.clockKnown ? std::to_string(r.clockMs).c_str() : "", r.confidence,
                  r.rejected ? 1 : 0, Number(r.lagMs, "").c_str(), Number(r.psnr, "", 2).c_str());
@@ -252,9 +256,10 @@ bool WriteJson(const std::string& path, const Report& report, std::string& error
   std::fprintf(f, "  \"psnr_db\": %s,\n", JsonSpread(a.psnr).c_str());
   const qp::check::ColourSummary& colour = session.colour();
   std::fprintf(f, "  \"colour\": {\"frames\": %d, \"likely\": \"%s\", \"implied\": \"%s\", "
-                  "\"matches\": %s},\n",
+                  "\"matches\": %s, \"declared_matrix\": \"%s\", \"declared_range\": \"%s\"},\n",
                colour.frames, qp::check::ColourHandlingName(colour.likely),
-               qp::check::ColourHandlingName(colour.implied), colour.matches ? "true" : "false");
+               qp::check::ColourHandlingName(colour.implied), colour.matches ? "true" : "false",
+               JsonEscape(info.declaredMatrix).c_str(), JsonEscape(info.declaredRange).c_str());
   std::fprintf(f, "  \"warnings\": [");
   for (std::size_t i = 0; i < session.warnings().size(); ++i)
     std::fprintf(f, "%s\"%s\"", i == 0 ? "" : ", ", JsonEscape(session.warnings()[i]).c_str());
@@ -298,7 +303,10 @@ bool WritePlot(const std::string& path, const Report& report, std::string& error
     int64_t count = 0;
     std::fprintf(gnuplot, "$%s << EOD\n", m.name);
     for (const FrameResult& r : a.results)
-      if (r.kind == m.kind) std::fprintf(gnuplot, "%" PRId64 " %" PRId64 "\n", r.position, r.frame), ++count;
+      if (r.kind == m.kind)
+        std::fprintf(gnuplot, "%" PRId64 " %" PRId64 "\n", r.position,
+                     r.kind == FrameKind::Inferred ? r.placed : r.frame),
+            ++count;
     std::fprintf(gnuplot, "EOD\n");
     if (count == 0) continue;
     if (m.kind == FrameKind::AfterLoss)
