@@ -334,6 +334,8 @@ void CheckSession::Record(const FrameView* frame, const StatusReading& reading, 
   record.position = static_cast<int64_t>(records_.size());
   record.timeMs = timeMs;
   record.reading = reading;
+  // The cells' text only explains a single reading; a long recording would keep it per frame.
+  record.reading.cells = std::string();
   if (frame != nullptr && matcher_ && matcher_->ready() && reading.readable) {
     const double psnr = matcher_->Psnr(*frame, reading.frame);
     if (psnr >= 0.0) record.psnr = psnr;

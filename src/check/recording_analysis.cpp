@@ -264,8 +264,16 @@ RecordingAnalysis AnalyseRecording(const std::vector<FrameRecord>& records,
   out.frames = static_cast<int64_t>(n);
   out.results.resize(n);
 
+  // Clocks are unwrapped around the first clearly read one: a misread origin could put the
+  // wrap between two true clocks.
   std::vector<Candidate> cands;
   uint32_t clockOrigin = 0;
+  for (const FrameRecord& r : records) {
+    if (r.reading.readable && r.reading.clockReadable && !r.backgroundDisagrees) {
+      clockOrigin = r.reading.clockMs;
+      break;
+    }
+  }
   for (std::size_t i = 0; i < n; ++i) {
     const FrameRecord& r = records[i];
     FrameResult& res = out.results[i];
@@ -280,7 +288,6 @@ RecordingAnalysis AnalyseRecording(const std::vector<FrameRecord>& records,
       ++out.rejected;
       continue;
     }
-    if (cands.empty()) clockOrigin = r.reading.clockMs;  // an unread clock is only an origin
     Candidate c;
     c.record = i;
     c.frame = r.reading.frame;

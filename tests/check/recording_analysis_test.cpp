@@ -295,6 +295,14 @@ TEST(RecordingAnalysis, OddInputs) {
   EXPECT_EQ(a.rejected, 0);
   EXPECT_LT(a.lag.max, 6.0);
 
+  // A first clock read as garbage (and flagged so) is no origin to unwrap the others around.
+  std::vector<FrameRecord> garbled = Record(Source(100), Sequence(0, 100));
+  garbled[0].reading.clockReadable = false;
+  garbled[0].reading.clockMs += 0x80000000u + 1000;
+  a = Analyse(garbled);
+  EXPECT_EQ(a.rejected, 0);
+  EXPECT_LT(a.lag.max, 6.0);
+
   a = AnalyseRecording(Record(Source(50), Sequence(0, 50)), {0.0});
   EXPECT_EQ(a.read, 50);
   EXPECT_FALSE(a.driftKnown);
