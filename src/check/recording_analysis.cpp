@@ -210,6 +210,26 @@ int64_t CountBetween(const std::vector<int64_t>& sorted, int64_t lo, int64_t hi)
   return to > from ? to - from : 0;
 }
 
+// Time stamps within a millisecond (a container's rounding) of a straight line through the
+// positions came from a frame rate, not from a clock that saw the frames arrive.
+bool NominalTimeline(const std::vector<FrameResult>& results) {
+  double sp = 0, st = 0, spp = 0, spt = 0, count = 0;
+  for (const FrameResult& r : results) {
+    if (!std::isfinite(r.timeMs)) continue;
+    const double p = static_cast<double>(r.position);
+    sp += p, st += r.timeMs, spp += p * p, spt += p * r.timeMs, ++count;
+  }
+  const double denominator = count * spp - sp * sp;
+  if (count < 3 || !(denominator > 0.0)) return false;
+  const double slope = (count * spt - sp * st) / denominator;
+  const double intercept = (st - slope * sp) / count;
+  for (const FrameResult& r : results)
+    if (std::isfinite(r.timeMs) &&
+        std::fabs(r.timeMs - intercept - slope * static_cast<double>(r.position)) > 1.0)
+      return false;
+  return true;
+}
+
 struct UnreadableRun {
   std::size_t begin = 0;  // records [begin, end) are unidentified
   std::size_t end = 0;
@@ -491,8 +511,8 @@ RecordingAnalysis AnalyseRecording(const std::vector<FrameRecord>& records,
   }
 
   // Lag: recording time minus the source's clock, for the first arrival of each read frame.
-  if (out.intervals.count >= 2 && out.intervals.max - out.intervals.min < 1e-3) {
-    out.lagNote = "the time stamps are evenly spaced: a nominal timeline, not a clock";
+  if (NominalTimeline(out.results)) {
+    out.lagNote = "the time stamps are position × a fixed interval: a nominal timeline, not a clock";
   } else {
     std::vector<double> offsets(n, kUnknown);
     double least = kUnknown;

@@ -325,17 +325,25 @@ bool WritePlot(const std::string& path, const Report& report, std::string& error
                 " reordered, %" PRId64 " unreadable",
                 BaseName(report.recording).c_str(), a.frames, a.missing, a.repeats,
                 a.reorderings, a.unreadable);
+  // Below: the frame number less the position, which steps up by each loss and down by each
+  // repeat, so that single frames show in recordings of any length.
   std::fprintf(gnuplot,
-               "set terminal pngcairo size 1200,700 noenhanced font 'sans,10'\n"
+               "set terminal pngcairo size 1200,900 noenhanced font 'sans,10'\n"
                "set output %s\n"
-               "set title %s\n"
-               "set xlabel 'position in the recording'\n"
-               "set ylabel 'frame number'\n"
+               "set multiplot layout 2,1 title %s\n"
                "set key top left\n"
                "set grid\n"
-               "plot %s, %" PRId64 " + x with lines dt 2 lc rgb '#999999' title 'no loss from the first frame'\n",
+               "set lmargin 12\n"
+               "set ylabel 'frame number'\n"
+               "plot %s, %" PRId64 " + x with lines dt 2 lc rgb '#999999' "
+               "title 'no loss from the first frame'\n"
+               "set xlabel 'position in the recording'\n"
+               "set ylabel 'frame number - position - first'\n"
+               "plot $received using 1:($2-$1-%" PRId64 ") with steps lc rgb '#1f77b4' "
+               "title 'lost so far, less repeats'\n"
+               "unset multiplot\n",
                GnuplotQuoted(path).c_str(), GnuplotQuoted(title).c_str(), plots.c_str(),
-               a.results.empty() ? 0 : (a.firstFrame));
+               a.firstFrame, a.firstFrame);
   const int status = pclose(gnuplot);
   if (status != 0) {
     error = "gnuplot could not draw " + path + " (is gnuplot installed?)";
