@@ -15,6 +15,8 @@ using framework::ScopedLock;
 
 // No frame due within this long (tick-count ms, strictly more) ends the stream.
 constexpr DWORD kGiveUpMs = 1000;
+// Smallest page size of the processors the module runs on.
+constexpr std::size_t kPageBytes = 4096;
 // How long after start-up the running state is polled finely.
 constexpr int64_t kFinePollMs = 200;
 // The longest single sleep of the wait for the due time: how late a stop may be seen.
@@ -116,15 +118,15 @@ HRESULT VideoStreamPin::FillSample(IMediaSample* sample) {
   if (sample == nullptr) return E_POINTER;
   ScopedLock hold(stream_lock_);
 
-  HRESULT hr = WaitUntilRunning();
-  if (hr != S_OK) return hr;  // S_FALSE: a stop is posted; failures pass through
-
   BYTE* buffer = nullptr;
-  hr = sample->GetPointer(&buffer);
+  HRESULT hr = sample->GetPointer(&buffer);
   if (FAILED(hr)) return hr;
   if (buffer == nullptr) return E_POINTER;
   const long reported = sample->GetSize();
   const std::size_t size = reported > 0 ? static_cast<std::size_t>(reported) : 0;
+
+  hr = WaitUntilRunning(buffer, size);
+  if (hr != S_OK) return hr;  // S_FALSE: a stop is posted; failures pass through
 
   // One whole preset for the whole frame, however SelectPreset races with it.
   const config::Preset preset = CurrentPreset();
@@ -250,7 +252,11 @@ void VideoStreamPin::OnSampleDone(const framework::SampleTimes& times) {
 
 // Applications run the graph right after pausing it: for the first moments after start-up
 // the state is polled every 100 µs, so the first frame does not wait for a whole sleep of 1 ms.
-HRESULT VideoStreamPin::WaitUntilRunning() {
+// While paused the sample's pages are written once with what they hold: an allocator commits
+// fresh memory at every start, and the first write to each page of a 1080p frame costs
+// milliseconds the first frame would otherwise spend after the stream runs.
+HRESULT VideoStreamPin::WaitUntilRunning(uint8_t* buffer, std::size_t size) {
+  bool touched = false;
   for (;;) {
     FILTER_STATE state = State_Stopped;
     const HRESULT hr = services_.GetFilterState(0, state);
@@ -262,6 +268,12 @@ HRESULT VideoStreamPin::WaitUntilRunning() {
     }
     framework::StreamCommand command;
     if (services_.PeekCommand(command) && command == framework::CommandStop) return S_FALSE;
+    if (!touched) {
+      volatile uint8_t* const bytes = buffer;
+      for (std::size_t at = 0; at < size; at += kPageBytes) bytes[at] = bytes[at];
+      touched = true;
+      continue;  // the state may have changed meanwhile
+    }
     const int64_t sinceStart = environment_.PerformanceCounter() - started_at_;
     if (sinceStart < counter_frequency_ * kFinePollMs / 1000)
       environment_.SleepUs(100);

@@ -123,7 +123,8 @@ class VideoStreamPin : public framework::StreamPinBase,
   bool HasConnection() override { return IsConnected(); }
 
   // FillSample's parts; stream_lock_ held.
-  HRESULT WaitUntilRunning();
+  // Touches the pages of `buffer` while it waits, leaving the bytes as they are.
+  HRESULT WaitUntilRunning(uint8_t* buffer, std::size_t size);
   HRESULT WaitUntilDue(double& now);
   // Paints the background and the header line, or blanks the sample when it cannot.
   void Compose(const config::Preset& preset, bool drawable, const synth::FrameBuffer& frame,

@@ -22,6 +22,7 @@ TEST(WorkerSummary, LateFramesGoToWhatHeldThemMost) {
   std::vector<qp::stream::FrameTimes> records;
   for (uint32_t n = 0; n < 100; ++n) records.push_back(Frame(n, 50, 0, 50));
   records[10] = Frame(10, 40000, 39000, 0);  // the downstream
+  records[10].waitBufferUs = 39000;
   records[20] = Frame(20, 30000, 0, 29000);  // a late wake-up
   records[30] = Frame(30, 20000, 1000, 0);   // composing
   records[40] = Frame(40, 10000, 0, 0);      // late, but less than a frame time
@@ -37,6 +38,7 @@ TEST(WorkerSummary, LateFramesGoToWhatHeldThemMost) {
   EXPECT_NEAR(s.compose_ms, 0.4, 1e-9);
   ASSERT_EQ(s.worst.size(), 3u);
   EXPECT_EQ(s.worst[0].frame, 10u);
+  EXPECT_NEAR(s.worst[0].buffer_ms, 39.0, 1e-9);
   EXPECT_EQ(s.worst[1].frame, 20u);
   EXPECT_EQ(s.worst[2].frame, 30u);
 

@@ -163,8 +163,10 @@ void PrintWorkerFigures(WorkerProbe& probe, const std::vector<FrameRecord>& fram
                 "deliver %.3f ms (means)\n",
                 w.wait_buffer_ms, w.compose_ms, w.wait_due_ms, w.deliver_ms);
     for (const Stall& stall : w.worst)
-      std::printf("  late frame %-8u %.2f ms after due (downstream %.2f ms, late wake-up %.2f ms)\n",
-                  stall.frame, stall.late_ms, stall.downstream_ms, stall.wake_ms);
+      std::printf("  late frame %-8u %.2f ms after due (downstream %.2f ms, late wake-up %.2f ms; "
+                  "buffer wait %.2f ms, previous delivery %.2f ms)\n",
+                  stall.frame, stall.late_ms, stall.downstream_ms, stall.wake_ms, stall.buffer_ms,
+                  stall.previous_deliver_ms);
   }
   if (worker_cpu >= 0 && stream_seconds > 0) {
     const double cpu_ms = double(worker_cpu) / 1e4 / stream_seconds;

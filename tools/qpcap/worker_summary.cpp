@@ -26,7 +26,8 @@ WorkerSummary SummarizeWorker(const std::vector<qp::stream::FrameTimes>& records
   std::vector<double> late, source;
   std::vector<Stall> stalls;
   double buffer = 0, compose = 0, due = 0, deliver = 0;
-  for (const auto& r : records) {
+  for (size_t i = 0; i < records.size(); ++i) {
+    const auto& r = records[i];
     const double late_ms = r.lateUs / 1000.0, down_ms = r.downstreamUs / 1000.0;
     const double wake_ms = r.wakeLateUs / 1000.0;
     late.push_back(late_ms);
@@ -44,7 +45,8 @@ WorkerSummary SummarizeWorker(const std::vector<qp::stream::FrameTimes>& records
       else
         ++summary.late_by_compose;
     }
-    stalls.push_back({r.frame, late_ms, down_ms, wake_ms});
+    stalls.push_back({r.frame, late_ms, down_ms, wake_ms, r.waitBufferUs / 1000.0,
+                      i > 0 ? records[i - 1].deliverUs / 1000.0 : 0.0});
   }
   const double n = double(records.size());
   summary.wait_buffer_ms = buffer / n;

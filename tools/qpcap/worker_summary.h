@@ -13,6 +13,9 @@ namespace qpcap {
 struct Stall {
   uint32_t frame = 0;
   double late_ms = 0, downstream_ms = 0, wake_ms = 0;
+  // Where the downstream held the worker: this frame's wait for a buffer, the delivery of the
+  // frame before.
+  double buffer_ms = 0, previous_deliver_ms = 0;
 };
 
 struct WorkerSummary {
