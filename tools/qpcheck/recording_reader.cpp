@@ -111,6 +111,28 @@ bool DirectView(const AVFrame* f, FrameView& view) {
   }
 }
 
+// What the frame says of its colours. Range and matrix mean something only for Y'CbCr.
+void DescribeColour(const AVFrame* f, RecordingInfo& info) {
+  const AVPixelFormat format = static_cast<AVPixelFormat>(f->format);
+  const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
+  info.monochrome = d != nullptr && d->nb_components < 3;
+  if (d == nullptr || (d->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL)) != 0 ||
+      info.monochrome)
+    return;
+  if (f->color_range == AVCOL_RANGE_JPEG || format == AV_PIX_FMT_YUVJ420P ||
+      format == AV_PIX_FMT_YUVJ422P || format == AV_PIX_FMT_YUVJ444P)
+    info.declaredRange = "full";
+  else if (f->color_range == AVCOL_RANGE_MPEG)
+    info.declaredRange = "limited";
+  if (f->colorspace == AVCOL_SPC_BT709) {
+    info.declaredMatrix = "BT.709";
+  } else if (f->colorspace == AVCOL_SPC_BT470BG || f->colorspace == AVCOL_SPC_SMPTE170M) {
+    info.declaredMatrix = "BT.601";
+  } else if (f->colorspace != AVCOL_SPC_UNSPECIFIED && f->colorspace != AVCOL_SPC_RGB) {
+    if (const char* name = av_color_space_name(f->colorspace)) info.declaredMatrix = name;
+  }
+}
+
 }  // namespace
 
 struct RecordingReader::State {
@@ -207,18 +229,7 @@ bool RecordingReader::MapFrame(DecodedFrame& out, std::string& error) {
   }
   if (!s.describedColour) {
     s.describedColour = true;
-    const AVPixelFormat format = static_cast<AVPixelFormat>(f->format);
-    if (f->color_range == AVCOL_RANGE_JPEG || format == AV_PIX_FMT_YUVJ420P ||
-        format == AV_PIX_FMT_YUVJ422P || format == AV_PIX_FMT_YUVJ444P)
-      info_.declaredRange = "full";
-    else if (f->color_range == AVCOL_RANGE_MPEG)
-      info_.declaredRange = "limited";
-    if (f->colorspace == AVCOL_SPC_BT709)
-      info_.declaredMatrix = "BT.709";
-    else if (f->colorspace == AVCOL_SPC_BT470BG || f->colorspace == AVCOL_SPC_SMPTE170M)
-      info_.declaredMatrix = "BT.601";
-    else if (f->colorspace != AVCOL_SPC_UNSPECIFIED && f->colorspace != AVCOL_SPC_RGB)
-      if (const char* name = av_color_space_name(f->colorspace)) info_.declaredMatrix = name;
+    DescribeColour(f, info_);
   }
   out.converted = false;
   if (!DirectView(f, out.view)) {

@@ -21,6 +21,7 @@ struct RecordingInfo {
   // What the first decoded frame says of its colours, empty when it says nothing.
   std::string declaredMatrix;  // "BT.601", "BT.709", or FFmpeg's name of another
   std::string declaredRange;   // "limited" or "full"
+  bool monochrome = false;     // grey only: no colours to judge
 };
 
 struct DecodedFrame {

@@ -149,7 +149,9 @@ void WriteSummary(std::FILE* out, const Report& report) {
     std::fprintf(out, "background    PSNR mean %.1f dB, min %.1f dB over %" PRId64 " frames\n",
                  a.psnr.mean, a.psnr.min, a.psnr.count);
   const qp::check::ColourSummary& colour = session.colour();
-  if (colour.frames > 0) {
+  if (info.monochrome) {
+    std::fprintf(out, "colour        none: the recording is grey\n");
+  } else if (colour.frames > 0) {
     std::fprintf(out, "colour        %s", qp::check::ColourHandlingName(colour.likely));
     if (colour.implied != qp::check::ColourHandling::Unknown)
       std::fprintf(out, colour.matches ? " (as the source's format implies)"
@@ -256,10 +258,12 @@ bool WriteJson(const std::string& path, const Report& report, std::string& error
   std::fprintf(f, "  \"psnr_db\": %s,\n", JsonSpread(a.psnr).c_str());
   const qp::check::ColourSummary& colour = session.colour();
   std::fprintf(f, "  \"colour\": {\"frames\": %d, \"likely\": \"%s\", \"implied\": \"%s\", "
-                  "\"matches\": %s, \"declared_matrix\": \"%s\", \"declared_range\": \"%s\"},\n",
+                  "\"matches\": %s, \"declared_matrix\": \"%s\", \"declared_range\": \"%s\", "
+                  "\"grey\": %s},\n",
                colour.frames, qp::check::ColourHandlingName(colour.likely),
                qp::check::ColourHandlingName(colour.implied), colour.matches ? "true" : "false",
-               JsonEscape(info.declaredMatrix).c_str(), JsonEscape(info.declaredRange).c_str());
+               JsonEscape(info.declaredMatrix).c_str(), JsonEscape(info.declaredRange).c_str(),
+               info.monochrome ? "true" : "false");
   std::fprintf(f, "  \"warnings\": [");
   for (std::size_t i = 0; i < session.warnings().size(); ++i)
     std::fprintf(f, "%s\"%s\"", i == 0 ? "" : ", ", JsonEscape(session.warnings()[i]).c_str());
