@@ -68,25 +68,10 @@ float BilinearLuma(const FrameView& frame, double x, double y) {
   return top * (1 - fy) + bottom * fy;
 }
 
-double SquaredError(const std::vector<float>& cell, const std::vector<float>& glyph, float gain,
-                    float offset) {
-  double e = 0.0;
-  for (std::size_t k = 0; k < cell.size(); ++k) {
-    const double d = cell[k] - (gain * glyph[k] + offset);
-    e += d * d;
-  }
-  return e;
-}
-
-// What tells two glyphs apart, in the recording's levels.
-double Separation(const std::vector<float>& a, const std::vector<float>& b, float gain) {
-  double s = 0.0;
-  for (std::size_t k = 0; k < a.size(); ++k) {
-    const double d = gain * (a[k] - b[k]);
-    s += d * d;
-  }
-  return s;
-}
+// Compression and scaling soften strokes, so a glyph may show with less contrast than the
+// frame's brightest white: each glyph's contrast is fitted within these bounds of the frame's.
+constexpr double kMinContrast = 0.4;
+constexpr double kMaxContrast = 1.25;
 
 }  // namespace
 
@@ -168,45 +153,75 @@ std::vector<StatusLineReader::Candidate> StatusLineReader::Candidates(
   Scale(frame, sx, sy);
   std::vector<Candidate> result;
   result.reserve(set.size());
-  for (const Glyph* g : set) result.push_back({g->code, Blurred(*g, x, y, sx, sy)});
+  for (const Glyph* g : set) {
+    Candidate c{g->code, Blurred(*g, x, y, sx, sy), 0.0};
+    for (float& v : c.pixels) {
+      v -= background_;
+      c.energy += static_cast<double>(v) * v;
+    }
+    result.push_back(std::move(c));
+  }
   return result;
+}
+
+void StatusLineReader::Score(const std::vector<float>& cell, const std::vector<Candidate>& set,
+                             float gain, float offset, std::vector<Fit>& fits) const {
+  // The cell relative to the recorded background level; each glyph is fitted to it with its
+  // own contrast, the blank with none.
+  const double base = gain * background_ + offset;
+  double cellEnergy = 0.0;
+  thread_local std::vector<double> relative;
+  relative.resize(cell.size());
+  for (std::size_t k = 0; k < cell.size(); ++k) {
+    relative[k] = cell[k] - base;
+    cellEnergy += relative[k] * relative[k];
+  }
+  fits.resize(set.size());
+  for (std::size_t c = 0; c < set.size(); ++c) {
+    const Candidate& candidate = set[c];
+    double dot = 0.0;
+    for (std::size_t k = 0; k < cell.size(); ++k) dot += relative[k] * candidate.pixels[k];
+    double contrast = 0.0;
+    if (candidate.energy > 0.0)
+      contrast = std::clamp(dot / candidate.energy, kMinContrast * gain, kMaxContrast * gain);
+    fits[c].contrast = contrast;
+    fits[c].error = cellEnergy - 2.0 * contrast * dot + contrast * contrast * candidate.energy;
+  }
+}
+
+double StatusLineReader::Margin(const std::vector<Candidate>& set, const std::vector<Fit>& fits,
+                                std::size_t pick, std::size_t other) {
+  // The share of the evidence that tells the two fitted glyphs apart: 1 for a clean cell, 0
+  // halfway between them, negative beyond.
+  const Candidate& a = set[pick];
+  const Candidate& b = set[other];
+  double separation = 0.0;
+  for (std::size_t k = 0; k < a.pixels.size(); ++k) {
+    const double d = fits[pick].contrast * a.pixels[k] - fits[other].contrast * b.pixels[k];
+    separation += d * d;
+  }
+  return separation > 0.0 ? (fits[other].error - fits[pick].error) / separation : 0.0;
 }
 
 StatusLineReader::CellResult StatusLineReader::Classify(const std::vector<float>& cell,
                                                          const std::vector<Candidate>& set,
                                                          float gain, float offset) const {
-  // Squared error of the cell against each glyph as the recording's levels would show it.
   CellResult r;
-  double best = HUGE_VAL, second = HUGE_VAL;
-  const Candidate* bestC = nullptr;
-  const Candidate* secondC = nullptr;
-  for (const Candidate& c : set) {
-    double e = 0.0;
-    for (std::size_t k = 0; k < cell.size(); ++k) {
-      const double d = cell[k] - (gain * c.pixels[k] + offset);
-      e += d * d;
-    }
-    if (e < best) {
-      if (bestC == nullptr || bestC->code != c.code) second = best, secondC = bestC;
-      best = e, bestC = &c;
-    } else if (e < second && c.code != bestC->code) {
-      second = e, secondC = &c;
+  std::vector<Fit> fits;
+  Score(cell, set, gain, offset, fits);
+  std::size_t best = set.size(), second = set.size();
+  for (std::size_t c = 0; c < set.size(); ++c) {
+    if (best == set.size() || fits[c].error < fits[best].error) {
+      if (best == set.size() || set[best].code != set[c].code) second = best;
+      best = c;
+    } else if ((second == set.size() || fits[c].error < fits[second].error) &&
+               set[c].code != set[best].code) {
+      second = c;
     }
   }
-  if (bestC == nullptr) return r;
-  r.code = bestC->code;
-  if (secondC == nullptr) {
-    r.margin = 1.0;
-    return r;
-  }
-  // The share of the evidence that tells the two glyphs apart: 1 for a clean cell, 0 when
-  // the cell lies halfway between them, negative beyond.
-  double separation = 0.0;
-  for (std::size_t k = 0; k < cell.size(); ++k) {
-    const double d = gain * (bestC->pixels[k] - secondC->pixels[k]);
-    separation += d * d;
-  }
-  r.margin = separation > 0.0 ? (second - best) / separation : 0.0;
+  if (best == set.size()) return r;
+  r.code = set[best].code;
+  r.margin = second == set.size() ? 1.0 : Margin(set, fits, best, second);
   return r;
 }
 
@@ -264,13 +279,15 @@ StatusReading StatusLineReader::ReadStatus(const FrameView& frame) const {
   const std::size_t count = candidates.size();
   const std::size_t kinds = candidates.front().size();
   std::vector<double> cost(count * kinds), freeCost(count);
+  std::vector<std::vector<Fit>> fits(count);
   std::vector<float> cell;
   reading.cells.assign(count, ' ');
   for (std::size_t k = 0; k < count; ++k) {
     SampleCell(frame, sourceWidth_ - static_cast<int32_t>(k + 1) * cellWidth_, 0, cell);
+    Score(cell, candidates[k], gain, offset, fits[k]);
     double best = HUGE_VAL;
     for (std::size_t c = 0; c < kinds; ++c) {
-      const double e = SquaredError(cell, candidates[k][c].pixels, gain, offset);
+      const double e = fits[k][c].error;
       cost[k * kinds + c] = e;
       if (e < best) best = e, reading.cells[count - 1 - k] = candidates[k][c].code;
     }
@@ -303,35 +320,57 @@ StatusReading StatusLineReader::ReadStatus(const FrameView& frame) const {
   // far below for a picture.
   double residual = 0.0, signal = 0.0, weakest = 1.0, weakestClock = 1.0;
   uint64_t fields[9] = {};
-  for (std::size_t i = 0; i < chosen->size(); ++i) {
+  const std::size_t size = chosen->size();
+  auto margin = [&](std::size_t k, std::size_t pick, std::size_t other) {
+    return Margin(candidates[k], fits[k], pick, other);
+  };
+  auto bestDigit = [&](std::size_t k, std::size_t except) {
+    std::size_t best = kinds;
+    for (char d = '0'; d <= '9'; ++d) {
+      const std::size_t j = candidateIndex_[static_cast<unsigned char>(d)];
+      if (j != except && (best == kinds || cost[k * kinds + j] < cost[k * kinds + best])) best = j;
+    }
+    return best;
+  };
+  // The number a cell belongs to or, for a blank, the number next to it across blanks: a
+  // blank there might be a digit that would change the number's length.
+  auto fieldNear = [&](std::size_t i) {
+    StatusField left = StatusField::None, right = StatusField::None;
+    for (std::size_t j = i; j-- > 0;) {
+      if ((*chosen)[j].IsDigit()) left = (*chosen)[j].field;
+      if ((*chosen)[j].glyph != ' ' || (*chosen)[j].IsDigit()) break;
+    }
+    for (std::size_t j = i + 1; j < size; ++j) {
+      if ((*chosen)[j].IsDigit()) right = (*chosen)[j].field;
+      if ((*chosen)[j].glyph != ' ' || (*chosen)[j].IsDigit()) break;
+    }
+    auto identity = [](StatusField f) { return f == StatusField::Frame || f == StatusField::Drops; };
+    if (identity(left) || identity(right)) return StatusField::Frame;
+    return left != StatusField::None ? left : right;
+  };
+  auto weigh = [&](StatusField field, double m) {
+    if (field == StatusField::Frame || field == StatusField::Drops)
+      weakest = std::min(weakest, m);
+    else if (field != StatusField::None && field != StatusField::FpsWhole &&
+             field != StatusField::FpsFraction)
+      weakestClock = std::min(weakestClock, m);
+  };
+  for (std::size_t i = 0; i < size; ++i) {
     const LayoutCell& c = (*chosen)[i];
-    const std::size_t k = chosen->size() - 1 - i;
-    const std::vector<Candidate>& set = candidates[k];
+    const std::size_t k = size - 1 - i;
     std::size_t pick = candidateOf(c);
     if (c.IsDigit()) {
-      std::size_t second = kinds;
-      pick = kinds;
-      for (char d = '0'; d <= '9'; ++d) {
-        const std::size_t j = candidateIndex_[static_cast<unsigned char>(d)];
-        if (pick == kinds || cost[k * kinds + j] < cost[k * kinds + pick]) {
-          second = pick;
-          pick = j;
-        } else if (second == kinds || cost[k * kinds + j] < cost[k * kinds + second]) {
-          second = j;
-        }
-      }
-      const double separation = Separation(set[pick].pixels, set[second].pixels, gain);
-      const double margin = separation > 0.0
-          ? (cost[k * kinds + second] - cost[k * kinds + pick]) / separation : 0.0;
-      if (c.field == StatusField::Frame || c.field == StatusField::Drops)
-        weakest = std::min(weakest, margin);
-      else if (c.field != StatusField::FpsWhole && c.field != StatusField::FpsFraction)
-        weakestClock = std::min(weakestClock, margin);
+      pick = bestDigit(k, kinds);
+      // Its runner-up among the digits, and a blank, which would shorten the number.
+      weigh(c.field, std::min(margin(k, pick, bestDigit(k, pick)), margin(k, pick, blankIndex_)));
       uint64_t& value = fields[static_cast<int>(c.field)];
-      value = value * 10 + static_cast<uint64_t>(set[pick].code - '0');
+      value = value * 10 + static_cast<uint64_t>(candidates[k][pick].code - '0');
+    } else if (c.glyph == ' ') {
+      weigh(fieldNear(i), margin(k, pick, bestDigit(k, kinds)));
     }
     residual += cost[k * kinds + pick];
-    signal += Separation(set[pick].pixels, set[blankIndex_].pixels, gain);
+    // The glyph's strokes at the frame's own contrast: a faded line explains little of it.
+    signal += static_cast<double>(gain) * gain * candidates[k][pick].energy;
   }
   const double fit = signal > 0.0 ? 1.0 - residual / signal : 0.0;
   reading.fit = fit;

@@ -69,7 +69,13 @@ class StatusLineReader {
   };
   struct Candidate {
     char code;
-    std::vector<float> pixels;  // the glyph as the recording's scaling shows it at one cell
+    std::vector<float> pixels;  // the glyph as the recording's scaling shows it at one cell,
+                                // less the cell background
+    double energy;              // sum of the squares of `pixels`
+  };
+  struct Fit {
+    double contrast = 0.0;  // recorded levels per sheet level for this glyph
+    double error = 0.0;     // squared error of the cell against the fitted glyph
   };
   struct CellResult {
     char code = '?';
@@ -87,6 +93,10 @@ class StatusLineReader {
                                     const std::vector<const Glyph*>& set) const;
   // The status cells' candidates for this recording size, made once.
   const std::vector<std::vector<Candidate>>& StatusCandidates(const FrameView& frame) const;
+  void Score(const std::vector<float>& cell, const std::vector<Candidate>& set, float gain,
+             float offset, std::vector<Fit>& fits) const;
+  static double Margin(const std::vector<Candidate>& set, const std::vector<Fit>& fits,
+                       std::size_t pick, std::size_t other);
   CellResult Classify(const std::vector<float>& cell, const std::vector<Candidate>& set,
                       float gain, float offset) const;
   // The recording's luma for the sheet's background and ink: recorded ≈ gain × sheet + offset.

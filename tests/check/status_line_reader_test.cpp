@@ -132,6 +132,27 @@ TEST(StatusLineReader, ReadsFramesScaledDown) {
   }
 }
 
+TEST(StatusLineReader, AFadedLastDigitIsNotTakenForABlank) {
+  // Compression softens thin strokes; a faded second 3 of "Frame33" must not shorten the
+  // number to 3, which would fit the blank-padded field just as well.
+  ComposedFrame frame(1280, 720, synth::kFormatRgb, 24);
+  StatusLineReader reader(frame.sheetInRgb(), 1280, 720);
+  const Status s{33, 0, 1000, 0.0};
+  frame.Draw(s);
+  char status[stream::kTextSize];
+  stream::FormatStatusLine(status, 1280, s.frame, s.drops, s.clockMs, s.fps);
+  const int32_t cell = 12, x0 = 1280 - static_cast<int32_t>(PlainText(status).size()) * cell + 6 * cell;
+  for (int32_t y = 0; y < 24; ++y)
+    for (int32_t x = x0; x < x0 + cell; ++x)
+      for (int c = 0; c < 3; ++c) {
+        uint8_t& v = frame.bytes()[(static_cast<std::size_t>(719 - y) * 1280 + x) * 3 + c];
+        v = static_cast<uint8_t>(16 + (v - 16) * 35 / 100);
+      }
+  const StatusReading r = reader.ReadStatus(frame.View());
+  EXPECT_TRUE(r.readable) << r.cells;
+  EXPECT_FALSE(r.readable && r.frame != 33) << r.cells;
+}
+
 TEST(StatusLineReader, GivesNoReadingWithoutAClearStatusLine) {
   ComposedFrame frame(1280, 720, synth::kFormatRgb, 24);
   StatusLineReader reader(frame.sheetInRgb(), 1280, 720);
