@@ -436,7 +436,11 @@ RecordingAnalysis CheckSession::Finish() {
       colour_.error[h] = colourErrorCount_[h] > 0 ? colourErrorSum_[h] / colourErrorCount_[h] : -1.0;
   }
   AnalysisOptions options;
-  if (const config::Preset* p = preset()) options.frameTimeMs = static_cast<double>(p->frame_time) / 10000.0;
+  if (const config::Preset* p = preset()) {
+    options.frameTimeMs = static_cast<double>(p->frame_time) / 10000.0;
+    options.backgroundIdentifies = (p->scroll_x != 0 || p->scroll_y != 0) && matcher_ &&
+                                   matcher_->ready() && matcher_->pictureLoaded();
+  }
   return AnalyseRecording(records_, options);
 }
 

@@ -60,8 +60,9 @@ bool Fits(const Candidate& x, const Candidate& y, double ft) {
 class Vetting {
  public:
   Vetting(const std::vector<Candidate>& cands, const std::vector<int64_t>& positions, double ft,
-          double strongConfidence)
-      : c_(cands), pos_(positions), ft_(ft), strong_(strongConfidence), n_(cands.size()),
+          double strongConfidence, bool alikeRepeats)
+      : c_(cands), pos_(positions), ft_(ft), strong_(strongConfidence),
+        alikeRepeats_(alikeRepeats), n_(cands.size()),
         prev_(n_), next_(n_), fails_(n_, 0), version_(n_, 0), rejected_(n_, false) {
     for (std::size_t k = 0; k < n_; ++k) {
       prev_[k] = k == 0 ? kNone : k - 1;
@@ -167,14 +168,14 @@ class Vetting {
     return !doubted.empty();
   }
 
-  // One frame per position, or the same frame again at the next position with every figure
-  // read alike, clock included: two readings of one picture, as a repeat gives.
+  // One frame per position, or, where the background has vouched for each frame's number,
+  // the same frame again at the next position with every figure read alike, clock included.
   bool Sequential(std::size_t a, std::size_t b) const {
     const Candidate& x = c_[a];
     const Candidate& y = c_[b];
     if (y.frame - x.frame == pos_[b] - pos_[a]) return true;
-    return pos_[b] - pos_[a] == 1 && y.frame == x.frame && y.drops == x.drops && x.hasClock &&
-           y.hasClock && x.clock == y.clock;
+    return alikeRepeats_ && pos_[b] - pos_[a] == 1 && y.frame == x.frame && y.drops == x.drops &&
+           x.hasClock && y.hasClock && x.clock == y.clock;
   }
 
   bool RemoveUncorroborated() {
@@ -195,6 +196,7 @@ class Vetting {
   const std::vector<int64_t>& pos_;
   const double ft_;
   const double strong_;
+  const bool alikeRepeats_;
   const std::size_t n_;
   std::vector<std::size_t> prev_, next_;  // the trusted readings as a list
   std::vector<int> fails_;
@@ -323,7 +325,7 @@ RecordingAnalysis AnalyseRecording(const std::vector<FrameRecord>& records,
   std::vector<int64_t> positions;
   for (const Candidate& c : cands) positions.push_back(records[c.record].position);
   const std::vector<bool> rejected =
-      Vetting(cands, positions, ft, options.strongConfidence).Run();
+      Vetting(cands, positions, ft, options.strongConfidence, options.backgroundIdentifies).Run();
   std::vector<int64_t> number(n, -1);
   std::vector<int64_t> clock(n, 0);
   std::vector<bool> hasClock(n, false);

@@ -78,6 +78,10 @@ struct AnalysisOptions {
   // Readings at least this confident are kept when only the statistics of their neighbours'
   // clocks speak against them; a hard contradiction still rejects them.
   double strongConfidence = 0.6;
+  // The background tells neighbouring frame numbers apart (it scrolls, and readings it
+  // contradicted are flagged), so two alike readings side by side are a repeat, not a
+  // compressor's copy of the text over a new frame.
+  bool backgroundIdentifies = false;
 };
 
 struct RecordingAnalysis {

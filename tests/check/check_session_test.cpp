@@ -176,7 +176,9 @@ TEST(CheckSession, WithoutAHeaderTakesThePresetBySizeBackgroundAndRate) {
     EXPECT_EQ(session.choice().index, expected) << rate << " " << named;
     EXPECT_FALSE(session.choice().headerConfirmed);
     EXPECT_EQ(a.read, 6);
-    if (named < 0) EXPECT_FALSE(session.warnings().empty());
+    if (named < 0) {
+      EXPECT_FALSE(session.warnings().empty());
+    }
   }
 }
 
