@@ -17,6 +17,7 @@ using framework::ScopedLock;
 constexpr DWORD kGiveUpMs = 1000;
 // Smallest page size of the processors the module runs on.
 constexpr std::size_t kPageBytes = 4096;
+constexpr std::size_t kTouchPieceBytes = 64 * kPageBytes;
 // How long after start-up the running state is polled finely.
 constexpr int64_t kFinePollMs = 200;
 // The longest single sleep of the wait for the due time: how late a stop may be seen.
@@ -237,17 +238,22 @@ void VideoStreamPin::OnSampleDone(const framework::SampleTimes& times) {
   const int64_t held = times.got > since ? times.got - since : 0;
   record.lateUs = times.delivering > due ? CounterUs(times.delivering - due) : 0;
   int64_t downstreamUs = CounterUs(held);
+  int64_t wakeLateUs = record.wakeLateUs;
   if (carried > 0 && previous_late_us_ > 0) {
-    downstreamUs += static_cast<int64_t>(static_cast<double>(CounterUs(carried)) *
-                                         previous_downstream_us_ / previous_late_us_);
+    const double inherited = static_cast<double>(CounterUs(carried)) / previous_late_us_;
+    downstreamUs += static_cast<int64_t>(inherited * previous_downstream_us_);
+    wakeLateUs += static_cast<int64_t>(inherited * previous_wake_late_us_);
   }
   record.downstreamUs =
       static_cast<int32_t>(downstreamUs < record.lateUs ? downstreamUs : record.lateUs);
+  const int32_t own = record.lateUs - record.downstreamUs;
+  record.wakeLateUs = static_cast<int32_t>(wakeLateUs < own ? wakeLateUs : own);
   counters_.Add(record, frame_time_us_);
 
   previous_delivering_ = times.delivering;
   previous_late_us_ = record.lateUs;
   previous_downstream_us_ = record.downstreamUs;
+  previous_wake_late_us_ = record.wakeLateUs;
 }
 
 // Applications run the graph right after pausing it: for the first moments after start-up
@@ -256,7 +262,7 @@ void VideoStreamPin::OnSampleDone(const framework::SampleTimes& times) {
 // fresh memory at every start, and the first write to each page of a 1080p frame costs
 // milliseconds the first frame would otherwise spend after the stream runs.
 HRESULT VideoStreamPin::WaitUntilRunning(uint8_t* buffer, std::size_t size) {
-  bool touched = false;
+  std::size_t touched = 0;
   for (;;) {
     FILTER_STATE state = State_Stopped;
     const HRESULT hr = services_.GetFilterState(0, state);
@@ -268,11 +274,12 @@ HRESULT VideoStreamPin::WaitUntilRunning(uint8_t* buffer, std::size_t size) {
     }
     framework::StreamCommand command;
     if (services_.PeekCommand(command) && command == framework::CommandStop) return S_FALSE;
-    if (!touched) {
+    if (touched < size) {
+      // A piece at a time: a Run meanwhile must not wait for the rest.
       volatile uint8_t* const bytes = buffer;
-      for (std::size_t at = 0; at < size; at += kPageBytes) bytes[at] = bytes[at];
-      touched = true;
-      continue;  // the state may have changed meanwhile
+      const std::size_t end = size - touched > kTouchPieceBytes ? touched + kTouchPieceBytes : size;
+      for (; touched < end; touched += kPageBytes) bytes[touched] = bytes[touched];
+      continue;
     }
     const int64_t sinceStart = environment_.PerformanceCounter() - started_at_;
     if (sinceStart < counter_frequency_ * kFinePollMs / 1000)

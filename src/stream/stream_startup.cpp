@@ -68,6 +68,7 @@ HRESULT VideoStreamPin::OnThreadStart() {
   previous_delivering_ = 0;
   previous_late_us_ = 0;
   previous_downstream_us_ = 0;
+  previous_wake_late_us_ = 0;
 
   char directory[platform::kMaxPath];
   environment_.ModuleDirectory(directory);

@@ -181,6 +181,7 @@ class VideoStreamPin : public framework::StreamPinBase,
   int64_t previous_delivering_ = 0;  // 0: no frame delivered since start-up
   int32_t previous_late_us_ = 0;
   int32_t previous_downstream_us_ = 0;
+  int32_t previous_wake_late_us_ = 0;
   int32_t frame_time_us_ = 0;
   int64_t started_at_ = 0;  // counter at start-up: the first moments poll the state finely
   WorkerCounters counters_;

@@ -19,7 +19,8 @@ struct FrameTimes {
   int32_t lateUs;          // the delivery began this long after the frame was due
   int32_t downstreamUs;    // the part of lateUs the downstream held the worker (Receive,
                            // waiting for a buffer), also when carried over from earlier frames
-  int32_t wakeLateUs;      // of the rest, how long the wait for the due time overran it
+  int32_t wakeLateUs;      // of the rest, how long the wait for the due time overran it,
+                           // also when carried over
 };
 
 // The last start-up (Pause of a stopped filter); µs, -1 when not measured.

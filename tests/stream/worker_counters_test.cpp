@@ -123,6 +123,10 @@ TEST(Lateness, HeldBuffersAreTheDownstreamsLateWakeUpsTheSources) {
   EXPECT_GT(r[10].lateUs, 20000);
   EXPECT_EQ(r[10].downstreamUs, 0);
   EXPECT_NEAR(r[10].wakeLateUs, r[10].lateUs, 100);
+  // Frame 11 starts behind because of it and is the system's too.
+  EXPECT_GT(r[11].lateUs, 5000);
+  EXPECT_LT(r[11].downstreamUs, 100);
+  EXPECT_NEAR(r[11].wakeLateUs, r[11].lateUs, 200);
 
   StreamTotals totals{};
   rig.pin->ReadTotals(totals);
