@@ -72,6 +72,23 @@ FrameView ViewOfRgb24(const uint8_t* data, std::ptrdiff_t rowStride, int32_t wid
   return view;
 }
 
+FrameView ViewOfDib(const uint8_t* data, std::size_t size, int32_t width, int32_t height,
+                    uint32_t compression, int32_t bitCount) {
+  const int64_t rows = height < 0 ? -int64_t{height} : height;
+  if (data == nullptr || width <= 0 || rows <= 0 || width > 65536 || rows > 65536) return {};
+  if (compression == 0) {
+    if (bitCount != 24 && bitCount != 32) return {};
+    const int64_t stride = (int64_t{width} * (bitCount / 8) + 3) & ~int64_t{3};
+    if (static_cast<uint64_t>(stride * rows) > size) return {};
+    return ViewOfBgr(data, stride, width, static_cast<int32_t>(rows), bitCount / 8, height > 0);
+  }
+  char fourcc[5] = {static_cast<char>(compression & 0xff), static_cast<char>(compression >> 8 & 0xff),
+                    static_cast<char>(compression >> 16 & 0xff), static_cast<char>(compression >> 24), 0};
+  const int64_t stride = (int64_t{width} + 1) / 2 * 4;
+  if (static_cast<uint64_t>(stride * rows) > size) return {};
+  return ViewOfPacked422(data, stride, width, static_cast<int32_t>(rows), fourcc);
+}
+
 FrameView ViewOfPlanarYCbCr(const uint8_t* y, std::ptrdiff_t yStride, const uint8_t* cb,
                             std::ptrdiff_t cbStride, const uint8_t* cr, std::ptrdiff_t crStride,
                             int32_t width, int32_t height, int32_t xShift, int32_t yShift) {

@@ -50,6 +50,12 @@ FrameView ViewOfBgr(const uint8_t* data, std::ptrdiff_t rowStride, int32_t width
 // Red, green, blue bytes per pixel, top row first.
 FrameView ViewOfRgb24(const uint8_t* data, std::ptrdiff_t rowStride, int32_t width,
                       int32_t height);
+// A frame as Windows media types describe it: BI_RGB (0) with 24 or 32 bits, rows padded to
+// 4 bytes, bottom-up for a positive height; or a packed 4:2:2 FOURCC (YUY2, YVYU, UYVY, HDYC)
+// read as a little-endian code, always top-down. Unusable when the format is another or
+// `size` bytes do not hold the frame.
+FrameView ViewOfDib(const uint8_t* data, std::size_t size, int32_t width, int32_t height,
+                    uint32_t compression, int32_t bitCount);
 FrameView ViewOfPlanarYCbCr(const uint8_t* y, std::ptrdiff_t yStride, const uint8_t* cb,
                             std::ptrdiff_t cbStride, const uint8_t* cr, std::ptrdiff_t crStride,
                             int32_t width, int32_t height, int32_t xShift, int32_t yShift);

@@ -20,6 +20,12 @@ expect(2 frame -n 1.5 -o ${OUT}/x.bmp)
 expect(2 list -d 0)                        # an option the command does not take
 expect(3 formats -d "No Such Device 7f3a")
 expect(3 measure -d 99 -t 1)
+expect(2 check)                            # no recording
+expect(2 check x.avi --preset -1)
+expect(2 check x.avi --max-missing many)
+expect(8 check ${OUT}/no-such-recording.avi)
+file(WRITE ${OUT}/not-a-recording.avi "RIFF....AVI LIST....hdrl")
+expect(8 check ${OUT}/not-a-recording.avi)
 
 if(failures)
   message(FATAL_ERROR "wrong exit codes:${failures}")

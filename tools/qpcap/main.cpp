@@ -12,6 +12,7 @@
 #include "device_listing.h"
 #include "frame_saver.h"
 #include "measurement.h"
+#include "recording_check.h"
 #include "tool_status.h"
 
 namespace {
@@ -29,12 +30,19 @@ const char kUsage[] =
     "                                            uncompressed AVI file\n"
     "  frame   [-d DEV] [-f FMT] [-n N] -o FILE.bmp\n"
     "                                            save frame N (default 0) as a BMP file\n"
-    "  measure [-d DEV] [-f FMT] [-t SEC] [--csv FILE]\n"
-    "                                            measure SEC seconds (default 10) of the stream\n"
+    "  measure [-d DEV] [-f FMT] [-t SEC] [--csv FILE] [--check ...]\n"
+    "                                            measure SEC seconds (default 10) of the stream;\n"
+    "                                            with --check also check its frames as check\n"
+    "                                            does (takes check's options but --csv)\n"
     "  startup [-d DEV] [-f FMT] [-n RUNS] [-t SEC]\n"
     "                                            time RUNS graphs (default 5) from Pause to the\n"
     "                                            first sample, then RUNS restarts of the last,\n"
     "                                            each given SEC seconds (default 5)\n"
+    "  check   FILE.avi [--install DIR] [--preset N] [--csv FILE] [--json FILE]\n"
+    "          [--max-missing N] [--max-repeats N]\n"
+    "                                            tell what happened to the source's frames\n"
+    "                                            in an uncompressed AVI file: lost, repeated,\n"
+    "                                            reordered, time stamps, colours\n"
     "\n"
     "options:\n"
     "  -d DEV      device index or friendly name, as 'list' shows (default: device 0)\n"
@@ -43,26 +51,37 @@ const char kUsage[] =
     "  -t SEC      seconds, up to 3600\n"
     "  -n N        frame number, counted from 0 (startup: number of runs)\n"
     "  -o FILE     output file\n"
-    "  --csv FILE  measure: also write the per-frame figures as CSV\n"
+    "  --csv FILE  measure, check: also write the per-frame figures as CSV\n"
+    "  --check     measure: also check the frames' status lines as they arrive\n"
+    "  --install DIR   check: folder of QuorPlemo.ini and its pictures (default: qpcap's)\n"
+    "  --preset N  check: the format the frames were made in, as 'formats' numbers it\n"
+    "              (default: found from the frames)\n"
+    "  --json FILE     check: the summary as JSON\n"
+    "  --max-missing N, --max-repeats N   check: exit 7 when more frames are missing or\n"
+    "              repeated\n"
     "  -q          no progress line\n"
     "  -h, --help  this text\n"
     "\n"
     "exit codes:\n"
     "  0 done   1 platform or stream failure   2 bad command line   3 no such device\n"
     "  4 no such format, or the device lists none   5 output file not writable\n"
-    "  6 measure: no frame arrived or the time stamps were not continuous\n";
+    "  6 measure: no frame arrived or the time stamps were not continuous\n"
+    "  7 check: more frames missing or repeated than allowed\n"
+    "  8 check: the recording or the install folder cannot be read, or no status line\n";
 
 struct Command {
   const char* name;
-  const char* options;  // The option letters it takes; 'c' is --csv.
+  // The option letters it takes; 'c' is --csv, 'k' --check, 'i' --install, 'p' --preset,
+  // 'j' --json, 'm' --max-missing, 'r' --max-repeats.
+  const char* options;
   bool needs_output;
   double default_seconds;
 };
 
 const Command kCommands[] = {
     {"list", "", false, 0},      {"formats", "d", false, 0},      {"record", "dftoq", true, 5},
-    {"frame", "dfnoq", true, 0}, {"measure", "dftcq", false, 10},
-    {"startup", "dfnt", false, 5},
+    {"frame", "dfnoq", true, 0}, {"measure", "dftcqkipjmr", false, 10},
+    {"startup", "dfnt", false, 5}, {"check", "cqipjmr", false, 0},
 };
 
 bool ParseNumber(const char* text, double low, double high, double& value) {
@@ -88,12 +107,23 @@ int ParseArguments(int argc, char** argv, const Command*& command, CommandOption
   for (int i = 2; i < argc; ++i) {
     const std::string flag = argv[i];
     const char letter = flag == "--csv"                        ? 'c'
+                        : flag == "--check"                    ? 'k'
+                        : flag == "--install"                  ? 'i'
+                        : flag == "--preset"                   ? 'p'
+                        : flag == "--json"                     ? 'j'
+                        : flag == "--max-missing"              ? 'm'
+                        : flag == "--max-repeats"              ? 'r'
                         : (flag.size() == 2 && flag[0] == '-') ? flag[1]
                                                                : '\0';
+    // check's one positional argument: the recording.
+    if (std::strcmp(command->name, "check") == 0 && flag[0] != '-' && options.input.empty()) {
+      options.input = flag;
+      continue;
+    }
     if (letter == '\0' || !std::strchr(command->options, letter))
       return Usage("\"%s\" is not an option of this command", argv[i]);
-    if (letter == 'q') {
-      options.quiet = true;
+    if (letter == 'q' || letter == 'k') {
+      (letter == 'q' ? options.quiet : options.check) = true;
       continue;
     }
     if (i + 1 >= argc) return Usage("%s needs a value", argv[i]);
@@ -104,6 +134,19 @@ int ParseArguments(int argc, char** argv, const Command*& command, CommandOption
       case 'f': options.format = value; break;
       case 'o': options.output = value; break;
       case 'c': options.csv = value; break;
+      case 'i': options.install = value; break;
+      case 'j': options.json = value; break;
+      case 'p':
+        if (!ParseNumber(value, 0, 999, number) || number != int(number))
+          return Usage("bad preset number \"%s\"", value);
+        options.preset = int(number);
+        break;
+      case 'm':
+      case 'r':
+        if (!ParseNumber(value, 0, 2147483647, number) || number != double(int64_t(number)))
+          return Usage("bad count \"%s\"", value);
+        (letter == 'm' ? options.maxMissing : options.maxRepeats) = int64_t(number);
+        break;
       case 't':
         if (!ParseNumber(value, 0.1, 3600, number))
           return Usage("bad number of seconds \"%s\"", value);
@@ -118,6 +161,8 @@ int ParseArguments(int argc, char** argv, const Command*& command, CommandOption
   }
   if (command->needs_output && options.output.empty())
     return Usage("%s needs -o FILE", command->name);
+  if (std::strcmp(command->name, "check") == 0 && options.input.empty())
+    return Usage("%s needs the recording to check", command->name);
   return kExitOk;
 }
 
@@ -149,6 +194,8 @@ int main(int argc, char** argv) {
     status = RunSaveFrame(options);
   else if (name == "startup")
     status = RunStartup(options);
+  else if (name == "check")
+    status = RunCheck(options);
   else
     status = RunMeasure(options);
   std::fflush(stdout);

@@ -15,6 +15,8 @@ enum ExitCode : int {
   kExitNoFormat = 4,     // The format index or size is not offered, or no format list.
   kExitOutput = 5,       // The output file cannot be written.
   kExitStreamFault = 6,  // measure: no frames, or the time stamps are not continuous.
+  kExitCheckLimits = 7,  // check: more frames missing or repeated than allowed.
+  kExitCheckInput = 8,   // check: the recording or the install folder cannot be read.
 };
 
 // Prints "qpcap: <message>" to stderr and returns code, so callers can `return Fail(...)`.
