@@ -207,11 +207,16 @@ void CheckSession::TryHeader(const FrameView& frame) {
   std::vector<bool> read(readers_.size(), false);
   std::vector<std::size_t> matched;
   std::vector<int> clocks;
+  // Only as many cells as the longest header to compare with: reading a cell is costly.
+  std::size_t longest = 0;
+  for (const Candidate& c : candidates_)
+    longest = std::max({longest, c.expected[0].size(), c.expected[1].size()});
   for (std::size_t k = 0; k < candidates_.size(); ++k) {
     if (chosen_ != SIZE_MAX && k != chosen_) continue;
     const Candidate& c = candidates_[k];
     if (!read[c.reader]) {
-      headers[c.reader] = readers_[c.reader]->reader->ReadHeader(frame);
+      headers[c.reader] =
+          readers_[c.reader]->reader->ReadHeader(frame, static_cast<int32_t>(longest));
       read[c.reader] = true;
       if (choice_.readHeader.empty()) choice_.readHeader = Trimmed(headers[c.reader].text);
     }

@@ -14,7 +14,6 @@ constexpr int32_t kBandGreen = 6;
 constexpr int32_t kBandYellow = 12;
 // More cells than any status line or header has; the rest of the row is picture.
 constexpr int32_t kMaxStatusCells = 72;
-constexpr int32_t kMaxHeaderCells = 96;
 // Cells at the right end that always hold status text, in both forms.
 constexpr int32_t kLevelCells = 12;
 
@@ -397,22 +396,30 @@ StatusReading StatusLineReader::ReadStatus(const FrameView& frame) const {
   return reading;
 }
 
-HeaderReading StatusLineReader::ReadHeader(const FrameView& frame) const {
+HeaderReading StatusLineReader::ReadHeader(const FrameView& frame, int32_t cells) const {
   HeaderReading reading;
   if (!CanRead(frame)) return reading;
   float gain = 1.0f, offset = 0.0f;
   if (!Levels(frame, gain, offset)) return reading;
 
+  // Every glyph of every band, blurred for each cell once per recording size.
+  if (frame.width != headerWidth_ || frame.height != headerHeight_) {
+    headerCandidates_.clear();
+    headerWidth_ = frame.width;
+    headerHeight_ = frame.height;
+  }
   std::vector<const Glyph*> set;
   for (const Glyph& g : glyphs_) set.push_back(&g);
   const int32_t y = sourceHeight_ - cellHeight_;
-  const int32_t count = std::min(kMaxHeaderCells, sourceWidth_ / cellWidth_);
+  const int32_t count = std::min({kMaxHeaderCells, std::max(cells, 0), sourceWidth_ / cellWidth_});
   std::vector<float> cell;
   reading.margins.reserve(static_cast<std::size_t>(count));
   for (int32_t k = 0; k < count; ++k) {
     const int32_t x = k * cellWidth_;
+    if (headerCandidates_.size() <= static_cast<std::size_t>(k))
+      headerCandidates_.push_back(Candidates(frame, x, y, set));
     SampleCell(frame, x, y, cell);
-    const CellResult r = Classify(cell, Candidates(frame, x, y, set), gain, offset);
+    const CellResult r = Classify(cell, headerCandidates_[static_cast<std::size_t>(k)], gain, offset);
     reading.text.push_back(r.code);
     reading.margins.push_back(r.margin);
   }

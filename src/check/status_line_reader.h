@@ -59,7 +59,11 @@ class StatusLineReader {
   static constexpr double kMinScale = 0.2;
 
   StatusReading ReadStatus(const FrameView& frame) const;
-  HeaderReading ReadHeader(const FrameView& frame) const;
+  // More cells than any header the source draws.
+  static constexpr int32_t kMaxHeaderCells = 96;
+
+  // The first `cells` cells of the bottom row (at most the frame's width).
+  HeaderReading ReadHeader(const FrameView& frame, int32_t cells = kMaxHeaderCells) const;
 
  private:
   struct Glyph {
@@ -116,6 +120,9 @@ class StatusLineReader {
   mutable int32_t cachedWidth_ = 0;
   mutable int32_t cachedHeight_ = 0;
   mutable std::vector<std::vector<Candidate>> statusCandidates_;
+  mutable int32_t headerWidth_ = 0;
+  mutable int32_t headerHeight_ = 0;
+  mutable std::vector<std::vector<Candidate>> headerCandidates_;
 };
 
 }  // namespace qp::check
