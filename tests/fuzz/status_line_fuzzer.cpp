@@ -1,8 +1,8 @@
-// libFuzzer target for the status-line and header reader: the input is a recorded frame of
-// any small size, laid out as RGB, packed 4:2:2 or planar 4:2:0, read as if it came from a
-// source of one of the shipped frame sizes. Nothing may crash, read outside the frame, or
-// come out as a confident reading: random pixels hold no status line. Built only by
-// scripts/fuzz (clang, -fsanitize=fuzzer,address,undefined).
+// libFuzzer target for the status-line and header reader: the input is a recorded frame, laid
+// out as RGB, packed 4:2:2 or planar 4:2:0 and scaled from a source of 480x360 (short status
+// line) or 640x480 (long one) by one of the factors applications use. Nothing may crash, read
+// outside the frame, or come out as a confident reading: random pixels hold no status line.
+// Built only by scripts/fuzz (clang, -fsanitize=fuzzer,address,undefined).
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +14,10 @@
 
 namespace {
 
+constexpr int32_t kSources[2][2] = {{480, 360}, {640, 480}};
+// Includes sizes below the reader's smallest scale, which must be refused at once.
+constexpr double kScales[8] = {1.0, 0.75, 2.0 / 3.0, 0.5, 1.0 / 3.0, 1.25, 0.21, 0.1};
+
 const qp::synth::FrameImage& Sheet() {
   static qp::synth::FrameImage* sheet = [] {
     auto* image = new qp::synth::FrameImage;
@@ -23,21 +27,35 @@ const qp::synth::FrameImage& Sheet() {
   return *sheet;
 }
 
+// One reader per source and scale for the whole run, so each keeps its glyphs for its size,
+// as the checker keeps one reader per recording.
+const qp::check::StatusLineReader& Reader(int source, int scale) {
+  static std::unique_ptr<qp::check::StatusLineReader> readers[2][8];
+  auto& reader = readers[source][scale];
+  if (!reader)
+    reader = std::make_unique<qp::check::StatusLineReader>(Sheet(), kSources[source][0],
+                                                           kSources[source][1]);
+  return *reader;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < 4) return 0;
-  const int source = data[0] % 4;
-  const bool withHeader = data[0] % 32 < 4;
-  const int32_t width = 1 + data[1] % 160, height = 1 + data[2] % 90;
-  const int layout = data[3] % 3;
-  data += 4, size -= 4;
+  if (size < 3) return 0;
+  const int source = data[0] & 1;
+  const bool withHeader = (data[0] & 0x1e) == 0;  // the header is slow: one input in 16
+  const int scale = data[1] % 8;
+  const int layout = data[2] % 3;
+  data += 3, size -= 3;
+  const int32_t width = static_cast<int32_t>(kSources[source][0] * kScales[scale]);
+  const int32_t height = static_cast<int32_t>(kSources[source][1] * kScales[scale]);
 
   // Exactly the bytes the layout needs, so the sanitizers catch any read past them.
   const std::size_t luma = static_cast<std::size_t>(width) * height;
   const std::size_t chroma = static_cast<std::size_t>((width + 1) / 2) * ((height + 1) / 2);
-  const std::size_t needed = layout == 0 ? luma * 3 : layout == 1 ? ((width + 1) / 2) * 4 * height
-                                                                  : luma + 2 * chroma;
+  const std::size_t needed = layout == 0   ? luma * 3
+                             : layout == 1 ? static_cast<std::size_t>((width + 1) / 2) * 4 * height
+                                           : luma + 2 * chroma;
   std::unique_ptr<uint8_t[]> pixels(new uint8_t[needed]);
   for (std::size_t i = 0; i < needed; ++i) pixels[i] = size > 0 ? data[i % size] : 0;
 
@@ -53,17 +71,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                         height, 1, 1);
   }
 
-  // One reader per source size for the whole run, as the checker keeps one per recording.
-  static const qp::check::StatusLineReader readers[] = {{Sheet(), 480, 360}, {Sheet(), 640, 480},
-                                                        {Sheet(), 1280, 720}, {Sheet(), 1920, 1080}};
-  const qp::check::StatusLineReader& reader = readers[source];
+  const qp::check::StatusLineReader& reader = Reader(source, scale);
   const qp::check::StatusReading status = reader.ReadStatus(view);
   if (status.readable) {
     std::fprintf(stderr, "confident reading of a fuzzed frame: %s (frame %d, confidence %.3f)\n",
                  status.cells.c_str(), status.frame, status.confidence);
     std::abort();
   }
-  // The header compares every cell with every glyph: slow, so only now and then.
   if (withHeader) {
     const qp::check::HeaderReading header = reader.ReadHeader(view);
     if (header.text.size() != header.margins.size()) std::abort();
