@@ -217,8 +217,8 @@ int32_t VideoStreamPin::CounterUs(int64_t counts) const {
 }
 
 // Lateness is split by who held the worker after the due time. Time the downstream held it
-// (the previous Receive, the wait for a free buffer) is the downstream's; a frame begun behind
-// schedule carries its predecessor's split for the part it inherited.
+// (inside the previous Receive, inside the wait for a free buffer) is the downstream's; a frame
+// begun behind schedule carries its predecessor's split for the part it inherited.
 void VideoStreamPin::OnSampleDone(const framework::SampleTimes& times) {
   FrameTimes record{};
   record.frame = pending_.frame;
@@ -235,7 +235,16 @@ void VideoStreamPin::OnSampleDone(const framework::SampleTimes& times) {
     carried = previous_delivering_ - due;
     since = previous_delivering_;
   }
-  const int64_t held = times.got > since ? times.got - since : 0;
+  // Only the time inside the downstream's calls: a gap between them, when the system gave the
+  // worker no processor, is not the downstream's doing.
+  const auto inside = [since](int64_t from, int64_t to) {
+    if (from < since) from = since;
+    return to > from ? to - from : int64_t{0};
+  };
+  const int64_t held = (previous_delivering_ != 0
+                            ? inside(previous_delivering_, previous_delivered_)
+                            : int64_t{0}) +
+                       inside(times.asked, times.got);
   record.lateUs = times.delivering > due ? CounterUs(times.delivering - due) : 0;
   int64_t downstreamUs = CounterUs(held);
   int64_t wakeLateUs = record.wakeLateUs;
@@ -251,6 +260,7 @@ void VideoStreamPin::OnSampleDone(const framework::SampleTimes& times) {
   counters_.Add(record, frame_time_us_);
 
   previous_delivering_ = times.delivering;
+  previous_delivered_ = times.delivered;
   previous_late_us_ = record.lateUs;
   previous_downstream_us_ = record.downstreamUs;
   previous_wake_late_us_ = record.wakeLateUs;

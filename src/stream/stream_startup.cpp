@@ -32,6 +32,13 @@ int32_t RealUs(int64_t counts) {
 }  // namespace
 
 HRESULT VideoStreamPin::OnThreadStart() {
+  const int64_t begun = RealCounter();
+  const HRESULT hr = StartStream();
+  counters_.startUpUs.store(RealUs(RealCounter() - begun));
+  return hr;
+}
+
+HRESULT VideoStreamPin::StartStream() {
   ScopedLock hold(stream_lock_);
   // Sleep(1) may otherwise oversleep a whole 15.6 ms tick; held until OnThreadStop, which the
   // worker runs after a failed start-up too.

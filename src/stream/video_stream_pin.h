@@ -122,6 +122,8 @@ class VideoStreamPin : public framework::StreamPinBase,
   framework::CriticalSection& FormatLock() override { return preset_lock_; }
   bool HasConnection() override { return IsConnected(); }
 
+  // OnThreadStart's work, timed by it.
+  HRESULT StartStream();
   // FillSample's parts; stream_lock_ held.
   // Touches the pages of `buffer` while it waits, leaving the bytes as they are.
   HRESULT WaitUntilRunning(uint8_t* buffer, std::size_t size);
@@ -179,6 +181,7 @@ class VideoStreamPin : public framework::StreamPinBase,
     int64_t wakeLateCounts = 0;
   } pending_;
   int64_t previous_delivering_ = 0;  // 0: no frame delivered since start-up
+  int64_t previous_delivered_ = 0;
   int32_t previous_late_us_ = 0;
   int32_t previous_downstream_us_ = 0;
   int32_t previous_wake_late_us_ = 0;

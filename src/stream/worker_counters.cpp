@@ -77,8 +77,8 @@ void WorkerCounters::ReadTotals(StreamTotals& totals) const {
   totals.maxSourceLateUs = maxSourceLateUs_.load(kRelaxed);
   totals.maxDownstreamUs = maxDownstreamUs_.load(kRelaxed);
   totals.startup = {activateUs.load(), commitUs.load(), threadUs.load(), initUs.load(),
-                    backgroundUs.load(), glyphsUs.load(), backgroundCached.load(),
-                    glyphsCached.load()};
+                    startUpUs.load(), backgroundUs.load(), glyphsUs.load(),
+                    backgroundCached.load(), glyphsCached.load()};
   totals.runCalledAt = runCalledAt.load();
   totals.runSeenAt = runSeenAt.load();
   totals.firstStampedAt = firstStampedAt.load();

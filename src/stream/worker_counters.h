@@ -28,7 +28,9 @@ struct StartupTimes {
   int32_t activateUs;      // the whole of the pin's activation
   int32_t commitUs;        // committing the allocator (its buffers)
   int32_t threadUs;        // creating the worker thread
-  int32_t initUs;          // the stream's start-up on the worker, answered
+  int32_t initUs;          // from the thread's creation to the stream's start-up answered
+  int32_t startUpUs;       // of it, the stream's own start-up (the rest: the new thread
+                           // getting to run, with the system's per-thread set-up)
   int32_t backgroundUs;    // of it, the background picture
   int32_t glyphsUs;        // of it, the glyph sheet
   int32_t backgroundCached;  // 1: the background came from the picture cache
@@ -74,7 +76,7 @@ class WorkerCounters {
   void ReadTotals(StreamTotals& totals) const;
 
   // Start-up figures: control thread and worker, read by anyone.
-  std::atomic<int32_t> activateUs{-1}, commitUs{-1}, threadUs{-1}, initUs{-1};
+  std::atomic<int32_t> activateUs{-1}, commitUs{-1}, threadUs{-1}, initUs{-1}, startUpUs{-1};
   std::atomic<int32_t> backgroundUs{-1}, glyphsUs{-1}, backgroundCached{0}, glyphsCached{0};
   std::atomic<int64_t> runCalledAt{0}, runSeenAt{0}, firstStampedAt{0};
 

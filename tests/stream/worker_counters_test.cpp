@@ -67,9 +67,11 @@ TEST(WorkerCounters, TheRingKeepsTheLatestRecordsAndTheTotalsCountThemAll) {
 struct LoopDriver {
   explicit LoopDriver(StreamRig& rig) : rig(rig), sample(96 * 60 * 2, &rig.env) {}
 
-  // `heldMs`: how long the allocator kept the worker waiting for this frame's buffer.
-  void Frame(double heldMs = 0.0) {
+  // `heldMs`: how long the allocator kept the worker waiting for this frame's buffer;
+  // `gapMs`: how long the worker had no processor before it asked for it.
+  void Frame(double heldMs = 0.0, double gapMs = 0.0) {
     framework::SampleTimes t;
+    rig.env.Advance(gapMs);
     t.asked = rig.pin->LoopClock();
     rig.env.Advance(heldMs);
     t.got = rig.pin->LoopClock();
@@ -103,9 +105,10 @@ TEST(Lateness, HeldBuffersAreTheDownstreamsLateWakeUpsTheSources) {
   loop.Frame();                // frame 10
   rig.env.overrun_us = 0;
   loop.Frame();
+  loop.Frame(0.0, 30.0);  // frame 12: the worker lost the processor between two frames
 
   const std::vector<FrameTimes> r = loop.Records();
-  ASSERT_EQ(r.size(), 12u);
+  ASSERT_EQ(r.size(), 13u);
   for (uint32_t n = 0; n < r.size(); ++n) EXPECT_EQ(r[n].frame, n);
   for (int n : {1, 2, 8, 9}) {
     EXPECT_LT(r[n].lateUs, 200) << n;
@@ -127,11 +130,13 @@ TEST(Lateness, HeldBuffersAreTheDownstreamsLateWakeUpsTheSources) {
   EXPECT_GT(r[11].lateUs, 5000);
   EXPECT_LT(r[11].downstreamUs, 100);
   EXPECT_NEAR(r[11].wakeLateUs, r[11].lateUs, 200);
+  EXPECT_GT(r[12].lateUs, 20000);
+  EXPECT_LT(r[12].downstreamUs, 100) << "outside the downstream's calls";
 
   StreamTotals totals{};
   rig.pin->ReadTotals(totals);
-  EXPECT_EQ(totals.frames, 12u);
-  EXPECT_EQ(totals.lateFrames, 3u);  // frames 3 and 10, and 4 still more than a frame behind
+  EXPECT_EQ(totals.frames, 13u);
+  EXPECT_EQ(totals.lateFrames, 4u);  // frames 3, 10 and 12, and 4 still more than a frame behind
   EXPECT_EQ(totals.downstreamLateFrames, 2u);
   EXPECT_GT(totals.maxSourceLateUs, 20000);
 }
