@@ -365,8 +365,9 @@ void CheckSession::Record(const FrameView* frame, const StatusReading& reading, 
         if (recentPsnr_.size() > kRecentPsnrMax) recentPsnr_.pop_front();
       }
     }
-    // Judged on frames read with some certainty: a wrong number compares the wrong window.
-    if (colour_.frames < settings_.colourFrames && reading.confidence >= 0.5 &&
+    // Judged on trusted readings whose background agrees: a wrong number compares the wrong
+    // window. (Scaled recordings read with margins well below those of full-size ones.)
+    if (colour_.frames < settings_.colourFrames && reading.readable &&
         !record.backgroundDisagrees) {
       const ColourVerdict verdict = matcher_->JudgeColour(*frame, reading.frame);
       if (verdict.samples > 0) {
