@@ -441,16 +441,21 @@ std::string PlainText(const char* coded) {
 
 bool HeaderMatches(const HeaderReading& header, const std::string& expected) {
   if (expected.empty() || header.text.size() < expected.size()) return false;
-  // Compression may spoil a few cells; a different preset differs in many, or in a digit of
-  // the size, which every candidate of the same aspect has.
-  std::size_t wrong = 0;
+  // Compression and scaling may spoil a few cells, and a doubtful cell (a blank blurred into a
+  // tilde) says nothing either way; a different preset differs in many cells, or clearly in a
+  // digit of the size, which every candidate of the same aspect has.
+  std::size_t matching = 0, wrong = 0;
   for (std::size_t i = 0; i < expected.size(); ++i) {
-    if (header.text[i] == expected[i]) continue;
+    if (header.text[i] == expected[i]) {
+      ++matching;
+      continue;
+    }
+    if (header.margins[i] < StatusLineReader::kMinConfidence) continue;
     ++wrong;
     if (std::isdigit(static_cast<unsigned char>(expected[i])) && header.margins[i] >= 0.5)
       return false;
   }
-  return wrong * 10 <= expected.size();
+  return wrong * 10 <= expected.size() && matching * 4 >= expected.size() * 3;
 }
 
 }  // namespace qp::check
