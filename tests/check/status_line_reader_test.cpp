@@ -122,12 +122,18 @@ TEST(StatusLineReader, ReadsBothFormsInPackedAndRgbFrames) {
 TEST(StatusLineReader, ReadsFramesScaledDown) {
   ComposedFrame frame(1920, 1080, synth::kFormatRgb, 24);
   StatusLineReader reader(frame.sheetInRgb(), 1920, 1080);
+  const char header[] = "1920x1080p YUY2 #rCPU Clock #g25 fps";
   for (const auto& [nw, nh] : {std::pair{1280, 720}, std::pair{640, 360}}) {
     SCOPED_TRACE(std::to_string(nw));
     for (const Status& s : kStatuses) {
-      frame.Draw(s);
+      frame.Draw(s, header);
       const std::vector<uint8_t> scaled = frame.Scaled(nw, nh);
-      ExpectReads(reader.ReadStatus(ViewOfRgb24(scaled.data(), nw * 3, nw, nh)), s);
+      const FrameView view = ViewOfRgb24(scaled.data(), nw * 3, nw, nh);
+      ExpectReads(reader.ReadStatus(view), s);
+      // The header still tells this preset from one of the same aspect.
+      const HeaderReading read = reader.ReadHeader(view);
+      EXPECT_TRUE(HeaderMatches(read, PlainText(header))) << read.text;
+      EXPECT_FALSE(HeaderMatches(read, "1280x720p YUY2 CPU Clock 25 fps")) << read.text;
     }
   }
 }
