@@ -319,6 +319,7 @@ StatusReading StatusLineReader::ReadStatus(const FrameView& frame) const {
   // far below for a picture.
   double residual = 0.0, signal = 0.0, weakest = 1.0, weakestClock = 1.0;
   uint64_t fields[9] = {};
+  int32_t labels = 0, labelsSeen = 0;
   const std::size_t size = chosen->size();
   auto margin = [&](std::size_t k, std::size_t pick, std::size_t other) {
     return Margin(candidates[k], fits[k], pick, other);
@@ -366,11 +367,17 @@ StatusReading StatusLineReader::ReadStatus(const FrameView& frame) const {
       value = value * 10 + static_cast<uint64_t>(candidates[k][pick].code - '0');
     } else if (c.glyph == ' ') {
       weigh(fieldNear(i), margin(k, pick, bestDigit(k, kinds)));
+    } else if (c.glyph != '.') {
+      ++labels;
+      if (reading.cells[count - 1 - k] == c.glyph) ++labelsSeen;
     }
     residual += cost[k * kinds + pick];
     // The glyph's strokes at the frame's own contrast: a faded line explains little of it.
     signal += static_cast<double>(gain) * gain * candidates[k][pick].energy;
   }
+  // The labels must show as themselves in most of their cells: numbers alone can be fitted
+  // into a pattern that repeats cell by cell.
+  const bool labelled = labelsSeen * 2 >= labels;
   const double fit = signal > 0.0 ? 1.0 - residual / signal : 0.0;
   reading.fit = fit;
   reading.confidence = std::clamp(weakest, 0.0, 1.0);
@@ -391,7 +398,7 @@ StatusReading StatusLineReader::ReadStatus(const FrameView& frame) const {
   reading.clockMs = static_cast<uint32_t>(clock);
   reading.fps = static_cast<double>(field(StatusField::FpsWhole)) +
                 static_cast<double>(field(StatusField::FpsFraction)) / 100.0;
-  reading.readable = fit >= kMinFit && reading.confidence >= kMinConfidence;
+  reading.readable = labelled && fit >= kMinFit && reading.confidence >= kMinConfidence;
   reading.clockReadable = reading.readable && reading.clockConfidence >= kMinConfidence;
   return reading;
 }

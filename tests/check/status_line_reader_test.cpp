@@ -46,6 +46,11 @@ class ComposedFrame {
     return tw <= w_;
   }
 
+  void DrawAt(int32_t x, int32_t y, const char* text) {
+    const synth::FrameBuffer buffer{bytes_.data(), bytes_.size(), w_, h_, w_ * bpp_, false};
+    sheet_.DrawText(buffer, x, y, text);
+  }
+
   FrameView View() const {
     if (format_ == synth::kFormatRgb) return ViewOfBgr(bytes_.data(), w_ * bpp_, w_, h_, bpp_, true);
     return ViewOfPacked422(bytes_.data(), w_ * 2, w_, h_, "YUY2");
@@ -181,6 +186,19 @@ TEST(StatusLineReader, GivesNoReadingWithoutAClearStatusLine) {
   for (std::size_t i = 0; i < three.size(); ++i)
     frame.bytes()[i] = static_cast<uint8_t>((frame.bytes()[i] + three[i] + 1) / 2);
   EXPECT_FALSE(reader.ReadStatus(frame.View()).readable);
+
+  // A row of one repeated digit (the fuzzer's find: a pattern of vertical strokes that every
+  // cell shares) fits the numbers well, but not the labels between them.
+  for (const int32_t w : {480, 1280}) {
+    ComposedFrame repeated(w, 720 * w / 1280, synth::kFormatRgb, 24);
+    StatusLineReader wide(repeated.sheetInRgb(), w, 720 * w / 1280);
+    repeated.Draw({0, 0, 0, 0.0}, "");
+    std::string fours(static_cast<std::size_t>(w / 12), '4');
+    // Drawn over the status line, across the whole top row.
+    repeated.DrawAt(0, 0, fours.c_str());
+    const StatusReading r = wide.ReadStatus(repeated.View());
+    EXPECT_FALSE(r.readable) << w << ": " << r.cells << " frame " << r.frame;
+  }
 
   // A frame too small to hold a cell, and an empty view.
   EXPECT_FALSE(reader.ReadStatus(ViewOfRgb24(noise.data(), 3, 1, 1)).readable);
