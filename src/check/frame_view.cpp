@@ -72,21 +72,39 @@ FrameView ViewOfRgb24(const uint8_t* data, std::ptrdiff_t rowStride, int32_t wid
   return view;
 }
 
+std::size_t DibFrameBytes(int32_t width, int32_t height, uint32_t compression, int32_t bitCount) {
+  const int64_t rows = height < 0 ? -int64_t{height} : height;
+  if (width <= 0 || rows <= 0 || width > 65536 || rows > 65536) return 0;
+  int64_t stride = 0;
+  if (compression == 0) {
+    if (bitCount != 24 && bitCount != 32) return 0;
+    stride = (int64_t{width} * (bitCount / 8) + 3) & ~int64_t{3};
+  } else {
+    const char fourcc[5] = {static_cast<char>(compression & 0xff),
+                            static_cast<char>(compression >> 8 & 0xff),
+                            static_cast<char>(compression >> 16 & 0xff),
+                            static_cast<char>(compression >> 24), 0};
+    if (std::strcmp(fourcc, "YUY2") != 0 && std::strcmp(fourcc, "YVYU") != 0 &&
+        std::strcmp(fourcc, "UYVY") != 0 && std::strcmp(fourcc, "HDYC") != 0)
+      return 0;
+    stride = (int64_t{width} + 1) / 2 * 4;
+  }
+  return static_cast<std::size_t>(stride * rows);
+}
+
 FrameView ViewOfDib(const uint8_t* data, std::size_t size, int32_t width, int32_t height,
                     uint32_t compression, int32_t bitCount) {
-  const int64_t rows = height < 0 ? -int64_t{height} : height;
-  if (data == nullptr || width <= 0 || rows <= 0 || width > 65536 || rows > 65536) return {};
-  if (compression == 0) {
-    if (bitCount != 24 && bitCount != 32) return {};
-    const int64_t stride = (int64_t{width} * (bitCount / 8) + 3) & ~int64_t{3};
-    if (static_cast<uint64_t>(stride * rows) > size) return {};
-    return ViewOfBgr(data, stride, width, static_cast<int32_t>(rows), bitCount / 8, height > 0);
-  }
-  char fourcc[5] = {static_cast<char>(compression & 0xff), static_cast<char>(compression >> 8 & 0xff),
-                    static_cast<char>(compression >> 16 & 0xff), static_cast<char>(compression >> 24), 0};
-  const int64_t stride = (int64_t{width} + 1) / 2 * 4;
-  if (static_cast<uint64_t>(stride * rows) > size) return {};
-  return ViewOfPacked422(data, stride, width, static_cast<int32_t>(rows), fourcc);
+  const std::size_t bytes = DibFrameBytes(width, height, compression, bitCount);
+  if (data == nullptr || bytes == 0 || bytes > size) return {};
+  const int32_t rows = height < 0 ? -height : height;
+  const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(bytes / static_cast<std::size_t>(rows));
+  if (compression == 0) return ViewOfBgr(data, stride, width, rows, bitCount / 8, height > 0);
+  // 4:2:2 rows run top-down whatever the height's sign says.
+  const char fourcc[5] = {static_cast<char>(compression & 0xff),
+                          static_cast<char>(compression >> 8 & 0xff),
+                          static_cast<char>(compression >> 16 & 0xff),
+                          static_cast<char>(compression >> 24), 0};
+  return ViewOfPacked422(data, stride, width, rows, fourcc);
 }
 
 FrameView ViewOfPlanarYCbCr(const uint8_t* y, std::ptrdiff_t yStride, const uint8_t* cb,

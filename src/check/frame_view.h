@@ -56,6 +56,8 @@ FrameView ViewOfRgb24(const uint8_t* data, std::ptrdiff_t rowStride, int32_t wid
 // `size` bytes do not hold the frame.
 FrameView ViewOfDib(const uint8_t* data, std::size_t size, int32_t width, int32_t height,
                     uint32_t compression, int32_t bitCount);
+// The bytes such a frame takes; 0 for a format or size ViewOfDib does not read.
+std::size_t DibFrameBytes(int32_t width, int32_t height, uint32_t compression, int32_t bitCount);
 FrameView ViewOfPlanarYCbCr(const uint8_t* y, std::ptrdiff_t yStride, const uint8_t* cb,
                             std::ptrdiff_t cbStride, const uint8_t* cr, std::ptrdiff_t crStride,
                             int32_t width, int32_t height, int32_t xShift, int32_t yShift);

@@ -8,10 +8,6 @@
 namespace qpcap {
 namespace {
 
-constexpr DWORD kFourccYUY2 = MAKEFOURCC('Y', 'U', 'Y', '2');
-constexpr DWORD kFourccYVYU = MAKEFOURCC('Y', 'V', 'Y', 'U');
-constexpr DWORD kFourccUYVY = MAKEFOURCC('U', 'Y', 'V', 'Y');
-constexpr DWORD kFourccHDYC = MAKEFOURCC('H', 'D', 'Y', 'C');
 // Larger frames are no recording of this source; refusing them keeps the sizes in range.
 constexpr int32_t kMaxSide = 16384;
 
@@ -58,40 +54,30 @@ bool AviReader::Open(const std::string& path, std::string& error) {
     return false;
   }
   const auto* header = reinterpret_cast<const BITMAPINFOHEADER*>(format.data());
-  width_ = header->biWidth;
-  height_ = std::abs(header->biHeight);
-  if (width_ <= 0 || height_ <= 0 || width_ > kMaxSide || height_ > kMaxSide) {
+  if (header->biWidth <= 0 || header->biHeight == 0 || header->biWidth > kMaxSide ||
+      std::abs(header->biHeight) > kMaxSide) {
     error = path + ": frame size out of range";
     return false;
   }
-  bottomUp_ = header->biHeight > 0;
-  const DWORD compression = header->biCompression;
-  compression_ = compression;
-  if (compression == BI_RGB && (header->biBitCount == 24 || header->biBitCount == 32)) {
-    bytesPerPixel_ = header->biBitCount / 8;
-    formatName_ = bytesPerPixel_ == 3 ? "RGB24" : "RGB32";
-    stride_ = (static_cast<std::size_t>(width_) * bytesPerPixel_ + 3) & ~std::size_t{3};
-  } else if (compression == kFourccYUY2 || compression == kFourccYVYU ||
-             compression == kFourccUYVY || compression == kFourccHDYC) {
-    bytesPerPixel_ = 2;
-    formatName_ = compression == kFourccYUY2   ? "YUY2"
-                  : compression == kFourccYVYU ? "YVYU"
-                  : compression == kFourccUYVY ? "UYVY"
-                                               : "HDYC";
-    // 4:2:2 rows hold whole pixel pairs and run top-down whatever the height's sign says.
-    stride_ = ((static_cast<std::size_t>(width_) + 1) / 2) * 4;
-    bottomUp_ = false;
-  } else {
+  format_ = VideoFormat{};
+  format_.header = *header;
+  format_.width = header->biWidth;
+  format_.height = header->biHeight;
+  format_.compression = header->biCompression;
+  format_.bit_count = header->biBitCount;
+  const std::size_t bytes = qp::check::DibFrameBytes(format_.width, format_.height,
+                                                     format_.compression, format_.bit_count);
+  if (bytes == 0) {
     error = path + ": frames are compressed or in a format this check does not read (it reads "
                    "RGB 24/32, YUY2, YVYU, UYVY, HDYC); qpcheck reads any format FFmpeg decodes";
     return false;
   }
-  frameBytes_ = stride_ * static_cast<std::size_t>(height_);
-  buffer_.assign(frameBytes_, 0);
+  buffer_.assign(bytes, 0);
   start_ = AVIStreamStart(stream_);
   length_ = AVIStreamLength(stream_);
   if (length_ < 0) length_ = 0;
   rate_ = info.dwScale != 0 ? double(info.dwRate) / double(info.dwScale) : 0.0;
+  if (rate_ > 0.0) format_.frame_time = REFERENCE_TIME(1e7 / rate_ + 0.5);
   return true;
 }
 
@@ -110,11 +96,11 @@ bool AviReader::Read(int64_t index, qp::check::FrameView& view, double& timeMs,
     return false;
   }
   // A short sample keeps the rest of the buffer zero instead of last frame's bytes.
-  if (static_cast<std::size_t>(bytes) < frameBytes_)
+  if (static_cast<std::size_t>(bytes) < buffer_.size())
     std::fill(buffer_.begin() + bytes, buffer_.end(), uint8_t{0});
   timeMs = rate_ > 0.0 ? 1000.0 * static_cast<double>(index) / rate_ : std::nan("");
-  view = qp::check::ViewOfDib(buffer_.data(), buffer_.size(), width_,
-                              bottomUp_ ? height_ : -height_, compression_, bytesPerPixel_ * 8);
+  view = qp::check::ViewOfDib(buffer_.data(), buffer_.size(), format_.width, format_.height,
+                              format_.compression, format_.bit_count);
   return true;
 }
 

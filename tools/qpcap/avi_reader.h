@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "check/frame_view.h"
+#include "video_format.h"
 
 namespace qpcap {
 
@@ -24,11 +25,10 @@ class AviReader {
   // or its frames are compressed (the FFmpeg-based qpcheck reads those).
   bool Open(const std::string& path, std::string& error);
 
-  int32_t width() const { return width_; }
-  int32_t height() const { return height_; }
+  // The frames' size and layout, as the file's bitmap header gives them.
+  const VideoFormat& format() const { return format_; }
   int64_t frames() const { return length_; }
   double framesPerSecond() const { return rate_; }
-  const char* formatName() const { return formatName_; }
 
   // Frame `index` (0 to frames() − 1) and its time in ms from the first frame; the view is
   // valid until the next call. False with a message when the frame cannot be read.
@@ -42,14 +42,7 @@ class AviReader {
   LONG start_ = 0;
   int64_t length_ = 0;
   double rate_ = 0.0;
-  int32_t width_ = 0;
-  int32_t height_ = 0;
-  bool bottomUp_ = false;
-  uint32_t compression_ = 0;
-  int32_t bytesPerPixel_ = 0;
-  const char* formatName_ = "";  // "RGB24", "RGB32", "YUY2", ...
-  std::size_t frameBytes_ = 0;
-  std::size_t stride_ = 0;
+  VideoFormat format_;
   std::vector<uint8_t> buffer_;
 };
 

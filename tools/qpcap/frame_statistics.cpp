@@ -4,8 +4,6 @@
 #include <cmath>
 
 namespace qpcap {
-namespace {
-
 Spread SpreadOf(std::vector<double> values) {
   Spread spread;
   if (values.empty()) return spread;
@@ -16,8 +14,6 @@ Spread SpreadOf(std::vector<double> values) {
   spread.min = values.front();
   return spread;
 }
-
-}  // namespace
 
 double Percentile(const std::vector<double>& sorted, double fraction) {
   const double position = fraction * double(sorted.size() - 1);

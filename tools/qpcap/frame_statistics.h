@@ -34,6 +34,9 @@ struct FrameStatistics {
 // Interpolated between the nearest ranks; sorted must be ascending and not empty.
 double Percentile(const std::vector<double>& sorted, double fraction);
 
+// Median, 99th percentile, maximum and minimum; all zero for no values.
+Spread SpreadOf(std::vector<double> values);
+
 FrameStatistics ComputeStatistics(const std::vector<FrameRecord>& frames, int64_t ticks_per_second);
 
 }  // namespace qpcap

@@ -1,6 +1,7 @@
 #include "recording_check.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "../qpcheck/report.h"
@@ -37,9 +38,9 @@ int RunCheck(const CommandOptions& options) {
   report.recording = options.input;
   report.info.container = "avi";
   report.info.codec = "uncompressed";
-  report.info.pixelFormat = reader.formatName();
-  report.info.width = reader.width();
-  report.info.height = reader.height();
+  report.info.pixelFormat = reader.format().PixelFormatName();
+  report.info.width = reader.format().width;
+  report.info.height = std::abs(reader.format().height);
   report.info.nominalFps = reader.framesPerSecond();
   report.info.frameEstimate = reader.frames();
   report.limits.maxMissing = options.maxMissing;

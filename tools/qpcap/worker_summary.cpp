@@ -3,21 +3,6 @@
 #include <algorithm>
 
 namespace qpcap {
-namespace {
-
-Spread SpreadOf(std::vector<double> values) {
-  Spread spread;
-  if (values.empty()) return spread;
-  std::sort(values.begin(), values.end());
-  spread.median = Percentile(values, 0.5);
-  spread.p99 = Percentile(values, 0.99);
-  spread.max = values.back();
-  spread.min = values.front();
-  return spread;
-}
-
-}  // namespace
-
 WorkerSummary SummarizeWorker(const std::vector<qp::stream::FrameTimes>& records,
                               double frame_ms, size_t worst_count) {
   WorkerSummary summary;
