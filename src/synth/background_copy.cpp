@@ -4,6 +4,7 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#include <xmmintrin.h>
 #endif
 
 #include "synth/frame_image.h"
@@ -23,6 +24,8 @@ int64_t Wrap(int32_t offset, int64_t period) {
 constexpr int64_t kStreamingFrameBytes = int64_t{2} << 20;
 
 #if defined(__SSE2__)
+constexpr int64_t kPrefetchAheadBytes = 1024;
+
 void CopyStreaming(uint8_t* out, const uint8_t* from, int64_t bytes) {
   // Up to the first 16-byte boundary of the destination by plain copy.
   const int64_t head = static_cast<int64_t>((16 - (reinterpret_cast<uintptr_t>(out) & 15)) & 15);
@@ -35,6 +38,9 @@ void CopyStreaming(uint8_t* out, const uint8_t* from, int64_t bytes) {
   from += head;
   bytes -= head;
   for (; bytes >= 64; bytes -= 64, out += 64, from += 64) {
+    // After the worker's sleep between frames the picture is out of the nearer caches; asking
+    // for it well ahead keeps enough reads in flight (prefetches never fault past the end).
+    _mm_prefetch(reinterpret_cast<const char*>(from) + kPrefetchAheadBytes, _MM_HINT_T0);
     const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
     const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 16));
     const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 32));
