@@ -11,9 +11,11 @@
 
 namespace qp::filter {
 
-// {78EE7EC5-F434-41BB-9EFF-80CA2484B95B}
+// A new identity whenever the records' layout changes, so that a tool of another build finds
+// no interface rather than misreads one.
+// {5B0D3C2E-8A41-4F6B-9C7E-2D61A4F08E13}
 inline constexpr GUID kStreamStatisticsId = {
-    0x78ee7ec5, 0xf434, 0x41bb, {0x9e, 0xff, 0x80, 0xca, 0x24, 0x84, 0xb9, 0x5b}};
+    0x5b0d3c2e, 0x8a41, 0x4f6b, {0x9c, 0x7e, 0x2d, 0x61, 0xa4, 0xf0, 0x8e, 0x13}};
 
 // Any thread, the streaming thread included; no call waits for the filter's lock.
 struct IStreamStatistics : public IUnknown {

@@ -64,13 +64,16 @@ class StreamHooks {
   virtual ~StreamHooks() = default;
 };
 
-// Offered by the stream pin to its stream; every call is answered without blocking and,
-// except PinLock's lock itself, without taking any lock.
+// Offered by the stream pin to its stream; every call but WaitForCommand is answered without
+// blocking and, except PinLock's lock itself, without taking any lock.
 class StreamServices {
  public:
   // Worker thread. True with the posted command when one waits for the worker; the command
   // stays posted.
   virtual bool PeekCommand(StreamCommand& command) = 0;
+  // Worker thread. As PeekCommand, but waits up to timeoutMs for a command to be posted: the
+  // worker sleeps long and still sees a stop at once.
+  virtual bool WaitForCommand(DWORD timeoutMs, StreamCommand& command) = 0;
   // The graph's reference-clock time minus the run start time, 100 ns; VFW_E_NO_CLOCK when
   // the filter has no clock.
   virtual HRESULT GetStreamTime(REFERENCE_TIME& time) = 0;

@@ -131,6 +131,10 @@ bool StreamPinBase::PeekCommand(StreamCommand& command) {
   return WorkerThread::PeekCommand(&command);
 }
 
+bool StreamPinBase::WaitForCommand(DWORD timeoutMs, StreamCommand& command) {
+  return WorkerThread::WaitCommandFor(timeoutMs, &command);
+}
+
 HRESULT StreamPinBase::GetStreamTime(REFERENCE_TIME& time) {
   return filter_->GetStreamTime(time);
 }

@@ -69,6 +69,7 @@ class StreamPinBase : public WorkerThread,
 
   // StreamServices
   bool PeekCommand(StreamCommand& command) override;
+  bool WaitForCommand(DWORD timeoutMs, StreamCommand& command) override;
   HRESULT GetStreamTime(REFERENCE_TIME& time) override;
   HRESULT GetFilterState(DWORD timeout_ms, FILTER_STATE& state) override;
   CriticalSection& PinLock() override { return Lock(); }

@@ -122,6 +122,17 @@ bool WorkerThread::PeekCommand(StreamCommand* command) {
   return true;
 }
 
+bool WorkerThread::WaitCommandFor(DWORD timeoutMs, StreamCommand* command) {
+  if (PeekCommand(command)) return true;
+  // Without the event there is nothing to wait on; the caller's clock still moves on.
+  if (!request_.IsValid()) {
+    Sleep(timeoutMs);
+  } else if (WaitForSingleObject(request_.Get(), timeoutMs) != WAIT_OBJECT_0) {
+    return false;
+  }
+  return PeekCommand(command);
+}
+
 void WorkerThread::AnswerCommand(HRESULT reply) {
   reply_ = reply;
   // Cleared before the sender runs on, so the worker cannot take the answered command again.

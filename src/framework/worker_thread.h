@@ -58,6 +58,8 @@ class WorkerThread {
   // Worker side, never blocks. True with the posted command in *command (when not null);
   // false, *command untouched, when nothing is posted. Does not take the command.
   bool PeekCommand(StreamCommand* command);
+  // Worker side. As PeekCommand, but waits up to timeoutMs for a command to be posted.
+  bool WaitCommandFor(DWORD timeoutMs, StreamCommand* command);
   // Worker side. Withdraws the posted command, then releases its sender with `reply`.
   void AnswerCommand(HRESULT reply);
 

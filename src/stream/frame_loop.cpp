@@ -22,6 +22,10 @@ constexpr std::size_t kTouchPieceBytes = 64 * kPageBytes;
 constexpr int64_t kFinePollMs = 200;
 // The longest single sleep of the wait for the due time: how late a stop may be seen.
 constexpr double kSleepPieceMs = 4.0;
+// Most of a long wait is spent on the command mailbox, which a stop ends at once; it wakes on
+// the system's timer, in whole ms and less exactly, so this much before the due time is left
+// to the fine sleeps.
+constexpr double kFineWaitMs = 2.0;
 // The wait polls only this close to the due time, and never sleeps less than a µs.
 constexpr double kSpinMs = 0.1;
 constexpr double kShortestSleepMs = 0.001;
@@ -257,6 +261,7 @@ void VideoStreamPin::OnSampleDone(const framework::SampleTimes& times) {
       static_cast<int32_t>(downstreamUs < record.lateUs ? downstreamUs : record.lateUs);
   const int32_t own = record.lateUs - record.downstreamUs;
   record.wakeLateUs = static_cast<int32_t>(wakeLateUs < own ? wakeLateUs : own);
+  record.workerCpuMs = ReadWorkerCpu(times.delivered);
   counters_.Add(record, frame_time_us_);
 
   previous_delivering_ = times.delivering;
@@ -264,6 +269,19 @@ void VideoStreamPin::OnSampleDone(const framework::SampleTimes& times) {
   previous_late_us_ = record.lateUs;
   previous_downstream_us_ = record.downstreamUs;
   previous_wake_late_us_ = record.wakeLateUs;
+}
+
+// About once a second, and on the first frame: set against the composing time of the frames in
+// between, it tells a stall in which the worker had no processor from one in which it worked.
+// Reading it costs tens of µs, too much for every frame.
+int32_t VideoStreamPin::ReadWorkerCpu(int64_t now) {
+  if (cpu_read_at_ != 0 && now - cpu_read_at_ < counter_frequency_) return -1;
+  const int64_t cpu = environment_.ThreadCpuTime();
+  cpu_read_at_ = now;
+  if (cpu < 0) return -1;
+  if (cpu_at_start_ < 0) cpu_at_start_ = cpu;
+  const int64_t ms = (cpu - cpu_at_start_) / 10000;
+  return ms >= 0 && ms < INT32_MAX ? static_cast<int32_t>(ms) : -1;
 }
 
 // Applications run the graph right after pausing it: for the first moments after start-up
@@ -299,11 +317,12 @@ HRESULT VideoStreamPin::WaitUntilRunning(uint8_t* buffer, std::size_t size) {
   }
 }
 
-// Sleeps in pieces of at most kSleepPieceMs, so a stop is seen soon, each meant to end when the
-// frame is due: a sleep overruns by about sleep_overrun_ms_, so it asks for that much less. Only
-// the last kSpinMs are polled; polling a whole overrun would cost more processor time than the
-// frame's copy. Elapsed ticks are compared, not tick values, so the wait behaves across the
-// 49.7-day wrap.
+// Waits on the command mailbox until kFineWaitMs before the frame is due, then sleeps in pieces
+// of at most kSleepPieceMs (so that a stop is seen soon while another command is posted), each
+// meant to end when the frame is due: a sleep overruns by about sleep_overrun_ms_, so it asks
+// for that much less. Only the last kSpinMs are polled; polling a whole overrun would cost more
+// processor time than the frame's copy. Elapsed ticks are compared, not tick values, so the
+// wait behaves across the 49.7-day wrap.
 HRESULT VideoStreamPin::WaitUntilDue(double& now) {
   const DWORD start = environment_.TickCount();
   for (;;) {
@@ -318,7 +337,18 @@ HRESULT VideoStreamPin::WaitUntilDue(double& now) {
     }
     // A stop must not wait for a long frame time to pass; the command stays posted.
     framework::StreamCommand command;
-    if (services_.PeekCommand(command) && command == framework::CommandStop) return S_FALSE;
+    if (services_.PeekCommand(command)) {
+      if (command == framework::CommandStop) return S_FALSE;
+    } else if (left - sleep_overrun_ms_ >= kFineWaitMs + 1.0) {
+      // Every wake-up costs processor time: one wait for nearly all of it.
+      double coarse = left - sleep_overrun_ms_ - kFineWaitMs;
+      const double giveUpIn = static_cast<double>(kGiveUpMs - elapsed) + 1.0;
+      if (coarse > giveUpIn) coarse = giveUpIn;
+      if (services_.WaitForCommand(static_cast<DWORD>(coarse), command) &&
+          command == framework::CommandStop)
+        return S_FALSE;
+      continue;
+    }
     double piece = left - sleep_overrun_ms_;
     if (piece < kShortestSleepMs) piece = kShortestSleepMs;
     if (piece > kSleepPieceMs) piece = kSleepPieceMs;

@@ -48,6 +48,14 @@ class SystemEnvironment final : public StreamEnvironment {
     interval.QuadPart = -microseconds * 10;  // negative: relative
     delay(FALSE, &interval);
   }
+  int64_t ThreadCpuTime() override {
+    FILETIME created, exited, kernel, user;
+    if (!GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user)) return -1;
+    const auto ticks = [](const FILETIME& t) {
+      return static_cast<int64_t>((static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
+    };
+    return ticks(kernel) + ticks(user);
+  }
   void BeginTimerPeriod() override { timeBeginPeriod(1); }
   void EndTimerPeriod() override { timeEndPeriod(1); }
 };

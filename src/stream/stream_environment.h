@@ -27,6 +27,9 @@ class StreamEnvironment {
   virtual void SleepMs(DWORD milliseconds) = 0;
   // As finely as the system sleeps: to the µs under Wine, to its timer resolution on Windows.
   virtual void SleepUs(int64_t microseconds) = 0;
+  // Kernel plus user time of the calling thread, 100 ns; -1 when the system cannot tell.
+  // Costly (tens of µs under Wine): for readings about once a second.
+  virtual int64_t ThreadCpuTime() = 0;
   // 1 ms timer resolution (timeBeginPeriod(1) / timeEndPeriod(1)); always called in pairs.
   virtual void BeginTimerPeriod() = 0;
   virtual void EndTimerPeriod() = 0;

@@ -73,6 +73,8 @@ HRESULT VideoStreamPin::StartStream() {
   counters_.runSeenAt.store(0);
   counters_.firstStampedAt.store(0);
   previous_delivering_ = 0;
+  cpu_read_at_ = 0;
+  cpu_at_start_ = -1;
   previous_late_us_ = 0;
   previous_downstream_us_ = 0;
   previous_wake_late_us_ = 0;

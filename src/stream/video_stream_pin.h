@@ -136,6 +136,9 @@ class VideoStreamPin : public framework::StreamPinBase,
                         int32_t height, const config::Preset& preset,
                         std::atomic<int32_t>& cached, std::atomic<int32_t>& us);
   int32_t CounterUs(int64_t counts) const;
+  // Worker thread: the worker's processor time in ms since the stream's first reading, when a
+  // reading is due at counter value `now`; -1 otherwise.
+  int32_t ReadWorkerCpu(int64_t now);
   // `startMs`: where the first frame's schedule starts.
   void AdvanceSchedule(double now, double startMs, double frameMs);
   // False when the background cannot be copied into `frame`.
@@ -187,6 +190,9 @@ class VideoStreamPin : public framework::StreamPinBase,
   int32_t previous_wake_late_us_ = 0;
   int32_t frame_time_us_ = 0;
   int64_t started_at_ = 0;  // counter at start-up: the first moments poll the state finely
+  int64_t cpu_read_at_ = 0;       // counter at the last reading of the worker's processor
+                                  // time; 0 before the first
+  int64_t cpu_at_start_ = -1;     // the first reading of this stream, 100 ns
   WorkerCounters counters_;
 
   // Loaded by the constructor; read-only afterwards, by any thread.

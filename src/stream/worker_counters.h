@@ -21,6 +21,9 @@ struct FrameTimes {
                            // waiting for a buffer), also when carried over from earlier frames
   int32_t wakeLateUs;      // of the rest, how long the wait for the due time overran it,
                            // also when carried over
+  int32_t workerCpuMs;     // the worker thread's processor time since the stream started,
+                           // read about once a second, after this frame's delivery; -1 on
+                           // the other frames and when the system cannot tell
 };
 
 // The last start-up (Pause of a stopped filter); µs, -1 when not measured.

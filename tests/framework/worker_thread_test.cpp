@@ -99,6 +99,7 @@ class ScriptedWorker : public WorkerThread {
   using WorkerThread::AnswerCommand;
   using WorkerThread::PeekCommand;
   using WorkerThread::WaitCommand;
+  using WorkerThread::WaitCommandFor;
 
   std::atomic<int> runs{0};
 
@@ -156,6 +157,29 @@ TEST(WorkerThreadMailbox, PostedCommandStaysVisibleUntilAnswered) {
   EXPECT_EQ(first, CommandRun);
   EXPECT_EQ(second, CommandRun);
   EXPECT_FALSE(seen_after);
+}
+
+// A timed wait ends empty when nothing comes, and at once when a command is posted during it,
+// however long it was meant to last.
+TEST(WorkerThreadMailbox, TimedWaitEndsWhenACommandIsPosted) {
+  bool empty = true, got = false;
+  StreamCommand command = CommandInit;
+  std::atomic<bool> waiting{false};
+  ScriptedWorker worker([&](ScriptedWorker& self) {
+    empty = self.WaitCommandFor(1, nullptr);
+    waiting = true;
+    got = self.WaitCommandFor(10 * kLimitMs, &command);
+    self.AnswerCommand(ReplyFor(command));
+    return 0ul;
+  });
+  ASSERT_TRUE(worker.StartThread());
+  ASSERT_TRUE(WaitUntil([&] { return waiting.load(); }));
+  EXPECT_EQ(Within("send during a long wait", [&] { return worker.SendCommand(CommandStop); }),
+            ReplyFor(CommandStop));
+  Within("join", [&] { worker.JoinThread(); });
+  EXPECT_FALSE(empty);
+  EXPECT_TRUE(got);
+  EXPECT_EQ(command, CommandStop);
 }
 
 // Two control threads send at once; the second must neither overwrite the command in flight

@@ -156,6 +156,35 @@ TEST(WaitForDueTime, StopEndsTheWaitWithoutTouchingTheSample) {
   EXPECT_EQ(rig.pin->frame_count(), 1);
 }
 
+// Each wake-up costs processor time: a frame's wait is one wait on the mailbox and a short
+// sleep or two, not a sleep every few ms; a stop posted during the mailbox wait ends it there.
+TEST(WaitForDueTime, OneMailboxWaitPerFrameAndAStopThereEndsIt) {
+  StreamRig rig(kNtsc);
+  rig.env.overrun_us = 100;
+  rig.Start();
+  FakeSample sample(96 * 60 * 2, &rig.env);
+  ASSERT_EQ(rig.pin->FillSample(&sample), S_OK);
+  const double first = sample.stamped_at_ms;
+  for (int n = 1; n <= 20; ++n) {
+    const int sleepsBefore = rig.env.sleeps;
+    const int waitsBefore = rig.services.command_waits;
+    ASSERT_EQ(rig.pin->FillSample(&sample), S_OK);
+    EXPECT_EQ(rig.services.command_waits - waitsBefore, 1) << n;
+    EXPECT_LE(rig.env.sleeps - sleepsBefore, 3) << n << ": the mailbox wait counts as one";
+    EXPECT_GE(sample.stamped_at_ms - (first + n * kNtscMs), -0.05) << n;
+  }
+
+  sample.Forget();
+  rig.env.on_sleep = [&] {
+    if (rig.services.command_waits > 0) rig.services.posted = framework::CommandStop;
+  };
+  rig.services.command_waits = 0;
+  const int sleepsBefore = rig.env.sleeps;
+  EXPECT_EQ(rig.pin->FillSample(&sample), S_FALSE);
+  EXPECT_EQ(rig.env.sleeps - sleepsBefore, 1) << "went on sleeping after the stop";
+  EXPECT_EQ(sample.set_time_calls, 0);
+}
+
 TEST(StreamTimeClock, FirstFrameWhenStreamTimeReachesZero) {
   StreamRig rig(kNtsc, "auto_clock=1\n");
   rig.services.has_clock = true;

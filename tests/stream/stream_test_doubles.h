@@ -50,6 +50,10 @@ class FakeEnvironment final : public StreamEnvironment {
     ++sleeps;
     if (on_sleep) on_sleep();
   }
+  int64_t ThreadCpuTime() override {
+    ++cpu_readings;
+    return thread_cpu_100ns;
+  }
   void BeginTimerPeriod() override { ++timer_periods_begun; }
   void EndTimerPeriod() override { ++timer_periods_ended; }
 
@@ -62,6 +66,8 @@ class FakeEnvironment final : public StreamEnvironment {
   int64_t overrun_us = 0;
   uint32_t tick_base = 0;
   int sleeps = 0;
+  int64_t thread_cpu_100ns = -1;
+  int cpu_readings = 0;
   int timer_periods_begun = 0;
   int timer_periods_ended = 0;
   std::function<void()> on_sleep;
@@ -81,6 +87,13 @@ class FakeServices final : public framework::StreamServices {
     if (!posted) return false;
     command = *posted;
     return true;
+  }
+  // Time passes as in a sleep of the whole timeout, unless a command is posted already.
+  bool WaitForCommand(DWORD timeoutMs, framework::StreamCommand& command) override {
+    if (PeekCommand(command)) return true;
+    ++command_waits;
+    clock_.SleepUs(int64_t{timeoutMs} * 1000);
+    return PeekCommand(command);
   }
   HRESULT GetStreamTime(REFERENCE_TIME& time) override {
     if (!has_clock) return VFW_E_NO_CLOCK;
@@ -103,6 +116,7 @@ class FakeServices final : public framework::StreamServices {
   std::optional<framework::StreamCommand> posted;
   bool has_clock = false;
   double run_start_ms = 0.0;
+  int command_waits = 0;
 
  private:
   FakeEnvironment& clock_;

@@ -122,7 +122,7 @@ TEST(Lateness, HeldBuffersAreTheDownstreamsLateWakeUpsTheSources) {
   EXPECT_GT(r[4].lateUs, 10000);
   EXPECT_GT(r[4].downstreamUs, r[4].lateUs - 500);
   EXPECT_LT(r[4].waitDueUs, 100) << "no wait: already due";
-  // Its first 4 ms sleep ended 40 ms late, about 27 ms after the due time.
+  // Its wait ended 40 ms late, well after the due time.
   EXPECT_GT(r[10].lateUs, 20000);
   EXPECT_EQ(r[10].downstreamUs, 0);
   EXPECT_NEAR(r[10].wakeLateUs, r[10].lateUs, 100);
@@ -136,9 +136,39 @@ TEST(Lateness, HeldBuffersAreTheDownstreamsLateWakeUpsTheSources) {
   StreamTotals totals{};
   rig.pin->ReadTotals(totals);
   EXPECT_EQ(totals.frames, 13u);
-  EXPECT_EQ(totals.lateFrames, 4u);  // frames 3, 10 and 12, and 4 still more than a frame behind
+  // Frames 3, 10 and 12, and 4 and 11 still more than a frame behind.
+  EXPECT_EQ(totals.lateFrames, 5u);
   EXPECT_EQ(totals.downstreamLateFrames, 2u);
   EXPECT_GT(totals.maxSourceLateUs, 20000);
+}
+
+// The worker's processor time is read on the first frame and then about once a second, not on
+// every frame, and given from the first reading on.
+TEST(WorkerCpu, ReadAboutOnceASecond) {
+  StreamRig rig(kSixty);
+  rig.env.thread_cpu_100ns = 7000000;
+  rig.env.on_sleep = [&] { rig.env.thread_cpu_100ns += 2000; };  // 0.2 ms per wake-up
+  rig.Start();
+  LoopDriver loop(rig);
+  for (int n = 0; n < 150; ++n) loop.Frame();
+  const std::vector<FrameTimes> r = loop.Records();
+  ASSERT_EQ(r.size(), 64u);  // the first 64 are enough: readings at frame 0 and about 60
+  EXPECT_EQ(r[0].workerCpuMs, 0);
+  std::vector<uint32_t> read;
+  for (const FrameTimes& f : r)
+    if (f.workerCpuMs >= 0) read.push_back(f.frame);
+  ASSERT_EQ(read.size(), 2u);
+  EXPECT_NEAR(read[1], 60, 1);
+  EXPECT_GT(r[read[1]].workerCpuMs, 0);
+  EXPECT_LE(rig.env.cpu_readings, 4) << "read on far more frames than once a second";
+
+  // A system that cannot tell: no reading anywhere.
+  StreamRig unknown(kSixty);
+  unknown.Start();
+  LoopDriver other(unknown);
+  for (int n = 0; n < 70; ++n) other.Frame();
+  for (const FrameTimes& f : other.Records()) EXPECT_EQ(f.workerCpuMs, -1) << f.frame;
+  EXPECT_LE(unknown.env.cpu_readings, 3) << "asked again on every frame";
 }
 
 // Sleeps that overrun by 300 µs: the wait learns to ask for less, frames leave close after

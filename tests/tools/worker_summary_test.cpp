@@ -15,6 +15,7 @@ qp::stream::FrameTimes Frame(uint32_t n, int32_t late, int32_t downstream, int32
   r.lateUs = late;
   r.downstreamUs = downstream;
   r.wakeLateUs = wake;
+  r.workerCpuMs = -1;
   return r;
 }
 
@@ -43,6 +44,41 @@ TEST(WorkerSummary, LateFramesGoToWhatHeldThemMost) {
   EXPECT_EQ(s.worst[2].frame, 30u);
 
   EXPECT_EQ(SummarizeWorker({}, 16.667, 3).frames, 0);
+}
+
+// A 100 ms stall while composing, its frame and the ones catching up after it late. The worker's
+// processor time, read every 60 frames, tells whether it ran through the stall.
+std::vector<qp::stream::FrameTimes> StallAt(uint32_t stall, double cpuPerWindowMs) {
+  std::vector<qp::stream::FrameTimes> records;
+  for (uint32_t n = 0; n < 300; ++n) records.push_back(Frame(n, 50, 0, 50));
+  records[stall].composeUs = 100400;
+  for (uint32_t k = 0; k < 6; ++k) records[stall + k].lateUs = 100000 - int32_t(k) * 15000;
+  for (uint32_t n = 0; n < 300; n += 60) records[n].workerCpuMs = int32_t(n / 60 * 40);
+  const uint32_t after = stall / 60 * 60 + 60;
+  if (after < records.size())
+    records[after].workerCpuMs = records[after - 60].workerCpuMs + int32_t(cpuPerWindowMs);
+  return records;
+}
+
+TEST(WorkerSummary, AStallWhileComposingIsTheSystemsWhenTheWorkerHadNoProcessor) {
+  // 60 frames of 0.4 ms composing and the stall: 124 ms of composing wall time.
+  WorkerSummary s = SummarizeWorker(StallAt(130, 40), 16.667, 1);
+  EXPECT_EQ(s.late_by_no_processor, 6) << "the stall and the frames catching up";
+  EXPECT_EQ(s.late_by_compose, 0);
+  ASSERT_EQ(s.worst.size(), 1u);
+  EXPECT_EQ(s.worst[0].frame, 130u);
+  EXPECT_NEAR(s.worst[0].no_processor_ms, 124.0 - 40.0 - 16.0, 0.5);
+
+  // The worker was running through it: the source's own.
+  s = SummarizeWorker(StallAt(130, 130), 16.667, 1);
+  EXPECT_EQ(s.late_by_no_processor, 0);
+  EXPECT_EQ(s.late_by_compose, 6);
+
+  // No reading after the stall: nothing proves it, so it stays the source's.
+  s = SummarizeWorker(StallAt(250, 40), 16.667, 1);
+  EXPECT_EQ(s.late_by_no_processor, 0);
+  EXPECT_EQ(s.late_by_compose, 6);
+  EXPECT_LT(s.worst[0].no_processor_ms, 0);
 }
 
 }  // namespace

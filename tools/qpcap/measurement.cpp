@@ -160,18 +160,22 @@ void PrintWorkerFigures(WorkerProbe& probe, const std::vector<FrameRecord>& fram
                 w.late.median, w.late.p99, w.late.max);
     std::printf("  source's part      median %.3f ms, 99th percentile %.3f ms, max %.2f ms\n",
                 w.source_late.median, w.source_late.p99, w.source_late.max);
-    std::printf("late frames          %lld by the downstream, %lld woken late, %lld composing "
-                "(more than a frame time after due)\n",
+    std::printf("late frames          %lld by the downstream, %lld woken late, %lld composing, "
+                "%lld without the processor while composing (more than a frame time after due)\n",
                 (long long)w.late_by_downstream, (long long)w.late_by_wake,
-                (long long)w.late_by_compose);
+                (long long)w.late_by_compose, (long long)w.late_by_no_processor);
     std::printf("worker per frame     buffer wait %.3f ms, compose %.3f ms, due wait %.3f ms, "
                 "deliver %.3f ms (means)\n",
                 w.wait_buffer_ms, w.compose_ms, w.wait_due_ms, w.deliver_ms);
-    for (const Stall& stall : w.worst)
+    for (const Stall& stall : w.worst) {
       std::printf("  late frame %-8u %.2f ms after due (downstream %.2f ms, late wake-up %.2f ms; "
-                  "buffer wait %.2f ms, previous delivery %.2f ms)\n",
+                  "buffer wait %.2f ms, previous delivery %.2f ms)",
                   stall.frame, stall.late_ms, stall.downstream_ms, stall.wake_ms, stall.buffer_ms,
                   stall.previous_deliver_ms);
+      if (stall.no_processor_ms >= 0)
+        std::printf(", no processor >= %.0f ms while composing", stall.no_processor_ms);
+      std::printf("\n");
+    }
   }
   if (worker_cpu >= 0 && stream_seconds > 0) {
     const double cpu_ms = double(worker_cpu) / 1e4 / stream_seconds;

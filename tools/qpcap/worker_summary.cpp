@@ -3,6 +3,32 @@
 #include <algorithm>
 
 namespace qpcap {
+namespace {
+
+// A processor-time reading is exact only to the system's tick (10 ms under Wine, 15.6 ms on
+// Windows); a difference of two readings may be off by one.
+constexpr double kCpuTickMs = 16.0;
+
+// How long, at least, the worker had no processor while composing around the stall at frame
+// `stall`: composing is pure computation, so its wall time beyond all the processor time the
+// worker got between the readings before and after it is time it was not running. -1 when no
+// reading precedes or follows the stall.
+double NoProcessorMs(const std::vector<qp::stream::FrameTimes>& records, size_t stall) {
+  size_t before = stall;
+  while (before > 0 && records[before - 1].workerCpuMs < 0) --before;
+  if (before == 0) return -1;
+  --before;  // read after that frame's delivery: the window starts with the next frame
+  size_t after = stall;
+  while (after < records.size() && records[after].workerCpuMs < 0) ++after;
+  if (after == records.size()) return -1;
+  double composing = 0;
+  for (size_t i = before + 1; i <= after; ++i) composing += records[i].composeUs / 1000.0;
+  const double cpu = double(records[after].workerCpuMs) - double(records[before].workerCpuMs);
+  return std::max(0.0, composing - cpu - kCpuTickMs);
+}
+
+}  // namespace
+
 WorkerSummary SummarizeWorker(const std::vector<qp::stream::FrameTimes>& records,
                               double frame_ms, size_t worst_count) {
   WorkerSummary summary;
@@ -11,6 +37,13 @@ WorkerSummary SummarizeWorker(const std::vector<qp::stream::FrameTimes>& records
   std::vector<double> late, source;
   std::vector<Stall> stalls;
   double buffer = 0, compose = 0, due = 0, deliver = 0;
+  std::vector<double> composing;
+  for (const auto& r : records) composing.push_back(r.composeUs / 1000.0);
+  const double usual_compose = SpreadOf(std::move(composing)).median;
+  // The frame of the longest composing since the worker last ran on time: the stall the late
+  // frames after it inherit.
+  size_t stall = 0;
+  bool behind = false;
   for (size_t i = 0; i < records.size(); ++i) {
     const auto& r = records[i];
     const double late_ms = r.lateUs / 1000.0, down_ms = r.downstreamUs / 1000.0;
@@ -21,17 +54,26 @@ WorkerSummary SummarizeWorker(const std::vector<qp::stream::FrameTimes>& records
     compose += r.composeUs / 1000.0;
     due += r.waitDueUs / 1000.0;
     deliver += r.deliverUs / 1000.0;
+    if (!behind || r.composeUs > records[stall].composeUs) stall = i;
+    behind = late_ms > frame_ms / 2;
+    double no_processor = -1;
     if (late_ms > frame_ms) {
       const double own = late_ms - down_ms;
-      if (down_ms >= own)
+      if (down_ms >= own) {
         ++summary.late_by_downstream;
-      else if (wake_ms >= own - wake_ms)
+      } else if (wake_ms >= own - wake_ms) {
         ++summary.late_by_wake;
-      else
-        ++summary.late_by_compose;
+      } else {
+        no_processor = NoProcessorMs(records, stall);
+        const double stall_ms = records[stall].composeUs / 1000.0 - usual_compose;
+        if (no_processor >= 0 && no_processor >= stall_ms / 2)
+          ++summary.late_by_no_processor;
+        else
+          ++summary.late_by_compose;
+      }
     }
     stalls.push_back({r.frame, late_ms, down_ms, wake_ms, r.waitBufferUs / 1000.0,
-                      i > 0 ? records[i - 1].deliverUs / 1000.0 : 0.0});
+                      i > 0 ? records[i - 1].deliverUs / 1000.0 : 0.0, no_processor});
   }
   const double n = double(records.size());
   summary.wait_buffer_ms = buffer / n;
