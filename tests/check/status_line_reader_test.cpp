@@ -76,8 +76,9 @@ class ComposedFrame {
 
   std::vector<uint8_t>& bytes() { return bytes_; }
   const synth::FrameImage& sheetInRgb() {
-    if (rgbSheet_.Pixels() == nullptr)
+    if (rgbSheet_.Pixels() == nullptr) {
       EXPECT_TRUE(rgbSheet_.LoadPicture((kAssets + "/glyphs.bmp").c_str(), 0, 0, synth::kFormatRgb, 24));
+    }
     return rgbSheet_;
   }
 
