@@ -88,11 +88,16 @@ class FakeServices final : public framework::StreamServices {
     command = *posted;
     return true;
   }
-  // Time passes as in a sleep of the whole timeout, unless a command is posted already.
+  // Time passes a ms at a time until a command is posted (on_command_wait may post one) or the
+  // timeout has passed, then overruns like a sleep.
   bool WaitForCommand(DWORD timeoutMs, framework::StreamCommand& command) override {
-    if (PeekCommand(command)) return true;
     ++command_waits;
-    clock_.SleepUs(int64_t{timeoutMs} * 1000);
+    for (DWORD ms = 0; ms < timeoutMs; ++ms) {
+      if (PeekCommand(command)) return true;
+      clock_.now_us += 1000;
+      if (on_command_wait) on_command_wait();
+    }
+    clock_.now_us += clock_.overrun_us;
     return PeekCommand(command);
   }
   HRESULT GetStreamTime(REFERENCE_TIME& time) override {
@@ -117,6 +122,7 @@ class FakeServices final : public framework::StreamServices {
   bool has_clock = false;
   double run_start_ms = 0.0;
   int command_waits = 0;
+  std::function<void()> on_command_wait;  // after every ms of a wait for a command
 
  private:
   FakeEnvironment& clock_;
