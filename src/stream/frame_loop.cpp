@@ -17,7 +17,8 @@ using framework::ScopedLock;
 constexpr DWORD kGiveUpMs = 1000;
 // Smallest page size of the processors the module runs on.
 constexpr std::size_t kPageBytes = 4096;
-constexpr std::size_t kTouchPieceBytes = 64 * kPageBytes;
+// Brought in a piece at a time while paused, so that a Run is seen within a piece's time.
+constexpr std::size_t kResidentPieceBytes = 32 * kPageBytes;
 // How long after start-up the running state is polled finely.
 constexpr int64_t kFinePollMs = 200;
 // The longest single sleep of the wait for the due time: how late a stop may be seen.
@@ -286,27 +287,32 @@ int32_t VideoStreamPin::ReadWorkerCpu(int64_t now) {
 
 // Applications run the graph right after pausing it: for the first moments after start-up
 // the state is polled every 100 µs, so the first frame does not wait for a whole sleep of 1 ms.
-// While paused the sample's pages are written once with what they hold: an allocator commits
-// fresh memory at every start, and the first write to each page of a 1080p frame costs
-// milliseconds the first frame would otherwise spend after the stream runs.
+// While paused the sample's pages are brought into memory: an allocator commits fresh memory
+// at every start, and the first write to each page of a 1080p frame costs milliseconds the
+// first frame would otherwise spend after the stream runs.
 HRESULT VideoStreamPin::WaitUntilRunning(uint8_t* buffer, std::size_t size) {
-  std::size_t touched = 0;
+  std::size_t resident = 0;
   for (;;) {
     FILTER_STATE state = State_Stopped;
     const HRESULT hr = services_.GetFilterState(0, state);
     if (FAILED(hr)) return hr;
     if (state == State_Running) {
-      if (frame_count_ == 0 && counters_.runSeenAt.load() == 0)
+      if (frame_count_ == 0 && counters_.runSeenAt.load() == 0) {
         counters_.runSeenAt.store(QpcNow());
+        // What the pause left is brought in all the same: at once it costs less than a fault
+        // a page while the frame is written.
+        if (resident < size) MakeResident(buffer, resident, size);
+      }
       return S_OK;
     }
     framework::StreamCommand command;
     if (services_.PeekCommand(command) && command == framework::CommandStop) return S_FALSE;
-    if (touched < size) {
+    if (resident < size) {
       // A piece at a time: a Run meanwhile must not wait for the rest.
-      volatile uint8_t* const bytes = buffer;
-      const std::size_t end = size - touched > kTouchPieceBytes ? touched + kTouchPieceBytes : size;
-      for (; touched < end; touched += kPageBytes) bytes[touched] = bytes[touched];
+      const std::size_t end =
+          size - resident > kResidentPieceBytes ? resident + kResidentPieceBytes : size;
+      MakeResident(buffer, resident, end);
+      resident = end;
       continue;
     }
     const int64_t sinceStart = environment_.PerformanceCounter() - started_at_;
@@ -314,6 +320,18 @@ HRESULT VideoStreamPin::WaitUntilRunning(uint8_t* buffer, std::size_t size) {
       environment_.SleepUs(100);
     else
       environment_.SleepMs(1);
+  }
+}
+
+void VideoStreamPin::MakeResident(uint8_t* buffer, std::size_t from, std::size_t end) {
+  while (from < end) {
+    const std::size_t piece = end - from > kResidentPieceBytes ? kResidentPieceBytes : end - from;
+    if (!environment_.MakeResident(buffer + from, piece)) {
+      volatile uint8_t* const bytes = buffer;
+      for (std::size_t page = from; page < from + piece; page += kPageBytes)
+        bytes[page] = bytes[page];
+    }
+    from += piece;
   }
 }
 

@@ -48,6 +48,14 @@ class SystemEnvironment final : public StreamEnvironment {
     interval.QuadPart = -microseconds * 10;  // negative: relative
     delay(FALSE, &interval);
   }
+  // Locking faults the pages in within one call, at less than half the cost of a fault per page
+  // (4 MiB: 1.8 against 4 ms on a virtual machine). The allocator owns the memory: unlocked at
+  // once. A process may lock only a little, so the caller asks for a piece at a time.
+  bool MakeResident(uint8_t* bytes, std::size_t size) override {
+    if (size == 0 || !VirtualLock(bytes, size)) return false;
+    VirtualUnlock(bytes, size);
+    return true;
+  }
   int64_t ThreadCpuTime() override {
     FILETIME created, exited, kernel, user;
     if (!GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user)) return -1;

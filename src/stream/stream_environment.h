@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <cstdint>
 
 #include "config/stream_configuration.h"
@@ -27,6 +28,9 @@ class StreamEnvironment {
   virtual void SleepMs(DWORD milliseconds) = 0;
   // As finely as the system sleeps: to the µs under Wine, to its timer resolution on Windows.
   virtual void SleepUs(int64_t microseconds) = 0;
+  // Brings the pages of [bytes, bytes + size) into memory at once, leaving the bytes as they
+  // are; false when the system will not, and the caller touches them a page at a time.
+  virtual bool MakeResident(uint8_t* bytes, std::size_t size) = 0;
   // Kernel plus user time of the calling thread, 100 ns; -1 when the system cannot tell.
   // Costly (tens of µs under Wine): for readings about once a second.
   virtual int64_t ThreadCpuTime() = 0;

@@ -125,8 +125,9 @@ class VideoStreamPin : public framework::StreamPinBase,
   // OnThreadStart's work, timed by it.
   HRESULT StartStream();
   // FillSample's parts; stream_lock_ held.
-  // Touches the pages of `buffer` while it waits, leaving the bytes as they are.
+  // Brings the pages of `buffer` into memory while it waits, leaving the bytes as they are.
   HRESULT WaitUntilRunning(uint8_t* buffer, std::size_t size);
+  void MakeResident(uint8_t* buffer, std::size_t from, std::size_t end);
   HRESULT WaitUntilDue(double& now);
   // Paints the background and the header line, or blanks the sample when it cannot.
   void Compose(const config::Preset& preset, bool drawable, const synth::FrameBuffer& frame,

@@ -130,6 +130,9 @@ class ConfigurationFault final : public stream::StreamEnvironment {
   int64_t PerformanceFrequency() override { return System().PerformanceFrequency(); }
   void SleepMs(DWORD milliseconds) override { System().SleepMs(milliseconds); }
   void SleepUs(int64_t microseconds) override { System().SleepUs(microseconds); }
+  bool MakeResident(uint8_t* bytes, std::size_t size) override {
+    return System().MakeResident(bytes, size);
+  }
   int64_t ThreadCpuTime() override { return System().ThreadCpuTime(); }
   void BeginTimerPeriod() override { System().BeginTimerPeriod(); }
   void EndTimerPeriod() override { System().EndTimerPeriod(); }

@@ -140,6 +140,38 @@ TEST(WaitForRunning, StopWhilePausedOrAFailedStateQueryLeavesTheSampleUntouched)
   EXPECT_EQ(rig.pin->frame_count(), 0);
 }
 
+// The first sample's fresh pages are brought in while paused, a piece at a time so that a Run
+// is seen soon; what is left when the stream runs is brought in before the frame is written.
+// Later frames pay nothing for it.
+TEST(WaitForRunning, TheFirstSampleIsBroughtInByPiecesAndTheRestOnceRunning) {
+  StreamRig rig("w=320\nh=480\nfcc=YUY2\nframe_time=400000\n");
+  rig.Start();
+  constexpr long kSize = 320 * 480 * 2;
+  FakeSample sample(kSize, &rig.env);
+  rig.env.resident_ok = true;
+  rig.services.state = State_Paused;
+  rig.env.on_resident = [&] {
+    if (rig.env.resident_pieces.size() == 1) rig.services.state = State_Running;
+  };
+  ASSERT_EQ(rig.pin->FillSample(&sample), S_OK);
+
+  const auto& pieces = rig.env.resident_pieces;
+  ASSERT_GE(pieces.size(), 3u);  // one while paused, the rest in pieces just as small
+  uint8_t* next = sample.Bytes();
+  for (const auto& [bytes, size] : pieces) {
+    EXPECT_EQ(bytes, next);
+    EXPECT_GT(size, 0u);
+    EXPECT_LE(size, pieces[0].second);
+    next = bytes + size;
+  }
+  EXPECT_EQ(next, sample.Bytes() + kSize);
+
+  const std::size_t before = pieces.size();
+  sample.Forget();
+  ASSERT_EQ(rig.pin->FillSample(&sample), S_OK);
+  EXPECT_EQ(pieces.size(), before);
+}
+
 TEST(WaitForDueTime, StopEndsTheWaitWithoutTouchingTheSample) {
   StreamRig rig("w=96\nh=60\nfcc=YUY2\nframe_time=5000000\n");  // 500 ms
   rig.Start();

@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "config/stream_configuration.h"
@@ -50,6 +51,12 @@ class FakeEnvironment final : public StreamEnvironment {
     ++sleeps;
     if (on_sleep) on_sleep();
   }
+  // Says no unless `resident_ok`, as a system that will not lock pages; records each piece.
+  bool MakeResident(uint8_t* bytes, std::size_t size) override {
+    resident_pieces.emplace_back(bytes, size);
+    if (on_resident) on_resident();
+    return resident_ok;
+  }
   int64_t ThreadCpuTime() override {
     ++cpu_readings;
     return thread_cpu_100ns;
@@ -67,10 +74,13 @@ class FakeEnvironment final : public StreamEnvironment {
   uint32_t tick_base = 0;
   int sleeps = 0;
   int64_t thread_cpu_100ns = -1;
+  bool resident_ok = false;
+  std::vector<std::pair<uint8_t*, std::size_t>> resident_pieces;
   int cpu_readings = 0;
   int timer_periods_begun = 0;
   int timer_periods_ended = 0;
   std::function<void()> on_sleep;
+  std::function<void()> on_resident;
 
  private:
   std::string ini_;

@@ -84,6 +84,9 @@ class BenchEnvironment final : public qp::stream::StreamEnvironment {
   int64_t PerformanceFrequency() override { return system_.PerformanceFrequency(); }
   void SleepMs(DWORD ms) override { system_.SleepMs(ms); }
   void SleepUs(int64_t us) override { system_.SleepUs(us); }
+  bool MakeResident(uint8_t* bytes, std::size_t size) override {
+    return system_.MakeResident(bytes, size);
+  }
   int64_t ThreadCpuTime() override { return system_.ThreadCpuTime(); }
   void BeginTimerPeriod() override { system_.BeginTimerPeriod(); }
   void EndTimerPeriod() override { system_.EndTimerPeriod(); }
