@@ -71,9 +71,12 @@ class StreamServices {
   // Worker thread. True with the posted command when one waits for the worker; the command
   // stays posted.
   virtual bool PeekCommand(StreamCommand& command) = 0;
-  // Worker thread. As PeekCommand, but waits up to timeoutMs for a command to be posted: the
-  // worker sleeps long and still sees a stop at once.
-  virtual bool WaitForCommand(DWORD timeoutMs, StreamCommand& command) = 0;
+  // Worker thread. As PeekCommand, but waits up to timeoutUs for a command to be posted: the
+  // worker sleeps long and still sees a stop at once. May end early without a command.
+  virtual bool WaitForCommand(int64_t timeoutUs, StreamCommand& command) = 0;
+  // True when WaitForCommand ends within µs of its timeout; false when it keeps only to the
+  // system's tick (whole ms, and later by up to one).
+  virtual bool FineCommandWait() = 0;
   // The graph's reference-clock time minus the run start time, 100 ns; VFW_E_NO_CLOCK when
   // the filter has no clock.
   virtual HRESULT GetStreamTime(REFERENCE_TIME& time) = 0;

@@ -131,8 +131,8 @@ bool StreamPinBase::PeekCommand(StreamCommand& command) {
   return WorkerThread::PeekCommand(&command);
 }
 
-bool StreamPinBase::WaitForCommand(DWORD timeoutMs, StreamCommand& command) {
-  return WorkerThread::WaitCommandFor(timeoutMs, &command);
+bool StreamPinBase::WaitForCommand(int64_t timeoutUs, StreamCommand& command) {
+  return WorkerThread::WaitCommandFor(timeoutUs, &command);
 }
 
 HRESULT StreamPinBase::GetStreamTime(REFERENCE_TIME& time) {

@@ -69,7 +69,8 @@ class StreamPinBase : public WorkerThread,
 
   // StreamServices
   bool PeekCommand(StreamCommand& command) override;
-  bool WaitForCommand(DWORD timeoutMs, StreamCommand& command) override;
+  bool WaitForCommand(int64_t timeoutUs, StreamCommand& command) override;
+  bool FineCommandWait() override { return WorkerThread::HasFineWait(); }
   HRESULT GetStreamTime(REFERENCE_TIME& time) override;
   HRESULT GetFilterState(DWORD timeout_ms, FILTER_STATE& state) override;
   CriticalSection& PinLock() override { return Lock(); }

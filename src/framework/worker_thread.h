@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdint>
 
 #include "framework/critical_section.h"
 #include "framework/event_handle.h"
@@ -58,8 +59,12 @@ class WorkerThread {
   // Worker side, never blocks. True with the posted command in *command (when not null);
   // false, *command untouched, when nothing is posted. Does not take the command.
   bool PeekCommand(StreamCommand* command);
-  // Worker side. As PeekCommand, but waits up to timeoutMs for a command to be posted.
-  bool WaitCommandFor(DWORD timeoutMs, StreamCommand* command);
+  // Worker side. As PeekCommand, but waits up to timeoutUs for a command to be posted. It may
+  // end early without one; see HasFineWait for how exactly it keeps to the timeout.
+  bool WaitCommandFor(int64_t timeoutUs, StreamCommand* command);
+  // True when WaitCommandFor waits to the µs (the system waits on an address), false when only
+  // to the system's tick, in whole ms.
+  static bool HasFineWait();
   // Worker side. Withdraws the posted command, then releases its sender with `reply`.
   void AnswerCommand(HRESULT reply);
 
@@ -72,8 +77,10 @@ class WorkerThread {
   // the events order the accesses.
   StreamCommand command_ = CommandInit;
   HRESULT reply_ = S_OK;
-  // Set with request_ and cleared with it; what PeekCommand reads.
+  // Set with request_ and cleared with it; what PeekCommand reads and a fine wait waits on.
   std::atomic<bool> posted_{false};
+  static_assert(sizeof(std::atomic<bool>) == 1 && std::atomic<bool>::is_always_lock_free,
+                "a fine wait compares the flag's one byte");
   // Null while no thread exists. Changed only under access_lock_; read without it by HasThread.
   std::atomic<HANDLE> thread_{nullptr};
   // Serialises senders (held until the answer arrives), thread creation and the handle's

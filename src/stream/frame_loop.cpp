@@ -23,9 +23,9 @@ constexpr std::size_t kResidentPieceBytes = 32 * kPageBytes;
 constexpr int64_t kFinePollMs = 200;
 // The longest single sleep of the wait for the due time: how late a stop may be seen.
 constexpr double kSleepPieceMs = 4.0;
-// Most of a long wait is spent on the command mailbox, which a stop ends at once; it wakes on
-// the system's timer, in whole ms and less exactly, so this much before the due time is left
-// to the fine sleeps.
+// Most of a long wait is spent on the command mailbox, which a stop ends at once. Where that
+// wait keeps only to the system's tick (whole ms, and less exactly), this much before the due
+// time is left to the fine sleeps; where it keeps to the µs, it is the frame's only wake-up.
 constexpr double kFineWaitMs = 2.0;
 // The wait polls only this close to the due time, and never sleeps less than a µs.
 constexpr double kSpinMs = 0.1;
@@ -343,6 +343,7 @@ void VideoStreamPin::MakeResident(uint8_t* buffer, std::size_t from, std::size_t
 // wait behaves across the 49.7-day wrap.
 HRESULT VideoStreamPin::WaitUntilDue(double& now) {
   const DWORD start = environment_.TickCount();
+  const bool fineMailbox = services_.FineCommandWait();
   for (;;) {
     now = StreamClockMs();
     if (now >= next_due_ms_) return S_OK;
@@ -357,14 +358,20 @@ HRESULT VideoStreamPin::WaitUntilDue(double& now) {
     framework::StreamCommand command;
     if (services_.PeekCommand(command)) {
       if (command == framework::CommandStop) return S_FALSE;
-    } else if (left - sleep_overrun_ms_ >= kFineWaitMs + 1.0) {
+    } else if (left - sleep_overrun_ms_ >= (fineMailbox ? 1.0 : kFineWaitMs + 1.0)) {
       // Every wake-up costs processor time: one wait for nearly all of it.
-      double coarse = left - sleep_overrun_ms_ - kFineWaitMs;
+      double coarse = left - sleep_overrun_ms_ - (fineMailbox ? 0.0 : kFineWaitMs);
       const double giveUpIn = static_cast<double>(kGiveUpMs - elapsed) + 1.0;
       if (coarse > giveUpIn) coarse = giveUpIn;
-      if (services_.WaitForCommand(static_cast<DWORD>(coarse), command) &&
-          command == framework::CommandStop)
-        return S_FALSE;
+      // Whole ms on the tick: a fraction would only end it early.
+      const int64_t asked = fineMailbox ? static_cast<int64_t>(coarse * 1000.0)
+                                        : static_cast<int64_t>(coarse) * 1000;
+      const int64_t before = environment_.PerformanceCounter();
+      if (services_.WaitForCommand(asked, command)) {
+        if (command == framework::CommandStop) return S_FALSE;
+      } else if (fineMailbox) {
+        LearnOverrun(asked, before);
+      }
       continue;
     }
     double piece = left - sleep_overrun_ms_;
@@ -376,13 +383,18 @@ HRESULT VideoStreamPin::WaitUntilDue(double& now) {
     const int64_t asked = static_cast<int64_t>(piece * 1000.0);
     const int64_t before = environment_.PerformanceCounter();
     environment_.SleepUs(asked);
-    const double slept = static_cast<double>(environment_.PerformanceCounter() - before) * 1000.0 /
-                         static_cast<double>(counter_frequency_);
-    double overrun = slept - static_cast<double>(asked) * 0.001;
-    if (overrun < 0.0) overrun = 0.0;
-    if (overrun > kMaxOverrunMs) overrun = kMaxOverrunMs;  // one starved sleep must not teach much
-    sleep_overrun_ms_ += (overrun - sleep_overrun_ms_) * 0.125;
+    LearnOverrun(asked, before);
   }
+}
+
+// How much later than asked a sleep or a fine wait that began at counter `before` ended.
+void VideoStreamPin::LearnOverrun(int64_t askedUs, int64_t before) {
+  const double slept = static_cast<double>(environment_.PerformanceCounter() - before) * 1000.0 /
+                       static_cast<double>(counter_frequency_);
+  double overrun = slept - static_cast<double>(askedUs) * 0.001;
+  if (overrun < 0.0) overrun = 0.0;
+  if (overrun > kMaxOverrunMs) overrun = kMaxOverrunMs;  // one starved sleep must not teach much
+  sleep_overrun_ms_ += (overrun - sleep_overrun_ms_) * 0.125;
 }
 
 // The schedule moves one frame time per frame from the previous due time, never from now, so

@@ -129,6 +129,7 @@ class VideoStreamPin : public framework::StreamPinBase,
   HRESULT WaitUntilRunning(uint8_t* buffer, std::size_t size);
   void MakeResident(uint8_t* buffer, std::size_t from, std::size_t end);
   HRESULT WaitUntilDue(double& now);
+  void LearnOverrun(int64_t askedUs, int64_t before);
   // Paints the background and the header line, or blanks the sample when it cannot.
   void Compose(const config::Preset& preset, bool drawable, const synth::FrameBuffer& frame,
                uint8_t* buffer, std::size_t size);

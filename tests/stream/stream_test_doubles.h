@@ -100,16 +100,19 @@ class FakeServices final : public framework::StreamServices {
   }
   // Time passes a ms at a time until a command is posted (on_command_wait may post one) or the
   // timeout has passed, then overruns like a sleep.
-  bool WaitForCommand(DWORD timeoutMs, framework::StreamCommand& command) override {
+  bool WaitForCommand(int64_t timeoutUs, framework::StreamCommand& command) override {
     ++command_waits;
-    for (DWORD ms = 0; ms < timeoutMs; ++ms) {
+    for (int64_t waited = 0; waited < timeoutUs;) {
       if (PeekCommand(command)) return true;
-      clock_.now_us += 1000;
+      const int64_t step = timeoutUs - waited < 1000 ? timeoutUs - waited : 1000;
+      clock_.now_us += step;
+      waited += step;
       if (on_command_wait) on_command_wait();
     }
     clock_.now_us += clock_.overrun_us;
     return PeekCommand(command);
   }
+  bool FineCommandWait() override { return fine_command_wait; }
   HRESULT GetStreamTime(REFERENCE_TIME& time) override {
     if (!has_clock) return VFW_E_NO_CLOCK;
     clock_.now_us += clock_.read_cost_us;
@@ -128,6 +131,7 @@ class FakeServices final : public framework::StreamServices {
 
   FILTER_STATE state = State_Running;
   HRESULT state_result = S_OK;
+  bool fine_command_wait = false;
   std::optional<framework::StreamCommand> posted;
   bool has_clock = false;
   double run_start_ms = 0.0;

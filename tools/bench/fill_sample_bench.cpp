@@ -104,10 +104,11 @@ class BenchEnvironment final : public qp::stream::StreamEnvironment {
 class RunningServices final : public qp::framework::StreamServices {
  public:
   bool PeekCommand(StreamCommand&) override { return false; }
-  bool WaitForCommand(DWORD timeoutMs, StreamCommand&) override {
-    Sleep(timeoutMs);
+  bool WaitForCommand(int64_t timeoutUs, StreamCommand&) override {
+    Sleep(static_cast<DWORD>(timeoutUs / 1000));
     return false;
   }
+  bool FineCommandWait() override { return false; }
   HRESULT GetStreamTime(REFERENCE_TIME&) override { return VFW_E_NO_CLOCK; }
   HRESULT GetFilterState(DWORD, FILTER_STATE& state) override {
     state = State_Running;
