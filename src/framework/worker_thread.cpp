@@ -159,7 +159,8 @@ bool WorkerThread::WaitCommandFor(int64_t timeoutUs, StreamCommand* command) {
     Addresses().wait(&posted_, &idle, sizeof idle, &relative);
     return PeekCommand(command);
   }
-  const DWORD timeoutMs = static_cast<DWORD>(timeoutUs / 1000 < 0x7FFFFFFF ? timeoutUs / 1000 : 0x7FFFFFFF);
+  const int64_t wholeMs = timeoutUs / 1000;
+  const DWORD timeoutMs = static_cast<DWORD>(wholeMs < 0x7FFFFFFF ? wholeMs : 0x7FFFFFFF);
   // Without the event there is nothing to wait on; the caller's clock still moves on.
   if (!request_.IsValid()) {
     Sleep(timeoutMs);
