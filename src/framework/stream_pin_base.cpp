@@ -67,7 +67,9 @@ HRESULT StreamPinBase::Activate() {
   const int64_t committed = Counter();
   times.commitUs = us(begun, committed);
   if (FAILED(hr)) return hr;
-  if (!StartThread()) {
+  // The thread of the previous start serves this one: creating a thread costs a start about
+  // a ms under Wine.
+  if (!HasThread() && !StartThread()) {
     OutputPinBase::Deactivate();
     return E_FAIL;
   }
@@ -79,8 +81,8 @@ HRESULT StreamPinBase::Activate() {
   times.activateUs = us(begun, Counter());
   OnActivated(times);
   if (FAILED(hr)) {
-    // A failed start-up has ended the thread; otherwise it waits for these commands. Either
-    // way no handle is left held, so the next activation can start a thread again.
+    // Ended, so that no handle of a thread that may have died is left held: the next
+    // activation starts a new one.
     StopThread();
     OutputPinBase::Deactivate();
   }
@@ -92,8 +94,10 @@ HRESULT StreamPinBase::Deactivate() {
   // Decommitting first releases a worker blocked in GetFreeSample, so it reaches the mailbox.
   const HRESULT decommitted = IsConnected() ? OutputPinBase::Deactivate() : S_OK;
   // Stopped even when the decommit failed: the filter is stopped from now on whatever this
-  // returns, and a thread left running would keep the stream from ever starting again.
-  const HRESULT stopped = StopThread();
+  // returns, and a stream left running would keep it from ever starting again. The thread
+  // waits for the next start; one whose stop failed is ended instead.
+  HRESULT stopped = S_OK;
+  if (HasThread() && FAILED(stopped = SendCommand(CommandStop))) StopThread();
   return FAILED(decommitted) ? decommitted : stopped;
 }
 
@@ -150,40 +154,49 @@ HRESULT StreamPinBase::SetConnectionType(const MediaType& type) {
 
 // Worker thread
 
+// A thread serves one start after another: between a stop and the next start it waits for
+// CommandInit (or CommandExit), with the stream shut down.
 DWORD StreamPinBase::ThreadMain() {
-  StreamCommand command;
-  while ((command = WaitCommand()) != CommandInit) {
-    AnswerCommand(E_UNEXPECTED);
-    // Not started, so nothing to shut down: ending here lets the join that follows an exit
-    // command return.
-    if (command == CommandExit) return 1;
-  }
-  const HRESULT started = OnThreadStart();
-  if (FAILED(started)) {
-    OnThreadStop();
-    AnswerCommand(started);
-    return 1;
-  }
-  AnswerCommand(S_OK);
-
-  do {
-    command = WaitCommand();
-    switch (command) {
-      case CommandPause:
-      case CommandRun:
-        AnswerCommand(S_OK);
-        StreamLoop();
-        break;
-      case CommandStop:
-      case CommandExit:
-        AnswerCommand(S_OK);
-        break;
-      default:
-        AnswerCommand(E_NOTIMPL);
-        break;
+  for (;;) {
+    StreamCommand command = WaitCommand();
+    if (command == CommandExit) {
+      AnswerCommand(S_OK);
+      return 0;
     }
-  } while (command != CommandExit);
-  return FAILED(OnThreadStop()) ? 1 : 0;
+    if (command != CommandInit) {
+      // A stop of a stopped stream is no failure; anything else needs a start first.
+      AnswerCommand(command == CommandStop ? S_OK : E_UNEXPECTED);
+      continue;
+    }
+    const HRESULT started = OnThreadStart();
+    if (FAILED(started)) {
+      OnThreadStop();
+      AnswerCommand(started);
+      continue;
+    }
+    AnswerCommand(S_OK);
+
+    do {
+      command = WaitCommand();
+      switch (command) {
+        case CommandPause:
+        case CommandRun:
+          AnswerCommand(S_OK);
+          StreamLoop();
+          break;
+        case CommandStop:
+        case CommandExit:
+          break;  // answered once the stream is shut down
+        default:
+          AnswerCommand(E_NOTIMPL);
+          break;
+      }
+    } while (command != CommandStop && command != CommandExit);
+    // Shut down before the answer: the control thread's Stop returns with the stream ended.
+    const HRESULT stopped = OnThreadStop();
+    AnswerCommand(stopped);
+    if (command == CommandExit) return FAILED(stopped) ? 1 : 0;
+  }
 }
 
 HRESULT StreamPinBase::StreamLoop() {

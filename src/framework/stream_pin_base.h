@@ -36,7 +36,7 @@ class SourceFilterBase;
 struct ActivationTimes {
   int32_t activateUs = -1;  // all of it
   int32_t commitUs = -1;    // the allocator's commit
-  int32_t threadUs = -1;    // creating the worker
+  int32_t threadUs = -1;    // creating the worker; 0 when the previous start's serves
   int32_t initUs = -1;      // the stream's start-up on the worker (CommandInit answered)
 };
 
@@ -90,7 +90,8 @@ class StreamPinBase : public WorkerThread,
   virtual void OnActivated(const ActivationTimes& /*times*/) {}
 
   // Control thread, FilterLock held or the stream being destroyed. Sends CommandStop and
-  // CommandExit and joins the worker; S_OK without a thread, else the first failure.
+  // CommandExit and joins the worker; S_OK without a thread, else the first failure. A stop
+  // of the filter keeps the thread for the next start; this ends it.
   HRESULT StopThread();
 
   using WorkerThread::PeekCommand;

@@ -32,6 +32,9 @@ int32_t RealUs(int64_t counts) {
 }  // namespace
 
 HRESULT VideoStreamPin::OnThreadStart() {
+  // The thread serves one start after another: the totals count from this one.
+  int64_t cpu = 0;
+  thread_cpu_at_start_.store(ThreadCpuTime(cpu) ? cpu : 0);
   const int64_t begun = RealCounter();
   const HRESULT hr = StartStream();
   counters_.startUpUs.store(RealUs(RealCounter() - begun));
@@ -131,7 +134,7 @@ void VideoStreamPin::OnActivated(const framework::ActivationTimes& times) {
 void VideoStreamPin::ReadTotals(StreamTotals& totals) {
   counters_.ReadTotals(totals);
   int64_t cpu = 0;
-  totals.workerCpu100ns = ThreadCpuTime(cpu) ? cpu : -1;
+  totals.workerCpu100ns = ThreadCpuTime(cpu) ? cpu - thread_cpu_at_start_.load() : -1;
 }
 
 HRESULT VideoStreamPin::OnThreadStop() {

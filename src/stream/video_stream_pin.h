@@ -195,6 +195,8 @@ class VideoStreamPin : public framework::StreamPinBase,
   int64_t cpu_read_at_ = 0;       // counter at the last reading of the worker's processor
                                   // time; 0 before the first
   int64_t cpu_at_start_ = -1;     // the first reading of this stream, 100 ns
+  // The worker thread's processor time when this stream started, 100 ns; any thread reads it.
+  std::atomic<int64_t> thread_cpu_at_start_{0};
   WorkerCounters counters_;
 
   // Loaded by the constructor; read-only afterwards, by any thread.

@@ -46,8 +46,8 @@ struct StreamTotals {
   int64_t composeUs;
   int64_t waitDueUs;
   int64_t deliverUs;
-  int64_t workerCpu100ns;   // kernel + user time of the current (or last) worker thread; -1
-                            // when the system cannot tell
+  int64_t workerCpu100ns;   // kernel + user time of the worker thread in the current (or last)
+                            // stream; -1 when the system cannot tell
   uint64_t lateFrames;      // delivered more than a frame time after they were due
   uint64_t downstreamLateFrames;  // of those, the ones the downstream held up the most
   int32_t maxSourceLateUs;        // largest lateUs - downstreamUs

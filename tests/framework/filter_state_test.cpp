@@ -74,8 +74,6 @@ TEST_F(FilterState, StreamThatFailsToStartUndoesTheOthersAndCanStartLater) {
   EXPECT_EQ(first->thread_starts, 1);
   EXPECT_EQ(first->thread_stops, 1);
   EXPECT_EQ(second->thread_stops, 1);
-  EXPECT_FALSE(first->HasThread());
-  EXPECT_FALSE(second->HasThread());
   EXPECT_EQ(Bounded("Run", 2000, [&] { return source->Run(0); }), E_ACCESSDENIED);
   EXPECT_EQ(State(), State_Stopped);
 
@@ -85,8 +83,27 @@ TEST_F(FilterState, StreamThatFailsToStartUndoesTheOthersAndCanStartLater) {
   EXPECT_TRUE(first->HasThread());
   EXPECT_TRUE(second->HasThread());
   EXPECT_EQ(Bounded("Stop", 2000, [&] { return source->Stop(); }), S_OK);
-  EXPECT_FALSE(first->HasThread());
-  EXPECT_FALSE(second->HasThread());
+  EXPECT_EQ(first->thread_stops, first->thread_starts.load());
+  EXPECT_EQ(second->thread_stops, second->thread_starts.load());
+}
+
+// A stopped stream keeps its thread for the next start; letting the filter go ends it.
+TEST_F(FilterState, FilterLetGoWhileStoppedEndsTheKeptThread) {
+  Connect(0);
+  ASSERT_EQ(source->Run(0), S_OK);
+  ASSERT_TRUE(WaitUntil([&] { return inputs[0]->receives > 2; }, 20000));
+  ASSERT_EQ(Bounded("Stop", 2000, [&] { return source->Stop(); }), S_OK);
+  EXPECT_TRUE(source->streams[0]->HasThread());
+  HANDLE worker = source->streams[0]->TakeWorkerHandle();
+  ASSERT_NE(worker, nullptr);
+  EXPECT_EQ(WaitForSingleObject(worker, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+
+  Bounded("the last Release", 2000, [&] {
+    source_reference.Reset();
+    return 0;
+  });
+  EXPECT_EQ(WaitForSingleObject(worker, 0), WAIT_OBJECT_0) << "the worker outlived its filter";
+  CloseHandle(worker);
 }
 
 // The threads are seen through what they deliver: the process's thread count also moves with
