@@ -335,10 +335,10 @@ void VideoStreamPin::MakeResident(uint8_t* buffer, std::size_t from, std::size_t
   }
 }
 
-// Waits on the command mailbox until kFineWaitMs before the frame is due, then sleeps in pieces
-// of at most kSleepPieceMs (so that a stop is seen soon while another command is posted), each
-// meant to end when the frame is due: a sleep overruns by about sleep_overrun_ms_, so it asks
-// for that much less. Only the last kSpinMs are polled; polling a whole overrun would cost more
+// Waits on the command mailbox until the frame is due (to the µs) or, where that wait keeps
+// only to the tick, until kFineWaitMs before; then sleeps in pieces of at most kSleepPieceMs (so
+// that a stop is seen soon while another command is posted). Each wait is meant to end when the
+// frame is due: it overruns by about sleep_overrun_ms_, so it asks for that much less. Only the last kSpinMs are polled; polling a whole overrun would cost more
 // processor time than the frame's copy. Elapsed ticks are compared, not tick values, so the
 // wait behaves across the 49.7-day wrap.
 HRESULT VideoStreamPin::WaitUntilDue(double& now) {

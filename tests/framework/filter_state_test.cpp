@@ -93,9 +93,8 @@ TEST_F(FilterState, FilterLetGoWhileStoppedEndsTheKeptThread) {
   ASSERT_EQ(source->Run(0), S_OK);
   ASSERT_TRUE(WaitUntil([&] { return inputs[0]->receives > 2; }, 20000));
   ASSERT_EQ(Bounded("Stop", 2000, [&] { return source->Stop(); }), S_OK);
-  EXPECT_TRUE(source->streams[0]->HasThread());
-  HANDLE worker = source->streams[0]->TakeWorkerHandle();
-  ASSERT_NE(worker, nullptr);
+  HANDLE worker = OpenThread(SYNCHRONIZE, FALSE, source->streams[0]->worker_id);
+  ASSERT_NE(worker, nullptr) << "no thread kept";
   EXPECT_EQ(WaitForSingleObject(worker, 0), static_cast<DWORD>(WAIT_TIMEOUT));
 
   Bounded("the last Release", 2000, [&] {

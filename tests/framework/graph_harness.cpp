@@ -85,11 +85,6 @@ DWORD WINAPI Watchdog::Main(void* parameter) {
 TestStream::TestStream(HRESULT* result, SourceFilterBase* filter)
     : StreamPinBase(result, filter, L"Test") {}
 
-TestStream::~TestStream() {
-  StopThread();  // the worker runs this object's hooks
-  if (HANDLE handle = worker_handle_.exchange(nullptr)) CloseHandle(handle);
-}
-
 HRESULT TestStream::GetSingleType(MediaType* type) {
   MakeVideoType(*type, MEDIASUBTYPE_RGB32, 64, 48, 32);
   return S_OK;
@@ -106,15 +101,7 @@ HRESULT TestStream::SizeBuffers(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* 
 
 HRESULT TestStream::OnThreadStart() {
   ++thread_starts;
-  if (GetCurrentThreadId() != worker_id_) {
-    worker_id_ = GetCurrentThreadId();
-    ++threads_seen;
-    HANDLE handle = nullptr;
-    if (DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &handle,
-                        SYNCHRONIZE, FALSE, 0)) {
-      if (HANDLE old = worker_handle_.exchange(handle)) CloseHandle(old);
-    }
-  }
+  if (worker_id.exchange(GetCurrentThreadId()) != GetCurrentThreadId()) ++threads_seen;
   frame_ = 0;
   return start_result;
 }

@@ -52,7 +52,6 @@ class TestStream final : public StreamPinBase {
  public:
   // Deleted only by its filter, which stops it first.
   TestStream(HRESULT* result, SourceFilterBase* filter);
-  ~TestStream() override;
 
   // Script; set while the filter is stopped.
   REFERENCE_TIME frame_time = 10 * kOneMs;
@@ -64,9 +63,7 @@ class TestStream final : public StreamPinBase {
   std::atomic<int> thread_starts{0};
   std::atomic<int> thread_stops{0};
   std::atomic<int> threads_seen{0};     // starts on a thread other than the previous start's
-  // The latest worker's handle (SYNCHRONIZE), now the caller's to close: it tells when that
-  // thread has ended, also after this stream is gone.
-  HANDLE TakeWorkerHandle() { return worker_handle_.exchange(nullptr); }
+  std::atomic<DWORD> worker_id{0};      // the latest start's thread
   std::atomic<int> fills{0};            // FillSample calls
   std::atomic<int> fills_ended_by_stop{0};
   std::atomic<bool> waiting_for_run{false};
@@ -86,8 +83,6 @@ class TestStream final : public StreamPinBase {
  private:
   bool StopPosted();
   int frame_ = 0;  // worker thread
-  DWORD worker_id_ = 0;  // worker thread
-  std::atomic<HANDLE> worker_handle_{nullptr};
 };
 
 // A live source of `stream_count` TestStreams, its GetState answering VFW_S_CANT_CUE while
