@@ -146,9 +146,9 @@ const synth::FrameImage* CheckSession::Sheet(const config::Preset& preset, std::
   return sheets_.emplace(path, std::move(sheet)).first->second.get();
 }
 
-bool CheckSession::PrepareCandidates(const FrameView& frame, std::string& error) {
-  width_ = frame.width;
-  height_ = frame.height;
+bool CheckSession::PrepareCandidates(int32_t width, int32_t height, std::string& error) {
+  width_ = width;
+  height_ = height;
   std::vector<int32_t> indices;
   if (settings_.preset >= 0) {
     indices.push_back(settings_.preset);
@@ -383,6 +383,22 @@ void CheckSession::Record(const FrameView* frame, const StatusReading& reading, 
   records_.push_back(record);
 }
 
+bool CheckSession::Prepare(int32_t width, int32_t height, std::string& error) {
+  if (!opened_) {
+    error = "the check has no configuration";
+    return false;
+  }
+  if (!candidates_.empty()) {
+    if (width == width_ && height == height_) return true;
+    error = "the check was prepared for " + std::to_string(width_) + "x" + std::to_string(height_);
+    return false;
+  }
+  if (!PrepareCandidates(width, height, error)) return false;
+  // A preset named by the caller is taken; its header only confirms it.
+  if (settings_.preset >= 0) Settle(0, false);
+  return true;
+}
+
 bool CheckSession::AddFrame(const FrameView& frame, double timeMs, std::string& error) {
   if (!opened_) {
     error = "the check has no configuration";
@@ -393,9 +409,7 @@ bool CheckSession::AddFrame(const FrameView& frame, double timeMs, std::string& 
     return false;
   }
   if (candidates_.empty()) {
-    if (!PrepareCandidates(frame, error)) return false;
-    // A preset named by the caller is taken; its header only confirms it.
-    if (settings_.preset >= 0) Settle(0, false);
+    if (!Prepare(frame.width, frame.height, error)) return false;
   }
   if (frame.width != width_ || frame.height != height_) {
     // The readers are made for the first frame's size; a change mid-recording is reported

@@ -54,6 +54,11 @@ class CheckSession {
   // to check against.
   bool Open(const SessionSettings& settings, std::string& error);
 
+  // Optional, after Open: makes the readers for frames of this size now rather than at the
+  // first frame, for a caller that must not spend that time once frames arrive. False with a
+  // message when no preset can have drawn frames of this size.
+  bool Prepare(int32_t width, int32_t height, std::string& error);
+
   // One decoded frame, in recording order; `timeMs` is kUnknown when the recording has no
   // time for it. False with a message when no preset can have drawn frames of this size.
   bool AddFrame(const FrameView& frame, double timeMs, std::string& error);
@@ -83,7 +88,7 @@ class CheckSession {
     std::vector<StatusReading> readings;
   };
 
-  bool PrepareCandidates(const FrameView& frame, std::string& error);
+  bool PrepareCandidates(int32_t width, int32_t height, std::string& error);
   const synth::FrameImage* Sheet(const config::Preset& preset, std::string& error);
   // Compares the frame's header with every candidate's; settles the preset when one fits.
   void TryHeader(const FrameView& frame);

@@ -99,7 +99,8 @@ struct RecordingAnalysis {
   int64_t longestLoss = 0;
   int64_t repeats = 0;
   int64_t reorderings = 0;
-  int64_t sourceDrops = 0;  // frames the source itself filled late, over the identified span
+  int64_t sourceDrops = 0;  // frames the source filled a frame time late, whatever held it,
+                            // over the identified span
 
   double frameTimeMs = 0.0;
   Spread intervals;  // between consecutive time stamps

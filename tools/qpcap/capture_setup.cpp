@@ -16,6 +16,7 @@ int SetUpCapture(const CommandOptions& options, FrameSink* sink, Capture& captur
   if (!options.format.empty()) {
     if ((status = ListFormats(output.Get(), formats)) != kExitOk) return status;
     if ((status = ChooseFormat(formats, options.format, chosen)) != kExitOk) return status;
+    capture.format_index = int(chosen - formats.data());
   }
   return capture.session.Build(capture.source.Get(), output.Get(),
                                chosen ? chosen->type.get() : nullptr, sink);

@@ -31,6 +31,7 @@ struct Capture {
   DeviceEntry device;
   ComPtr<IBaseFilter> source;
   CaptureSession session;
+  int format_index = -1;  // as 'formats' numbers them; -1: the pin's own, not chosen
 };
 
 // Returns an exit code; on success the session is built and ready to run.

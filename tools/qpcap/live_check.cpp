@@ -1,14 +1,24 @@
 #include "live_check.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "../qpcheck/report.h"
 #include "check/check_session.h"
 #include "check/frame_view.h"
 #include "config/module_directory.h"
+#include "frame_queue.h"
 #include "tool_status.h"
 
 namespace qpcap {
+namespace {
+
+// Frames may wait this much memory for the checker: enough for its set-up on the first frames
+// at 1080p and 60 fps, little enough for a 32-bit process.
+constexpr std::size_t kQueueBytes = sizeof(void*) == 4 ? 96u << 20 : 192u << 20;
+constexpr std::size_t kMinQueued = 8;
+
+}  // namespace
 
 struct LiveCheck::State {
   VideoFormat format;
@@ -16,6 +26,9 @@ struct LiveCheck::State {
   qpcheck::Report report;
   std::string error;  // the first frame the session refused
   int64_t unusable = 0;
+  int64_t unqueued = 0;  // frames the queue could not take
+  // Declared last: ended first, so its thread never outlives the session it feeds.
+  FrameQueue queue;
 };
 
 LiveCheck::LiveCheck() = default;
@@ -23,7 +36,8 @@ LiveCheck::~LiveCheck() = default;
 
 bool LiveCheck::Open(const CommandOptions& options, const VideoFormat& format, std::string& error) {
   state_ = std::make_unique<State>();
-  state_->format = format;
+  State& s = *state_;
+  s.format = format;
   qp::check::SessionSettings settings;
   if (options.install.empty()) {
     char folder[qp::platform::kMaxPath];
@@ -34,8 +48,10 @@ bool LiveCheck::Open(const CommandOptions& options, const VideoFormat& format, s
   }
   settings.preset = options.preset;
   settings.nominalFps = format.FramesPerSecond();
-  if (!state_->session.Open(settings, error)) return false;
-  qpcheck::Report& report = state_->report;
+  if (!s.session.Open(settings, error)) return false;
+  // The readers are made now, not on the first frame: hundreds of ms at 1080p.
+  if (!s.session.Prepare(format.width, std::abs(format.height), error)) return false;
+  qpcheck::Report& report = s.report;
   report.recording = "the live stream";
   report.info.container = "live";
   report.info.codec = "uncompressed";
@@ -45,34 +61,66 @@ bool LiveCheck::Open(const CommandOptions& options, const VideoFormat& format, s
   report.info.nominalFps = format.FramesPerSecond();
   report.limits.maxMissing = options.maxMissing;
   report.limits.maxRepeats = options.maxRepeats;
-  report.session = &state_->session;
+  report.session = &s.session;
+
+  const std::size_t frameBytes = format.ImageSize();
+  if (frameBytes == 0) {
+    error = "the connected format gives no frame size";
+    return false;
+  }
+  std::size_t buffers = kQueueBytes / frameBytes;
+  if (buffers < kMinQueued) buffers = kMinQueued;
+  const bool started = s.queue.Start(frameBytes, buffers, [&s](const uint8_t* bytes,
+                                                                std::size_t length, double ms) {
+    const VideoFormat& f = s.format;
+    const qp::check::FrameView view =
+        qp::check::ViewOfDib(bytes, length, f.width, f.height, f.compression, f.bit_count);
+    if (!qp::check::IsUsable(view)) {
+      ++s.unusable;
+      return;
+    }
+    std::string refused;
+    if (!s.session.AddFrame(view, ms, refused) && s.error.empty()) s.error = refused;
+  });
+  if (!started) {
+    error = "no memory for the frames waiting to be checked";
+    return false;
+  }
   return true;
 }
 
+// Only a copy on the streaming thread: the check itself runs on the queue's thread.
 void LiveCheck::Add(IMediaSample* sample, double arrivalMs) {
   BYTE* data = nullptr;
   const long length = sample->GetActualDataLength();
-  const VideoFormat& f = state_->format;
-  qp::check::FrameView view;
-  if (SUCCEEDED(sample->GetPointer(&data)) && length > 0)
-    view = qp::check::ViewOfDib(data, std::size_t(length), f.width, f.height, f.compression,
-                                f.bit_count);
-  if (!qp::check::IsUsable(view)) {
-    ++state_->unusable;
+  State& s = *state_;
+  if (FAILED(sample->GetPointer(&data)) || data == nullptr || length <= 0) {
+    ++s.unqueued;
     return;
   }
-  std::string error;
-  if (!state_->session.AddFrame(view, arrivalMs, error) && state_->error.empty())
-    state_->error = error;
+  // A buffer larger than the image (some allocators round up) holds the image first.
+  std::size_t bytes = std::size_t(length);
+  if (bytes > s.format.ImageSize()) bytes = s.format.ImageSize();
+  if (!s.queue.Push(data, bytes, arrivalMs)) ++s.unqueued;
+}
+
+void LiveCheck::SetLateAccount(int64_t late, int64_t downstream, int64_t system,
+                               int64_t composing) {
+  state_->report.late = {late, downstream, system, composing};
 }
 
 int LiveCheck::Finish(const CommandOptions& options) {
   State& s = *state_;
+  s.queue.Finish();
   std::printf("\n");
+  if (s.queue.HeldPushes() > 0)
+    std::printf("the check fell behind the stream and held it %.1f ms in all, over %lld frames\n",
+                s.queue.HeldMs(), (long long)s.queue.HeldPushes());
   if (!s.error.empty()) return Fail(kExitCheckInput, "check: %s", s.error.c_str());
   if (s.session.frames() == 0)
-    return Fail(kExitCheckInput, "check: no frame could be checked (%lld in a format it does not read)",
-                (long long)s.unusable);
+    return Fail(kExitCheckInput,
+                "check: no frame could be checked (%lld in a format it does not read)",
+                (long long)(s.unusable + s.unqueued));
   s.report.analysis = s.session.Finish();
   const bool within = qpcheck::WithinLimits(s.report);
   qpcheck::WriteSummary(stdout, s.report);

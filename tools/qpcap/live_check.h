@@ -4,6 +4,7 @@
 
 #include <strmif.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -22,6 +23,9 @@ class LiveCheck {
 
   // Streaming thread: one arrived frame and its arrival on the graph clock, in ms.
   void Add(IMediaSample* sample, double arrivalMs);
+
+  // After the run, before Finish: the source's own account of its late frames.
+  void SetLateAccount(int64_t late, int64_t downstream, int64_t system, int64_t composing);
 
   // After the run: the check's summary on stdout, and its JSON when asked for. Returns the
   // exit code the check alone would give.

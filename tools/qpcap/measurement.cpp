@@ -133,7 +133,7 @@ void PrintRunOrigin(const WorkerProbe& probe, const CaptureSession& session) {
 // received.
 void PrintWorkerFigures(WorkerProbe& probe, const std::vector<FrameRecord>& frames,
                         const VideoFormat& format, double stream_seconds, int64_t worker_cpu,
-                        const CaptureSession& session) {
+                        const CaptureSession& session, LiveCheck* check) {
   const uint64_t lost = probe.Poll();
   PrintRunOrigin(probe, session);
   auto& records = probe.records();
@@ -164,6 +164,11 @@ void PrintWorkerFigures(WorkerProbe& probe, const std::vector<FrameRecord>& fram
                 "%lld without the processor while composing (more than a frame time after due)\n",
                 (long long)w.late_by_downstream, (long long)w.late_by_wake,
                 (long long)w.late_by_compose, (long long)w.late_by_no_processor);
+    if (check)
+      check->SetLateAccount(w.late_by_downstream + w.late_by_wake + w.late_by_compose +
+                                w.late_by_no_processor,
+                            w.late_by_downstream, w.late_by_wake + w.late_by_no_processor,
+                            w.late_by_compose);
     std::printf("worker per frame     buffer wait %.3f ms, compose %.3f ms, due wait %.3f ms, "
                 "deliver %.3f ms (means)\n",
                 w.wait_buffer_ms, w.compose_ms, w.wait_due_ms, w.deliver_ms);
@@ -275,8 +280,12 @@ int RunMeasure(const CommandOptions& options) {
   std::unique_ptr<LiveCheck> check;
   if (options.check) {
     check = std::make_unique<LiveCheck>();
+    // The format chosen is the preset: the checker then sets up before the run, not on the
+    // stream's first frames.
+    CommandOptions checking = options;
+    if (checking.preset < 0) checking.preset = capture.format_index;
     std::string error;
-    if (!check->Open(options, format, error)) return Fail(kExitCheckInput, "%s", error.c_str());
+    if (!check->Open(checking, format, error)) return Fail(kExitCheckInput, "%s", error.c_str());
   }
   sink.Prepare(int64_t(options.seconds * double(ticks)), size_t(options.seconds * rate * 4) + 64,
                &probe, check.get());
@@ -318,12 +327,12 @@ int RunMeasure(const CommandOptions& options) {
     std::printf("process CPU          %.1f ms per second of stream (%.1f %% of one core)\n", cpu_ms,
                 cpu_ms / 10.0);
     if (check)
-      std::printf("                     (--check reads each frame on the streaming thread: the CPU\n"
-                  "                     figures include it)\n");
+      std::printf("                     (--check copies each frame on the streaming thread and\n"
+                  "                     reads it on one of its own: the process figure includes it)\n");
   }
   if (probe.attached())
     PrintWorkerFigures(probe, sink.frames(), format, stats.stream_seconds,
-                       sink.worker_cpu_time(), capture.session);
+                       sink.worker_cpu_time(), capture.session, check.get());
   if (csv) {
     if (!WriteFrameCsv(csv.get(), sink.frames(), ticks))
       return Fail(kExitOutput, "writing %s failed", options.csv.c_str());

@@ -130,8 +130,17 @@ void WriteSummary(std::FILE* out, const Report& report) {
   }
   std::fprintf(out, "\nrepeats       %" PRId64 "\nreorderings   %" PRId64 "\n", a.repeats,
                a.reorderings);
-  std::fprintf(out, "source drops  %" PRId64 " (frames the source itself filled late)\n",
+  // The source counts a frame it filled a whole frame time late whatever held it, its
+  // downstream (the application's graph) included: not necessarily its own fault.
+  std::fprintf(out, "source drops  %" PRId64 " (frames the source filled more than a frame time late",
                a.sourceDrops);
+  if (report.late.late >= 0)
+    std::fprintf(out, "; by its own records %" PRId64 " late: %" PRId64 " held by the downstream, %" PRId64
+                      " by the system, %" PRId64 " by its composing)\n",
+                 report.late.late, report.late.downstream, report.late.system,
+                 report.late.composing);
+  else
+    std::fprintf(out, ", whatever held it: a downstream that held it counts too)\n");
   if (a.intervals.count > 0) {
     SpreadLine(out, "intervals", a.intervals, "ms");
     std::fprintf(out, "%-13s %.3f ms\n", "frame time", a.frameTimeMs);

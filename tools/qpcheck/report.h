@@ -18,6 +18,15 @@ struct Limits {
   int64_t maxRepeats = -1;
 };
 
+// The source's own records of its late frames, when the checker runs beside it (qpcap's live
+// check): who held each frame that left more than a frame time after it was due.
+struct LateAccount {
+  int64_t late = -1;  // -1: not known
+  int64_t downstream = 0;
+  int64_t system = 0;     // woken late, or without the processor while composing
+  int64_t composing = 0;  // the source's own work
+};
+
 struct Report {
   std::string recording;
   RecordingInfo info;
@@ -26,6 +35,7 @@ struct Report {
   const qp::check::CheckSession* session = nullptr;
   qp::check::RecordingAnalysis analysis;
   Limits limits;
+  LateAccount late;
   std::vector<std::string> exceeded;  // the limits broken, as sentences
 };
 
