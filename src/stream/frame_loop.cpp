@@ -34,18 +34,22 @@ constexpr double kSpinBudgetMs = 1.5;
 constexpr double kShortestSleepMs = 0.001;
 // Once the frame's busy wait is spent, the clock is looked at after sleeps at least this long.
 constexpr double kSpentSleepMs = 1.0;
-// The overruns learnt: the estimate is their 95th percentile, moving by a tenth of itself per
-// wait; one overrun counts at most as a default timer period.
-constexpr double kLateQuantile = 0.95;
+// The overruns learnt, as a percentile moving by a tenth of itself per wait; one overrun counts
+// at most as a default timer period. The mailbox wait ending late makes the frame late, so it
+// plans with a high percentile. A fine sleep ending early costs a busy wait, and under Wine the
+// tail of its overruns is the system's load, not a grid: a busy wait would pay for that tail on
+// every frame, so the sleeps plan with a lower one.
+constexpr double kWaitQuantile = 0.95;
+constexpr double kSleepQuantile = 0.75;
 constexpr double kLateStep = 0.1;
 constexpr double kMaxLateMs = 16.0;
 
-// Moves `estimate` towards the kLateQuantile of the overruns it is shown.
-void LearnLateness(double& estimate, double overrunMs) {
+// Moves `estimate` towards the `quantile` of the overruns it is shown.
+void LearnLateness(double& estimate, double overrunMs, double quantile) {
   if (overrunMs < 0.0) overrunMs = 0.0;
   if (overrunMs > kMaxLateMs) overrunMs = kMaxLateMs;
   const double step = kLateStep * (estimate + 0.05);  // never stuck at 0
-  estimate += overrunMs > estimate ? step * kLateQuantile : -step * (1.0 - kLateQuantile);
+  estimate += overrunMs > estimate ? step * quantile : -step * (1.0 - quantile);
   if (estimate < 0.0) estimate = 0.0;
   if (estimate > kMaxLateMs) estimate = kMaxLateMs;
 }
@@ -437,13 +441,14 @@ HRESULT VideoStreamPin::WaitUntilDue(double& now) {
         if (command == framework::CommandStop) return S_FALSE;
       } else {
         LearnLateness(wait_late_ms_, static_cast<double>(environment_.PerformanceCounter() - before) /
-                                             countsPerMs - static_cast<double>(asked) * 0.001);
+                                             countsPerMs - static_cast<double>(asked) * 0.001,
+                      kWaitQuantile);
       }
       continue;
     }
     // Aimed to end its lateness before the due time; on a grid coarser than the busy wait, at
     // the first tick past the busy wait's reach.
-    double piece = left - sleep_late_ms_ - kMarginMs;
+    double piece = left - sleep_late_ms_;
     if (piece <= 0.0) piece = left - spinWithin;
     SleepFine(piece < kSleepPieceMs ? piece : kSleepPieceMs, giveUpIn);
   }
@@ -457,7 +462,8 @@ void VideoStreamPin::SleepFine(double ms, double giveUpIn) {
   environment_.SleepFineUs(fine_timer_, asked);
   LearnLateness(sleep_late_ms_, static_cast<double>(environment_.PerformanceCounter() - before) *
                                         1000.0 / static_cast<double>(counter_frequency_) -
-                                    static_cast<double>(asked) * 0.001);
+                                    static_cast<double>(asked) * 0.001,
+                kSleepQuantile);
 }
 
 // The schedule moves one frame time per frame from the previous due time, never from now, so

@@ -179,9 +179,9 @@ class VideoStreamPin : public framework::StreamPinBase,
   int32_t last_clock_ms_ = 0;
   bool timer_period_held_ = false;  // a BeginTimerPeriod awaits its EndTimerPeriod
   StreamEnvironment::FineTimer fine_timer_;
-  // How late the fine sleeps and the mailbox waits end, ms: a running estimate of the 95th
-  // percentile of their overruns, starting from what the timer promised. On Windows it is
-  // the timer's grid.
+  // How late the fine sleeps and the mailbox waits end, ms: running estimates of a percentile
+  // of their overruns, starting from what the timer promised. On Windows they follow the
+  // timer's grid.
   double sleep_late_ms_ = 0.1;
   double wait_late_ms_ = 0.1;
   // Frame 0 composed while paused, with these parts of the preset; false when not (yet).
