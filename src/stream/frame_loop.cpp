@@ -355,11 +355,10 @@ HRESULT VideoStreamPin::WaitUntilRunning(uint8_t* buffer, std::size_t size) {
       frame_zero_ready_ = true;
       continue;
     }
+    // On the fine timer: with only a high-resolution timer, other sleeps keep to 15.6 ms.
     const int64_t sinceStart = environment_.PerformanceCounter() - started_at_;
-    if (sinceStart < counter_frequency_ * kFinePollMs / 1000)
-      environment_.SleepUs(100);
-    else
-      environment_.SleepMs(1);
+    environment_.SleepFineUs(fine_timer_,
+                             sinceStart < counter_frequency_ * kFinePollMs / 1000 ? 100 : 1000);
   }
 }
 
