@@ -25,8 +25,8 @@ constexpr int64_t kFinePollMs = 200;
 // The longest single sleep of the wait for the due time: how late a stop may be seen once the
 // wait has left the mailbox.
 constexpr double kSleepPieceMs = 4.0;
-// Each wait aims to end this long before the due time, on top of what it is expected to
-// overrun.
+// The mailbox wait aims to end this long before the due time on top of what it is expected to
+// overrun; the busy wait takes over this much beyond the fine sleep's expected overrun.
 constexpr double kMarginMs = 0.1;
 // The busy wait at the end: at most this long per frame (a stalled clock must not burn a
 // core), and only this close to the due time, whatever grid the timer keeps to.
@@ -383,7 +383,8 @@ void VideoStreamPin::StartSchedule() {
     return;
   }
   int64_t origin = run_origin_.load();
-  if (origin == 0) origin = environment_.PerformanceCounter();  // no Run seen: the state was
+  // A host that set the running state without a Run: from when the worker saw it.
+  if (origin == 0) origin = environment_.PerformanceCounter();
   next_due_ms_ = static_cast<double>(origin) * 1000.0 / static_cast<double>(counter_frequency_) -
                  clock_origin_ms_;
 }
@@ -439,9 +440,9 @@ HRESULT VideoStreamPin::WaitUntilDue(double& now) {
       if (services_.WaitForCommand(asked, command)) {
         if (command == framework::CommandStop) return S_FALSE;
       } else {
-        LearnLateness(wait_late_ms_, static_cast<double>(environment_.PerformanceCounter() - before) /
-                                             countsPerMs - static_cast<double>(asked) * 0.001,
-                      kWaitQuantile);
+        const double waited =
+            static_cast<double>(environment_.PerformanceCounter() - before) / countsPerMs;
+        LearnLateness(wait_late_ms_, waited - static_cast<double>(asked) * 0.001, kWaitQuantile);
       }
       continue;
     }
@@ -459,10 +460,9 @@ void VideoStreamPin::SleepFine(double ms, double giveUpIn) {
   const int64_t asked = static_cast<int64_t>(ms * 1000.0);
   const int64_t before = environment_.PerformanceCounter();
   environment_.SleepFineUs(fine_timer_, asked);
-  LearnLateness(sleep_late_ms_, static_cast<double>(environment_.PerformanceCounter() - before) *
-                                        1000.0 / static_cast<double>(counter_frequency_) -
-                                    static_cast<double>(asked) * 0.001,
-                kSleepQuantile);
+  const double slept = static_cast<double>(environment_.PerformanceCounter() - before) * 1000.0 /
+                       static_cast<double>(counter_frequency_);
+  LearnLateness(sleep_late_ms_, slept - static_cast<double>(asked) * 0.001, kSleepQuantile);
 }
 
 // The schedule moves one frame time per frame from the previous due time, never from now, so

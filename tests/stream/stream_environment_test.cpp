@@ -1,11 +1,10 @@
 // The real system's side of the stream: bringing a buffer's pages into memory.
-#include <gtest/gtest.h>
+#include "stream/stream_environment.h"
 
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <cstring>
-
-#include "stream/stream_environment.h"
 
 namespace qp::stream::test {
 namespace {
@@ -34,7 +33,8 @@ class ImportHook {
       auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + module->FirstThunk);
       for (; names->u1.AddressOfData != 0; ++names, ++slots) {
         if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
-        const auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+        const auto* byName =
+            reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
         if (std::strcmp(reinterpret_cast<const char*>(byName->Name), name) != 0) continue;
         slot_ = reinterpret_cast<void**>(&slots->u1.Function);
         Swap(replacement);

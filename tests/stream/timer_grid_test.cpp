@@ -58,9 +58,10 @@ TEST_P(TimerGrid, FramesLeaveOnTimeWithoutBurningACore) {
       static_cast<double>(rig.env.spun_us - spunBefore) / 1000.0 / kFrames;
   std::sort(late.begin(), late.end());
   const double median = late[late.size() / 2];
-  std::printf("[ figures  ] %s: lateness median %.3f ms, max %.3f ms, min %.3f ms; spin %.3f ms "
-              "a frame; drops %d\n",
-              grid.name, median, late.back(), late.front(), spinPerFrameMs, rig.pin->drop_count());
+  std::printf(
+      "[ figures  ] %s: lateness median %.3f ms, max %.3f ms, min %.3f ms; spin %.3f ms "
+      "a frame; drops %d\n",
+      grid.name, median, late.back(), late.front(), spinPerFrameMs, rig.pin->drop_count());
   EXPECT_GE(late.front(), 0.0) << "a frame left before its due time";
   EXPECT_LT(late.back(), kSixtyMs);
   EXPECT_LT(spinPerFrameMs, 2.0);
@@ -76,12 +77,14 @@ INSTANTIATE_TEST_SUITE_P(
     Windows, TimerGrid,
     ::testing::Values(
         // The mailbox keeps to the system's default period; only the timer is fine.
-        Grid{"HighResolution", "high-resolution timer 0.5 ms", 500, 15625, false, std::nullopt, true},
+        Grid{"HighResolution", "high-resolution timer 0.5 ms", 500, 15625, false, std::nullopt,
+             true},
         Grid{"Raised", "raised resolution 1 ms", 1000, 1000, false, std::nullopt, true},
         Grid{"Random", "up to 1 ms late at random", 1000, 1000, true, std::nullopt, true},
         Grid{"Default", "default 15.625 ms", 15625, 15625, false, std::nullopt, false},
         // A system that grants less than it promised: learnt from the overruns.
-        Grid{"CoarserThanPromised", "15.625 ms where 1 ms was promised", 15625, 15625, false, kRaised, false}),
+        Grid{"CoarserThanPromised", "15.625 ms where 1 ms was promised", 15625, 15625, false,
+             kRaised, false}),
     [](const ::testing::TestParamInfo<Grid>& info) { return std::string(info.param.key); });
 
 // The graph's clock reads whole ms: a frame due just after one shows as due only a ms later.
@@ -118,7 +121,7 @@ TEST(GraphClock, FramesDueJustAfterAWholeMsCostABoundedBusyWait) {
 TEST(GraphClock, AStalledClockIsNeitherPolledForASecondNorDeafToAStop) {
   GraphClockRig g;
   ASSERT_EQ(g.rig.pin->FillSample(&g.sample), S_OK);  // frame 0 at stream time 0
-  g.rig.services.stalled_at_ms = 20.0;                 // frame 1 is due at 20.05
+  g.rig.services.stalled_at_ms = 20.0;                // frame 1 is due at 20.05
   int64_t spunBefore = g.rig.env.spun_us;
   double before = g.rig.env.NowMs();
   EXPECT_EQ(g.rig.pin->FillSample(&g.sample), S_FALSE);
