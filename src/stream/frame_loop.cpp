@@ -1,6 +1,7 @@
 // The frame loop: waiting for the running state and the due time, composing the frame,
 // stamping the sample and counting late frames. Worker thread, under stream_lock_.
 #include <climits>
+#include <cmath>
 #include <cstring>
 #include <limits>
 
@@ -21,17 +22,44 @@ constexpr std::size_t kPageBytes = 4096;
 constexpr std::size_t kResidentPieceBytes = 32 * kPageBytes;
 // How long after start-up the running state is polled finely.
 constexpr int64_t kFinePollMs = 200;
-// The longest single sleep of the wait for the due time: how late a stop may be seen.
+// The longest single sleep of the wait for the due time: how late a stop may be seen once the
+// wait has left the mailbox.
 constexpr double kSleepPieceMs = 4.0;
-// Most of a long wait is spent on the command mailbox, which a stop ends at once. Where that
-// wait keeps only to the system's tick (whole ms, and less exactly), this much before the due
-// time is left to the fine sleeps; where it keeps to the µs, it is the frame's only wake-up.
-constexpr double kFineWaitMs = 2.0;
-// The wait polls only this close to the due time, and never sleeps less than a µs.
-constexpr double kSpinMs = 0.1;
+// The mailbox wait aims to end this long before the due time on top of what it is expected to
+// overrun; the busy wait takes over this much beyond the fine sleep's expected overrun.
+constexpr double kMarginMs = 0.1;
+// The busy wait at the end: at most this long per frame (a stalled clock must not burn a
+// core), and only this close to the due time, whatever grid the timer keeps to.
+constexpr double kSpinBudgetMs = 1.5;
 constexpr double kShortestSleepMs = 0.001;
-// A single overrun counts at most this much towards the learnt one.
-constexpr double kMaxOverrunMs = 2.0;
+// Once the frame's busy wait is spent, the clock is looked at after sleeps at least this long.
+constexpr double kSpentSleepMs = 1.0;
+// The overruns learnt, as a percentile moving by a tenth of itself per wait; one overrun counts
+// at most as a default timer period. The mailbox wait ending late makes the frame late, so it
+// plans with a high percentile. A fine sleep ending early costs a busy wait, and under Wine the
+// tail of its overruns is the system's load, not a grid: a busy wait would pay for that tail on
+// every frame, so the sleeps plan with a lower one.
+constexpr double kWaitQuantile = 0.95;
+constexpr double kSleepQuantile = 0.75;
+constexpr double kLateStep = 0.1;
+constexpr double kMaxLateMs = 16.0;
+
+// Moves `estimate` towards the `quantile` of the overruns it is shown.
+void LearnLateness(double& estimate, double overrunMs, double quantile) {
+  if (overrunMs < 0.0) overrunMs = 0.0;
+  if (overrunMs > kMaxLateMs) overrunMs = kMaxLateMs;
+  const double step = kLateStep * (estimate + 0.05);  // never stuck at 0
+  estimate += overrunMs > estimate ? step * quantile : -step * (1.0 - quantile);
+  if (estimate < 0.0) estimate = 0.0;
+  if (estimate > kMaxLateMs) estimate = kMaxLateMs;
+}
+
+// What the composing of frame 0 while paused depends on besides the frame count.
+bool SameComposition(const config::Preset& a, const config::Preset& b) {
+  return a.w == b.w && a.h == b.h && a.compression == b.compression &&
+         a.bit_count == b.bit_count && a.interlaced == b.interlaced && a.scroll_x == b.scroll_x &&
+         a.scroll_y == b.scroll_y;
+}
 
 // Low 32 bits of the whole part of `value`; 0 for readings no clock can give (NaN, ±inf,
 // beyond int64), which would otherwise make the conversion undefined.
@@ -119,7 +147,9 @@ double VideoStreamPin::StreamClockMs() {
 }
 
 // The background and the header depend on the frame count alone, so they are painted before
-// the wait for the due time; only the status line, which shows the clock, is drawn after it.
+// the wait for the due time (frame 0's while paused); only the status line, which shows the
+// clock, is drawn after it. A frame already due when it begins is judged by the clock as it
+// begins: its copy must not make it a drop.
 HRESULT VideoStreamPin::FillSample(IMediaSample* sample) {
   if (sample == nullptr) return E_POINTER;
   ScopedLock hold(stream_lock_);
@@ -140,24 +170,25 @@ HRESULT VideoStreamPin::FillSample(IMediaSample* sample) {
   // rather than run backwards.
   const int64_t frameTime = preset.frame_time > 0 ? preset.frame_time : 0;
 
-  const int64_t running = environment_.PerformanceCounter();
   synth::FrameBuffer frame;
   const bool topDown = TopDownConnection(services_, settings_.use_video_info_header2 != 0);
   const bool drawable = LayoutFrame(preset, topDown, buffer, size, frame);
-  Compose(preset, drawable, frame, buffer, size);
+  const bool first = !schedule_started_;
+  if (first) StartSchedule();
+  const double dueMs = next_due_ms_;
+  const int64_t running = environment_.PerformanceCounter();
+  double now = StreamClockMs();
+  const bool dueOnEntry = now >= dueMs;
+  if (!(first && frame_zero_ready_ && SameComposition(frame_zero_preset_, preset)))
+    Compose(preset, drawable, frame, buffer, size);
+  frame_zero_ready_ = false;
   const int64_t composed = environment_.PerformanceCounter();
 
-  double now = 0.0;
-  const bool first = next_due_ms_ == 0.0;
-  const double dueMs = next_due_ms_;
-  hr = WaitUntilDue(now);
-  if (hr != S_OK) return hr;
-  // A CPU-paced schedule starts when the stream was seen running, not after the first frame
-  // was composed (which the first touch of fresh buffers can make slow).
-  const double runningMs = static_cast<double>(running) * 1000.0 /
-                               static_cast<double>(counter_frequency_) - clock_origin_ms_;
-  const double scheduleStartMs = first && use_cpu_clock_ ? runningMs : now;
-  AdvanceSchedule(now, scheduleStartMs, static_cast<double>(frameTime) * 0.0001);
+  if (!dueOnEntry) {
+    hr = WaitUntilDue(now);
+    if (hr != S_OK) return hr;
+  }
+  AdvanceSchedule(now, static_cast<double>(frameTime) * 0.0001);
   MeasureRate(now);
 
   char status[kTextSize];
@@ -184,15 +215,13 @@ HRESULT VideoStreamPin::FillSample(IMediaSample* sample) {
     latency_log_.Append(line);
   }
 
-  // The first frame of a CPU-paced stream is due as soon as the stream runs. On the CPU clock
-  // the due time maps exactly onto the counter; the graph's clock is mapped through the reading
-  // taken after the stamp.
-  const double dueAtMs = first && use_cpu_clock_ ? runningMs : dueMs;
+  // On the CPU clock the due time maps exactly onto the counter; the graph's clock is mapped
+  // through the reading taken after the stamp.
   const double countsPerMs = static_cast<double>(counter_frequency_) * 0.001;
   pending_.frame = static_cast<uint32_t>(frame_count_);
   pending_.due = use_cpu_clock_
-                     ? static_cast<int64_t>((dueAtMs + clock_origin_ms_) * countsPerMs)
-                     : stamped - static_cast<int64_t>((stampedMs - dueAtMs) * countsPerMs);
+                     ? static_cast<int64_t>((dueMs + clock_origin_ms_) * countsPerMs)
+                     : stamped - static_cast<int64_t>((stampedMs - dueMs) * countsPerMs);
   pending_.composeCounts = composed - running;
   pending_.waitDueCounts = stamped - composed;
   const bool readyBeforeDue = composed < pending_.due && stamped > pending_.due;
@@ -287,10 +316,12 @@ int32_t VideoStreamPin::ReadWorkerCpu(int64_t now) {
 
 // Applications run the graph right after pausing it: for the first moments after start-up
 // the state is polled every 100 µs, so the first frame does not wait for a whole sleep of 1 ms.
-// While paused the sample's pages are brought into memory: an allocator commits fresh memory
-// at every start, and the first write to each page of a 1080p frame costs milliseconds the
-// first frame would otherwise spend after the stream runs.
+// While paused the sample's pages are brought into memory (an allocator commits fresh memory
+// at every start, and the first write to each page of a 1080p frame costs milliseconds), then
+// frame 0 is composed: it depends on the frame count alone, and at 4K its copy alone would
+// make it late.
 HRESULT VideoStreamPin::WaitUntilRunning(uint8_t* buffer, std::size_t size) {
+  frame_zero_ready_ = false;
   std::size_t resident = 0;
   for (;;) {
     FILTER_STATE state = State_Stopped;
@@ -315,95 +346,128 @@ HRESULT VideoStreamPin::WaitUntilRunning(uint8_t* buffer, std::size_t size) {
       resident = end;
       continue;
     }
+    if (frame_count_ == 0 && !schedule_started_ && !frame_zero_ready_) {
+      frame_zero_preset_ = CurrentPreset();
+      synth::FrameBuffer frame;
+      const bool topDown = TopDownConnection(services_, settings_.use_video_info_header2 != 0);
+      const bool drawable = LayoutFrame(frame_zero_preset_, topDown, buffer, size, frame);
+      Compose(frame_zero_preset_, drawable, frame, buffer, size);
+      frame_zero_ready_ = true;
+      continue;
+    }
+    // On the fine timer: with only a high-resolution timer, other sleeps keep to 15.6 ms.
     const int64_t sinceStart = environment_.PerformanceCounter() - started_at_;
-    if (sinceStart < counter_frequency_ * kFinePollMs / 1000)
-      environment_.SleepUs(100);
-    else
-      environment_.SleepMs(1);
+    environment_.SleepFineUs(fine_timer_,
+                             sinceStart < counter_frequency_ * kFinePollMs / 1000 ? 100 : 1000);
   }
 }
 
+// A locked read-modify-write faults a page in as a write at once (a plain read would map a
+// shared zero page first, then fault again on the write) and leaves the byte as it is.
 void VideoStreamPin::MakeResident(uint8_t* buffer, std::size_t from, std::size_t end) {
   while (from < end) {
     const std::size_t piece = end - from > kResidentPieceBytes ? kResidentPieceBytes : end - from;
-    if (!environment_.MakeResident(buffer + from, piece)) {
-      volatile uint8_t* const bytes = buffer;
-      for (std::size_t page = from; page < from + piece; page += kPageBytes)
-        bytes[page] = bytes[page];
-    }
+    environment_.PrefetchPages(buffer + from, piece);
+    for (std::size_t page = from; page < from + piece; page += kPageBytes)
+      __atomic_fetch_or(buffer + page, uint8_t{0}, __ATOMIC_RELAXED);
     from += piece;
   }
 }
 
-// Waits on the command mailbox until the frame is due (to the µs) or, where that wait keeps
-// only to the tick, until kFineWaitMs before; then sleeps in pieces of at most kSleepPieceMs (so
-// that a stop is seen soon while another command is posted). Each wait is meant to end when the
-// frame is due: it overruns by about sleep_overrun_ms_, so it asks for that much less. Only the last kSpinMs are polled; polling a whole overrun would cost more
-// processor time than the frame's copy. Elapsed ticks are compared, not tick values, so the
+// Frame 0 is due at the run start: on the graph's clock stream time 0, on the CPU clock the
+// counter at stream time 0 as OnRun saw it, not when the worker got round to the frame.
+void VideoStreamPin::StartSchedule() {
+  schedule_started_ = true;
+  if (!use_cpu_clock_) {
+    next_due_ms_ = 0.0;
+    return;
+  }
+  int64_t origin = run_origin_.load();
+  // A host that set the running state without a Run: from when the worker saw it.
+  if (origin == 0) origin = environment_.PerformanceCounter();
+  next_due_ms_ = static_cast<double>(origin) * 1000.0 / static_cast<double>(counter_frequency_) -
+                 clock_origin_ms_;
+}
+
+// Waits on the command mailbox, which a command ends at once, until its grid's lateness before
+// the due time; then sleeps on the fine timer in pieces of at most kSleepPieceMs, each aimed to
+// end its own grid's lateness before the due time; the last stretch, at most kSpinBudgetMs a
+// frame, is a busy wait. On a timer coarser than the busy wait, the frame is let go late by up to
+// a tick rather than polled for a whole tick. Elapsed ticks are compared, not tick values, so the
 // wait behaves across the 49.7-day wrap.
 HRESULT VideoStreamPin::WaitUntilDue(double& now) {
   const DWORD start = environment_.TickCount();
   const bool fineMailbox = services_.FineCommandWait();
+  const double countsPerMs = static_cast<double>(counter_frequency_) * 0.001;
+  int64_t spinFrom = -1;  // counter when this frame's busy wait began
   for (;;) {
     now = StreamClockMs();
     if (now >= next_due_ms_) return S_OK;
     const DWORD elapsed = static_cast<DWORD>(environment_.TickCount() - start);
     if (elapsed > kGiveUpMs) return S_FALSE;
-    const double left = next_due_ms_ - now;
-    if (left <= kSpinMs) {
-      YieldProcessor();
-      continue;
-    }
+    // Never past the give-up point by more than a tick.
+    const double giveUpIn = static_cast<double>(kGiveUpMs - elapsed) + 1.0;
     // A stop must not wait for a long frame time to pass; the command stays posted.
     framework::StreamCommand command;
-    if (services_.PeekCommand(command)) {
-      if (command == framework::CommandStop) return S_FALSE;
-    } else if (left - sleep_overrun_ms_ >= (fineMailbox ? 1.0 : kFineWaitMs + 1.0)) {
-      // Every wake-up costs processor time: one wait for nearly all of it.
-      double coarse = left - sleep_overrun_ms_ - (fineMailbox ? 0.0 : kFineWaitMs);
-      const double giveUpIn = static_cast<double>(kGiveUpMs - elapsed) + 1.0;
-      if (coarse > giveUpIn) coarse = giveUpIn;
-      // Whole ms on the tick: a fraction would only end it early.
-      const int64_t asked = fineMailbox ? static_cast<int64_t>(coarse * 1000.0)
-                                        : static_cast<int64_t>(coarse) * 1000;
+    const bool posted = services_.PeekCommand(command);
+    if (posted && command == framework::CommandStop) return S_FALSE;
+    // The least time left: the graph's clock reads whole ms, so it shows the due time only from
+    // the whole ms after it, up to a ms later than its reading says.
+    const double left =
+        use_cpu_clock_ ? next_due_ms_ - now : std::ceil(next_due_ms_) - now - 1.0;
+
+    const double spinWithin =
+        sleep_late_ms_ + kMarginMs < kSpinBudgetMs ? sleep_late_ms_ + kMarginMs : kSpinBudgetMs;
+    if (left <= spinWithin) {
+      const int64_t counter = environment_.PerformanceCounter();
+      if (spinFrom < 0) spinFrom = counter;
+      if (static_cast<double>(counter - spinFrom) < kSpinBudgetMs * countsPerMs) {
+        environment_.SpinPause();
+        continue;
+      }
+      // Spent: a clock that does not move is looked at between sleeps.
+      SleepFine(left > kSpentSleepMs ? left : kSpentSleepMs, giveUpIn);
+      continue;
+    }
+    // Every wake-up costs processor time: one wait for nearly all of it. A wait on whole ms
+    // may also end up to a ms early.
+    double coarse = left - wait_late_ms_ - kMarginMs - (fineMailbox ? 0.0 : 1.0);
+    if (coarse > giveUpIn) coarse = giveUpIn;
+    const int64_t asked =
+        fineMailbox ? static_cast<int64_t>(coarse * 1000.0) : static_cast<int64_t>(coarse) * 1000;
+    if (!posted && asked > 0) {
       const int64_t before = environment_.PerformanceCounter();
       if (services_.WaitForCommand(asked, command)) {
         if (command == framework::CommandStop) return S_FALSE;
-      } else if (fineMailbox) {
-        LearnOverrun(asked, before);
+      } else {
+        const double waited =
+            static_cast<double>(environment_.PerformanceCounter() - before) / countsPerMs;
+        LearnLateness(wait_late_ms_, waited - static_cast<double>(asked) * 0.001, kWaitQuantile);
       }
       continue;
     }
-    double piece = left - sleep_overrun_ms_;
-    if (piece < kShortestSleepMs) piece = kShortestSleepMs;
-    if (piece > kSleepPieceMs) piece = kSleepPieceMs;
-    // Never past the give-up point by more than a tick.
-    const double giveUpIn = static_cast<double>(kGiveUpMs - elapsed) + 1.0;
-    if (piece > giveUpIn) piece = giveUpIn;
-    const int64_t asked = static_cast<int64_t>(piece * 1000.0);
-    const int64_t before = environment_.PerformanceCounter();
-    environment_.SleepUs(asked);
-    LearnOverrun(asked, before);
+    // Aimed to end its lateness before the due time; on a grid coarser than the busy wait, at
+    // the first tick past the busy wait's reach.
+    double piece = left - sleep_late_ms_;
+    if (piece <= 0.0) piece = left - spinWithin;
+    SleepFine(piece < kSleepPieceMs ? piece : kSleepPieceMs, giveUpIn);
   }
 }
 
-// How much later than asked a sleep or a fine wait that began at counter `before` ended.
-void VideoStreamPin::LearnOverrun(int64_t askedUs, int64_t before) {
+void VideoStreamPin::SleepFine(double ms, double giveUpIn) {
+  if (ms > giveUpIn) ms = giveUpIn;
+  if (ms < kShortestSleepMs) ms = kShortestSleepMs;
+  const int64_t asked = static_cast<int64_t>(ms * 1000.0);
+  const int64_t before = environment_.PerformanceCounter();
+  environment_.SleepFineUs(fine_timer_, asked);
   const double slept = static_cast<double>(environment_.PerformanceCounter() - before) * 1000.0 /
                        static_cast<double>(counter_frequency_);
-  double overrun = slept - static_cast<double>(askedUs) * 0.001;
-  if (overrun < 0.0) overrun = 0.0;
-  if (overrun > kMaxOverrunMs) overrun = kMaxOverrunMs;  // one starved sleep must not teach much
-  sleep_overrun_ms_ += (overrun - sleep_overrun_ms_) * 0.125;
+  LearnLateness(sleep_late_ms_, slept - static_cast<double>(asked) * 0.001, kSleepQuantile);
 }
 
 // The schedule moves one frame time per frame from the previous due time, never from now, so
 // a late stream catches up back to back; a frame already a whole frame time behind is a drop.
-void VideoStreamPin::AdvanceSchedule(double now, double startMs, double frameMs) {
-  if (next_due_ms_ == 0.0) {
-    next_due_ms_ = startMs + frameMs;
-    return;
-  }
+void VideoStreamPin::AdvanceSchedule(double now, double frameMs) {
   next_due_ms_ += frameMs;
   if (!(next_due_ms_ > now)) drop_count_ = Wrapped(drop_count_ + int64_t{1});
 }

@@ -43,12 +43,15 @@ HRESULT VideoStreamPin::OnThreadStart() {
 
 HRESULT VideoStreamPin::StartStream() {
   ScopedLock hold(stream_lock_);
-  // Sleep(1) may otherwise oversleep a whole 15.6 ms tick; held until OnThreadStop, which the
-  // worker runs after a failed start-up too.
+  // Every wait may otherwise end up to a whole 15.6 ms tick late; held until OnThreadStop,
+  // which the worker runs at every stop and after a failed start-up too, also when it keeps
+  // its thread for the next start.
   if (!timer_period_held_) {
-    environment_.BeginTimerPeriod();
+    environment_.BeginTimerPeriod(fine_timer_);
     timer_period_held_ = true;
   }
+  sleep_late_ms_ = static_cast<double>(fine_timer_.grain.sleepUs) * 0.001;
+  wait_late_ms_ = static_cast<double>(fine_timer_.grain.waitUs) * 0.001;
 
   media_time_ = 0;
   frame_count_ = 0;
@@ -63,6 +66,9 @@ HRESULT VideoStreamPin::StartStream() {
       static_cast<double>(started_at_) * 1000.0 / static_cast<double>(counter_frequency_);
   fps_base_count_ = 0;
   next_due_ms_ = 0.0;
+  schedule_started_ = false;
+  frame_zero_ready_ = false;
+  run_origin_.store(0);
   fps_ = 0.0;
   fps_window_end_ms_ = 1000.0;
 
@@ -110,6 +116,15 @@ HRESULT VideoStreamPin::StartStream() {
 
 HRESULT VideoStreamPin::OnRun(REFERENCE_TIME start) {
   counters_.runCalledAt.store(RealCounter());
+  // Stream time 0 on the counter: `start` on the graph's clock may lie ahead of now.
+  int64_t origin = environment_.PerformanceCounter();
+  REFERENCE_TIME streamTime = 0;
+  if (SUCCEEDED(services_.GetStreamTime(streamTime))) {
+    const int64_t frequency = environment_.PerformanceFrequency();
+    origin -= static_cast<int64_t>(static_cast<double>(streamTime) * 1e-7 *
+                                   static_cast<double>(frequency > 0 ? frequency : 1));
+  }
+  run_origin_.store(origin != 0 ? origin : 1);
   return StreamPinBase::OnRun(start);
 }
 
@@ -141,7 +156,7 @@ HRESULT VideoStreamPin::OnThreadStop() {
   ScopedLock hold(stream_lock_);
   latency_log_.Close();
   if (timer_period_held_) {
-    environment_.EndTimerPeriod();
+    environment_.EndTimerPeriod(fine_timer_);
     timer_period_held_ = false;
   }
   return S_OK;

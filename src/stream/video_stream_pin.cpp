@@ -29,7 +29,7 @@ VideoStreamPin::~VideoStreamPin() {
     settings_.presets.Release();
     // A worker that ended without its shut-down must not leave the timer resolution raised.
     if (timer_period_held_) {
-      environment_.EndTimerPeriod();
+      environment_.EndTimerPeriod(fine_timer_);
       timer_period_held_ = false;
     }
   }

@@ -115,6 +115,7 @@ class VideoStreamPin : public framework::StreamPinBase,
  protected:
   HRESULT InnerQueryInterface(REFIID iid, void** out) override;
   void OnActivated(const framework::ActivationTimes& times) override;
+  // Control thread, FilterLock held: records the run start for the schedule.
   HRESULT OnRun(REFERENCE_TIME start) override;
 
  private:
@@ -126,10 +127,14 @@ class VideoStreamPin : public framework::StreamPinBase,
   HRESULT StartStream();
   // FillSample's parts; stream_lock_ held.
   // Brings the pages of `buffer` into memory while it waits, leaving the bytes as they are.
+  // While paused, also composes frame 0 into `buffer` (see frame_zero_ready_).
   HRESULT WaitUntilRunning(uint8_t* buffer, std::size_t size);
   void MakeResident(uint8_t* buffer, std::size_t from, std::size_t end);
+  // Frame 0's due time: the stream's run start.
+  void StartSchedule();
   HRESULT WaitUntilDue(double& now);
-  void LearnOverrun(int64_t askedUs, int64_t before);
+  // Sleeps on the fine timer and learns how late it ended; `giveUpIn` bounds it, ms.
+  void SleepFine(double ms, double giveUpIn);
   // Paints the background and the header line, or blanks the sample when it cannot.
   void Compose(const config::Preset& preset, bool drawable, const synth::FrameBuffer& frame,
                uint8_t* buffer, std::size_t size);
@@ -141,8 +146,7 @@ class VideoStreamPin : public framework::StreamPinBase,
   // Worker thread: the worker's processor time in ms since the stream's first reading, when a
   // reading is due at counter value `now`; -1 otherwise.
   int32_t ReadWorkerCpu(int64_t now);
-  // `startMs`: where the first frame's schedule starts.
-  void AdvanceSchedule(double now, double startMs, double frameMs);
+  void AdvanceSchedule(double now, double frameMs);
   // False when the background cannot be copied into `frame`.
   bool CopyBackground(const config::Preset& preset, const synth::FrameBuffer& frame) const;
   void MeasureRate(double now);
@@ -161,7 +165,8 @@ class VideoStreamPin : public framework::StreamPinBase,
   int64_t media_time_ = 0;       // start of the next sample, 100 ns
   bool use_cpu_clock_ = false;
   int64_t counter_frequency_ = 1;
-  double next_due_ms_ = 0.0;     // exactly 0.0 until the first frame since start-up
+  bool schedule_started_ = false;  // false until frame 0 since start-up
+  double next_due_ms_ = 0.0;
   double clock_origin_ms_ = 0.0;
   synth::FrameImage background_;  // in the start-up preset's pixel format
   synth::FrameImage font_;
@@ -173,9 +178,15 @@ class VideoStreamPin : public framework::StreamPinBase,
   int32_t origin_y_ = 0;
   int32_t last_clock_ms_ = 0;
   bool timer_period_held_ = false;  // a BeginTimerPeriod awaits its EndTimerPeriod
-  // How long a sleep overruns what it was asked, learnt from every sleep: the wait sleeps
-  // until that long before the due time and polls the rest.
-  double sleep_overrun_ms_ = 0.3;
+  StreamEnvironment::FineTimer fine_timer_;
+  // How late the fine sleeps and the mailbox waits end, ms: running estimates of a percentile
+  // of their overruns, starting from what the timer promised. On Windows they follow the
+  // timer's grid.
+  double sleep_late_ms_ = 0.1;
+  double wait_late_ms_ = 0.1;
+  // Frame 0 composed while paused, with these parts of the preset; false when not (yet).
+  bool frame_zero_ready_ = false;
+  config::Preset frame_zero_preset_{};
 
   // Worker thread: the frame in progress, from FillSample to OnSampleDone, in counter units.
   struct FrameInProgress {
@@ -192,6 +203,9 @@ class VideoStreamPin : public framework::StreamPinBase,
   int32_t previous_wake_late_us_ = 0;
   int32_t frame_time_us_ = 0;
   int64_t started_at_ = 0;  // counter at start-up: the first moments poll the state finely
+  // The counter at stream time 0 of the latest run, set by OnRun; 0 before the first Run of
+  // this start-up. Written by a control thread, read by the worker.
+  std::atomic<int64_t> run_origin_{0};
   int64_t cpu_read_at_ = 0;       // counter at the last reading of the worker's processor
                                   // time; 0 before the first
   int64_t cpu_at_start_ = -1;     // the first reading of this stream, 100 ns

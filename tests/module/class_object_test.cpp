@@ -130,12 +130,14 @@ class ConfigurationFault final : public stream::StreamEnvironment {
   int64_t PerformanceFrequency() override { return System().PerformanceFrequency(); }
   void SleepMs(DWORD milliseconds) override { System().SleepMs(milliseconds); }
   void SleepUs(int64_t microseconds) override { System().SleepUs(microseconds); }
-  bool MakeResident(uint8_t* bytes, std::size_t size) override {
-    return System().MakeResident(bytes, size);
+  void SpinPause() override { System().SpinPause(); }
+  void PrefetchPages(uint8_t* bytes, std::size_t size) override {
+    System().PrefetchPages(bytes, size);
   }
   int64_t ThreadCpuTime() override { return System().ThreadCpuTime(); }
-  void BeginTimerPeriod() override { System().BeginTimerPeriod(); }
-  void EndTimerPeriod() override { System().EndTimerPeriod(); }
+  void BeginTimerPeriod(FineTimer& timer) override { System().BeginTimerPeriod(timer); }
+  void EndTimerPeriod(FineTimer& timer) override { System().EndTimerPeriod(timer); }
+  void SleepFineUs(const FineTimer& timer, int64_t us) override { System().SleepFineUs(timer, us); }
 
  private:
   static stream::StreamEnvironment& System() { return stream::SystemStreamEnvironment(); }

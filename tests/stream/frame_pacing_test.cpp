@@ -117,11 +117,12 @@ TEST(WaitForRunning, PausedWaitsAndFillsOnceRunning) {
   EXPECT_EQ(sample.start, 0);
 }
 
+// Frame 0 is composed while paused: a stop then leaves it unstamped. A failed state query
+// leaves the sample untouched.
 TEST(WaitForRunning, StopWhilePausedOrAFailedStateQueryLeavesTheSampleUntouched) {
   StreamRig rig(kNtsc);
   rig.Start();
   FakeSample sample(96 * 60 * 2, &rig.env);
-  sample.Fill(0x5A);
 
   rig.services.state = State_Paused;
   rig.services.posted = framework::CommandRun;  // not a stop: keeps waiting
@@ -131,6 +132,7 @@ TEST(WaitForRunning, StopWhilePausedOrAFailedStateQueryLeavesTheSampleUntouched)
   EXPECT_EQ(rig.pin->FillSample(&sample), S_FALSE);
   EXPECT_EQ(rig.env.sleeps, 3);
 
+  sample.Fill(0x5A);
   rig.services.state_result = E_UNEXPECTED;
   EXPECT_EQ(rig.pin->FillSample(&sample), E_UNEXPECTED);
 
@@ -148,7 +150,6 @@ TEST(WaitForRunning, TheFirstSampleIsBroughtInByPiecesAndTheRestOnceRunning) {
   rig.Start();
   constexpr long kSize = 320 * 480 * 2;
   FakeSample sample(kSize, &rig.env);
-  rig.env.resident_ok = true;
   rig.services.state = State_Paused;
   rig.env.on_resident = [&] {
     if (rig.env.resident_pieces.size() == 1) rig.services.state = State_Running;
@@ -208,6 +209,104 @@ TEST(WaitForDueTime, ACommandDuringTheMailboxWaitNeitherSpinsNorEndsIt) {
   EXPECT_EQ(rig.services.command_waits, 1) << "asked the mailbox again and again";
   EXPECT_LE(rig.env.sleeps, 12);
   EXPECT_NEAR(sample.stamped_at_ms - first, kNtscMs, kPollSlackMs);
+}
+
+// A copy that costs `ms`: the first reading of a clock after the sample's first byte is
+// painted finds the time gone.
+struct CostlyCopy {
+  CostlyCopy(FakeEnvironment& env, FakeSample& sample, double ms) : sample(sample) {
+    env.on_read = [this, &env, ms] {
+      if (pending && this->sample.Bytes()[0] != kUnpainted) {
+        pending = false;
+        env.Advance(ms);
+      }
+    };
+  }
+  void Arm() {
+    sample.Fill(kUnpainted);
+    pending = true;
+  }
+  static constexpr uint8_t kUnpainted = 0xEE;
+  FakeSample& sample;
+  bool pending = false;
+};
+
+// A frame begun less than a frame time late is judged by the clock before its copy, not
+// after: no drop. A frame on time is still composed before its due time, so its copy does not
+// delay it.
+TEST(WaitForDueTime, AFrameAlreadyDueIsJudgedBeforeItsCopy) {
+  StreamRig rig(kNtsc);
+  rig.Start();
+  FakeSample sample(96 * 60 * 2, &rig.env);
+  CostlyCopy copy(rig.env, sample, 1.0);
+  ASSERT_EQ(rig.pin->FillSample(&sample), S_OK);
+  const double due0 = sample.stamped_at_ms;
+  ASSERT_EQ(rig.pin->FillSample(&sample), S_OK);
+
+  // Frame 2 begins 0.5 ms short of a frame time behind its due time.
+  rig.env.now_us = static_cast<int64_t>((due0 + 3 * kNtscMs - 0.5) * 1000.0);
+  copy.Arm();
+  ASSERT_EQ(rig.pin->FillSample(&sample), S_OK);
+  EXPECT_FALSE(copy.pending);
+  EXPECT_EQ(rig.pin->drop_count(), 0);
+
+  ASSERT_EQ(rig.pin->FillSample(&sample), S_OK);  // frame 3 catches up
+  copy.Arm();
+  ASSERT_EQ(rig.pin->FillSample(&sample), S_OK);  // frame 4, on time
+  EXPECT_FALSE(copy.pending);
+  EXPECT_NEAR(sample.stamped_at_ms, due0 + 4 * kNtscMs, kPollSlackMs);
+  EXPECT_EQ(rig.pin->drop_count(), 0);
+}
+
+// Frame 0 is due at the run start, however long the worker takes to notice the run and to
+// prepare the frame; what it can, it prepares while paused, so frame 0 leaves at once.
+TEST(WaitForRunning, TheScheduleStartsAtTheRunStart) {
+  constexpr char k25[] = "w=320\nh=480\nfcc=YUY2\nframe_time=400000\n";  // 3 pieces of pages
+  constexpr long kSize = 320 * 480 * 2;
+  const auto run = [](StreamRig& rig) {
+    rig.services.state = State_Running;
+    static_cast<framework::PinBase&>(*rig.pin).OnRun(0);
+    return rig.env.NowMs();
+  };
+  {  // the run comes while the pages are brought in: the rest, and the copy, come after it
+    StreamRig rig(k25);
+    rig.Start();
+    FakeSample sample(kSize, &rig.env);
+    CostlyCopy copy(rig.env, sample, 5.0);
+    copy.Arm();
+    rig.services.state = State_Paused;
+    double runAt = -1.0;
+    rig.env.on_resident = [&] {
+      rig.env.Advance(2.0);
+      if (rig.env.resident_pieces.size() == 1) runAt = run(rig);
+    };
+    ASSERT_EQ(rig.pin->FillSample(&sample), S_OK);
+    EXPECT_NEAR(sample.stamped_at_ms, runAt + 9.0, 0.5) << "pages, then the copy";
+    for (int n = 1; n <= 3; ++n) {
+      ASSERT_EQ(rig.pin->FillSample(&sample), S_OK);
+      EXPECT_NEAR(sample.stamped_at_ms, runAt + n * 40.0, kPollSlackMs) << n;
+    }
+  }
+  {  // the run comes after frame 0 was composed while paused
+    StreamRig rig(k25);
+    rig.Start();
+    FakeSample sample(kSize, &rig.env);
+    CostlyCopy copy(rig.env, sample, 5.0);
+    copy.Arm();
+    rig.services.state = State_Paused;
+    double runAt = -1.0;
+    rig.env.on_sleep = [&] {
+      if (rig.env.sleeps == 2) runAt = run(rig);
+    };
+    ASSERT_EQ(rig.pin->FillSample(&sample), S_OK);
+    EXPECT_FALSE(copy.pending);
+    EXPECT_NEAR(sample.stamped_at_ms, runAt, 0.2) << "frame 0 was not ready";
+    for (int n = 1; n <= 3; ++n) {
+      ASSERT_EQ(rig.pin->FillSample(&sample), S_OK);
+      EXPECT_NEAR(sample.stamped_at_ms, runAt + n * 40.0, kPollSlackMs) << n;
+    }
+    EXPECT_EQ(rig.pin->drop_count(), 0);
+  }
 }
 
 TEST(StreamTimeClock, FirstFrameWhenStreamTimeReachesZero) {

@@ -7,10 +7,13 @@
 
 #include <dshow.h>
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -24,8 +27,11 @@
 
 namespace qp::stream::test {
 
-// Time stands still except when the stream sleeps (by the time slept) or reads the performance
-// counter (by `read_cost_us`, so that polling ends too). Counter unit: 1 µs.
+// Time stands still except when the stream sleeps or waits (by the time slept), reads the
+// performance counter (by `read_cost_us`, so that polling ends too) or pauses in a busy wait (by
+// `pause_cost_us`). Reading and pausing count as spinning, in `spun_us`. Waits with a timeout
+// end as on Windows' timer when a grid is set: at the first tick at or after their deadline,
+// or, with `random_late`, late by up to a period at random. Counter unit: 1 µs.
 class FakeEnvironment final : public StreamEnvironment {
  public:
   // The settings come from `ini` (an INI file's text); pictures are looked for in Directory().
@@ -40,29 +46,58 @@ class FakeEnvironment final : public StreamEnvironment {
   }
   DWORD TickCount() override { return static_cast<DWORD>(tick_base + now_us / 1000); }
   int64_t PerformanceCounter() override {
-    now_us += read_cost_us;
+    Spin(read_cost_us);
     return now_us;
   }
   int64_t PerformanceFrequency() override { return 1000000; }
   void SleepMs(DWORD milliseconds) override { SleepUs(int64_t{milliseconds} * 1000); }
-  // Every sleep overruns by `overrun_us`, as a real one does.
+  // Every sleep overruns by `overrun_us`, as a real one does, and ends on the sleep grid.
   void SleepUs(int64_t microseconds) override {
-    now_us += microseconds + overrun_us;
+    now_us = WakeAt(now_us + (microseconds > 0 ? microseconds : 0) + overrun_us, sleep_grid_us);
     ++sleeps;
     if (on_sleep) on_sleep();
   }
-  // Says no unless `resident_ok`, as a system that will not lock pages; records each piece.
-  bool MakeResident(uint8_t* bytes, std::size_t size) override {
+  void SleepFineUs(const FineTimer& timer, int64_t microseconds) override {
+    EXPECT_TRUE(timer.waitable == &fine_timer_mark);
+    SleepUs(microseconds);
+  }
+  void SpinPause() override {
+    ++pauses;
+    Spin(pause_cost_us);
+  }
+  // Records each piece.
+  void PrefetchPages(uint8_t* bytes, std::size_t size) override {
     resident_pieces.emplace_back(bytes, size);
     if (on_resident) on_resident();
-    return resident_ok;
   }
   int64_t ThreadCpuTime() override {
     ++cpu_readings;
     return thread_cpu_100ns;
   }
-  void BeginTimerPeriod() override { ++timer_periods_begun; }
-  void EndTimerPeriod() override { ++timer_periods_ended; }
+  // Promises the grids (or `promised`, when set): a system may grant a coarser one.
+  void BeginTimerPeriod(FineTimer& timer) override {
+    ++timer_periods_begun;
+    timer.waitable = &fine_timer_mark;
+    timer.grain = promised ? *promised
+                           : TimerGrain{sleep_grid_us > 0 ? sleep_grid_us : 100,
+                                        wait_grid_us > 0 ? wait_grid_us : 100};
+  }
+  void EndTimerPeriod(FineTimer& timer) override {
+    ++timer_periods_ended;
+    timer = FineTimer{};
+  }
+
+  // The end of a wait whose deadline is `deadline` on a grid of `grid` µs (0: none).
+  int64_t WakeAt(int64_t deadline, int64_t grid) {
+    if (grid <= 0) return deadline;
+    if (random_late) return deadline + static_cast<int64_t>(random() % static_cast<uint64_t>(grid));
+    return (deadline + grid - 1) / grid * grid;
+  }
+  void Spin(int64_t us) {
+    now_us += us;
+    spun_us += us;
+    if (on_read) on_read();
+  }
 
   double NowMs() const { return static_cast<double>(now_us) / 1000.0; }
   void Advance(double ms) { now_us += static_cast<int64_t>(ms * 1000.0); }
@@ -71,16 +106,25 @@ class FakeEnvironment final : public StreamEnvironment {
   int64_t now_us = 5000000;  // the counter does not start at 0
   int64_t read_cost_us = 10;
   int64_t overrun_us = 0;
+  int64_t pause_cost_us = 1;
+  int64_t sleep_grid_us = 0;
+  int64_t wait_grid_us = 0;  // the command mailbox's
+  bool random_late = false;
+  std::mt19937_64 random{20260608};
+  std::optional<TimerGrain> promised;
+  int64_t spun_us = 0;
+  int pauses = 0;
   uint32_t tick_base = 0;
   int sleeps = 0;
   int64_t thread_cpu_100ns = -1;
-  bool resident_ok = false;
   std::vector<std::pair<uint8_t*, std::size_t>> resident_pieces;
   int cpu_readings = 0;
   int timer_periods_begun = 0;
   int timer_periods_ended = 0;
   std::function<void()> on_sleep;
   std::function<void()> on_resident;
+  std::function<void()> on_read;  // after every reading of a clock and every pause
+  char fine_timer_mark = 0;       // FineTimer::waitable of the timer Begin handed out
 
  private:
   std::string ini_;
@@ -99,9 +143,10 @@ class FakeServices final : public framework::StreamServices {
     return true;
   }
   // Time passes a ms at a time until a command is posted (on_command_wait may post one) or the
-  // timeout has passed, then overruns like a sleep.
+  // timeout has passed, then overruns like a sleep and ends on the mailbox's grid.
   bool WaitForCommand(int64_t timeoutUs, framework::StreamCommand& command) override {
     ++command_waits;
+    const int64_t deadline = clock_.now_us + timeoutUs;
     for (int64_t waited = 0; waited < timeoutUs;) {
       if (PeekCommand(command)) return true;
       const int64_t step = timeoutUs - waited < 1000 ? timeoutUs - waited : 1000;
@@ -109,14 +154,15 @@ class FakeServices final : public framework::StreamServices {
       waited += step;
       if (on_command_wait) on_command_wait();
     }
-    clock_.now_us += clock_.overrun_us;
+    clock_.now_us = clock_.WakeAt(deadline + clock_.overrun_us, clock_.wait_grid_us);
     return PeekCommand(command);
   }
   bool FineCommandWait() override { return fine_command_wait; }
   HRESULT GetStreamTime(REFERENCE_TIME& time) override {
     if (!has_clock) return VFW_E_NO_CLOCK;
-    clock_.now_us += clock_.read_cost_us;
-    time = static_cast<REFERENCE_TIME>((clock_.NowMs() - run_start_ms) * 10000.0);
+    clock_.Spin(clock_.read_cost_us);
+    const double ms = stalled_at_ms ? *stalled_at_ms : clock_.NowMs() - run_start_ms;
+    time = static_cast<REFERENCE_TIME>(ms * 10000.0);
     return S_OK;
   }
   HRESULT GetFilterState(DWORD, FILTER_STATE& current) override {
@@ -135,6 +181,7 @@ class FakeServices final : public framework::StreamServices {
   std::optional<framework::StreamCommand> posted;
   bool has_clock = false;
   double run_start_ms = 0.0;
+  std::optional<double> stalled_at_ms;  // the stream time stands still here
   int command_waits = 0;
   std::function<void()> on_command_wait;  // after every ms of a wait for a command
 

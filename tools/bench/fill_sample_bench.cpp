@@ -87,12 +87,14 @@ class BenchEnvironment final : public qp::stream::StreamEnvironment {
   int64_t PerformanceFrequency() override { return system_.PerformanceFrequency(); }
   void SleepMs(DWORD ms) override { system_.SleepMs(ms); }
   void SleepUs(int64_t us) override { system_.SleepUs(us); }
-  bool MakeResident(uint8_t* bytes, std::size_t size) override {
-    return system_.MakeResident(bytes, size);
+  void SpinPause() override { system_.SpinPause(); }
+  void PrefetchPages(uint8_t* bytes, std::size_t size) override {
+    system_.PrefetchPages(bytes, size);
   }
   int64_t ThreadCpuTime() override { return system_.ThreadCpuTime(); }
-  void BeginTimerPeriod() override { system_.BeginTimerPeriod(); }
-  void EndTimerPeriod() override { system_.EndTimerPeriod(); }
+  void BeginTimerPeriod(FineTimer& timer) override { system_.BeginTimerPeriod(timer); }
+  void EndTimerPeriod(FineTimer& timer) override { system_.EndTimerPeriod(timer); }
+  void SleepFineUs(const FineTimer& timer, int64_t us) override { system_.SleepFineUs(timer, us); }
 
  private:
   std::filesystem::path directory_;
