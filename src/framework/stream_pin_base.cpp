@@ -81,6 +81,7 @@ HRESULT StreamPinBase::Activate() {
     // It answered as its last act and ends by itself.
     ForgetThread();
     hr = StartThread() ? SendCommand(CommandInit) : E_FAIL;
+    thread_unfit_.store(false);  // a new one that failed the same way has ended too
   }
   times.initUs = us(threaded, Counter());
   if (SUCCEEDED(hr)) hr = SendCommand(CommandPause);
