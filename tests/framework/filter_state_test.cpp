@@ -149,7 +149,7 @@ TEST_F(FilterState, FilterLetGoWhileRunningEndsItsThreads) {
     return 0;
   });
   EXPECT_EQ(source_reference.Get(), nullptr);
-  // Joined threads deliver nothing more; a thread left running would go on (or crash).
+  // Ended threads deliver nothing more; a thread left running would go on (or crash).
   const int received[2] = {inputs[0]->receives, inputs[1]->receives};
   Sleep(50);
   EXPECT_EQ(inputs[0]->receives, received[0]);
