@@ -12,8 +12,8 @@ namespace qp::framework {
 // Connection, allocator choice and Activate/Deactivate run on control threads under the
 // FilterLock. The deliver operations and GetFreeSample run on the worker thread without any
 // framework lock; they read allocator_ and input_ unlocked, which holds because both change
-// only while the filter is stopped (Disconnect refuses otherwise) and the worker exists only
-// while it is not.
+// only while the filter is stopped (Disconnect refuses otherwise) and the worker streams only
+// while it is not: a stopped filter's kept worker waits in its mailbox and reads neither.
 class OutputPinBase : public PinBase {
  public:
   OutputPinBase(PinOwner* owner, const wchar_t* name);

@@ -86,15 +86,10 @@ HRESULT PinBase::ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* type) {
   MediaType proposed;
   hr = proposed.Assign(*type);
   if (SUCCEEDED(hr)) hr = AsTypeAnswer(CheckType(&proposed));
-  if (FAILED(hr)) {
-    BreakPeer();
-    return hr;
-  }
-  SetPeer(connector);
-  hr = SetType(&proposed);
+  if (SUCCEEDED(hr)) hr = SetType(&proposed);
   if (SUCCEEDED(hr)) hr = CompletePeer(connector);
+  if (SUCCEEDED(hr)) hr = PublishPeer(connector);
   if (FAILED(hr)) {
-    SetPeer(nullptr);
     BreakPeer();
     return hr;
   }
@@ -257,21 +252,20 @@ HRESULT PinBase::AttemptConnect(IPin* receive_pin, const MediaType& type) {
     BreakPeer();
     return hr;
   }
+  // The type is recorded first for the hooks (SizeBuffers reads it); nothing shows it until
+  // the peer is published with it, after both sides agreed.
   hr = AsTypeAnswer(CheckType(&type));
-  if (SUCCEEDED(hr)) {
-    SetPeer(receive_pin);
-    hr = SetType(&type);
-  }
+  if (SUCCEEDED(hr)) hr = SetType(&type);
   if (SUCCEEDED(hr)) {
     hr = receive_pin->ReceiveConnection(static_cast<IPin*>(this), &type);
     if (SUCCEEDED(hr)) {
       hr = CompletePeer(receive_pin);
+      if (SUCCEEDED(hr)) hr = PublishPeer(receive_pin);
       if (SUCCEEDED(hr)) return hr;
       receive_pin->Disconnect();
     }
   }
   BreakPeer();
-  SetPeer(nullptr);
   return hr;
 }
 
@@ -280,6 +274,11 @@ HRESULT PinBase::DropConnection() {
   const HRESULT hr = BreakPeer();
   if (FAILED(hr)) return hr;
   SetPeer(nullptr);
+  return S_OK;
+}
+
+HRESULT PinBase::PublishPeer(IPin* peer) {
+  SetPeer(peer);
   return S_OK;
 }
 

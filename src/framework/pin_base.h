@@ -28,7 +28,9 @@ class PinOwner;
 // QueryAccept, EnumMediaTypes, SetSink) takes no FilterLock: a control thread may hold it while
 // it waits for this pin's worker, which is the thread asking. The peer and the connection type
 // are written with the FilterLock held and under `connection_lock_`, a leaf lock that readers
-// on any thread take for their copy.
+// on any thread take for their copy. A connection attempt records its type while no peer is
+// set and sets the peer only once both sides agreed, so a reader sees either no connection or
+// a peer with its own type, and never an attempt that fails.
 //
 // The hooks (GetOfferedType, CheckType, SetType) have the signatures of StreamHooks, so a
 // stream pin that derives from both overrides them once.
@@ -76,13 +78,14 @@ class PinBase : public ComObjectBase, public IPin, public IQualityControl {
   virtual HRESULT GetOfferedType(int32_t /*index*/, MediaType* /*type*/) { return E_UNEXPECTED; }
   // S_OK accepts; anything else refuses.
   virtual HRESULT CheckType(const MediaType* type) = 0;
-  // FilterLock held. Records the agreed type as the connection type.
+  // FilterLock held. Records the agreed type as the connection type; while a connection is
+  // being agreed it is not yet visible (no peer).
   virtual HRESULT SetType(const MediaType* type);
 
   // Any thread.
   bool IsConnected() const;
-  // Read with the FilterLock held, or by the worker thread (the type cannot change while a
-  // worker exists: the filter is not stopped). Kept after a disconnection.
+  // Read with the FilterLock held, or by the worker thread from a start to its stop (the type
+  // cannot change then: the filter is not stopped). Kept after a disconnection.
   const MediaType& ConnectionType() const { return connection_type_; }
 
  protected:
@@ -97,6 +100,11 @@ class PinBase : public ComObjectBase, public IPin, public IQualityControl {
   virtual HRESULT CheckPeer(IPin* peer);
   virtual HRESULT BreakPeer() { return S_OK; }
   virtual HRESULT CompletePeer(IPin* /*peer*/) { return S_OK; }
+  // The last step, after CompletePeer: makes the peer visible with the type SetType recorded;
+  // a failure undoes the connection. A pin whose CheckType reads state that other threads
+  // change without the FilterLock checks the type again here under its own lock, and holds it
+  // while it calls this base.
+  virtual HRESULT PublishPeer(IPin* peer);
 
   // FilterLock held, or the worker thread (see ConnectionType).
   IPin* ConnectedPin() const { return connected_.Get(); }

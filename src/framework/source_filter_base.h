@@ -37,8 +37,8 @@ class SourceFilterBase : public FilterBase {
  protected:
   // `outer`: the controlling object when aggregated, or null.
   SourceFilterBase(IUnknown* outer, const CLSID& class_id);
-  // Stops the filter (so every worker thread ends while its stream is still whole), then
-  // deletes the streams, last first.
+  // Stops the filter (so every stream shuts down while it is still whole), then deletes the
+  // streams, last first, which ends the threads they kept.
   ~SourceFilterBase() override;
 
  private:

@@ -33,8 +33,9 @@ class StreamHooks {
   // Worker thread, on CommandInit. A failure code fails the pin's activation; OnThreadStop
   // still follows.
   virtual HRESULT OnThreadStart() { return S_OK; }
-  // Worker thread, last call before it ends, after a failed OnThreadStart too. Only the
-  // thread's exit code sees the result.
+  // Worker thread, at each stop of the stream, after a failed OnThreadStart too; the thread
+  // may then wait for the next start. The result answers the stop (after a failed
+  // OnThreadStart, that failure is the answer).
   virtual HRESULT OnThreadStop() { return S_OK; }
   // Worker thread, at the start of each stream loop; the result is not used.
   virtual HRESULT OnStreamStart() { return S_OK; }

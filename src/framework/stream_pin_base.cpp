@@ -68,7 +68,8 @@ HRESULT StreamPinBase::Activate() {
   times.commitUs = us(begun, committed);
   if (FAILED(hr)) return hr;
   // The thread of the previous start serves this one: creating a thread costs a start about
-  // a ms under Wine.
+  // a ms under Wine. One the host ended (TerminateThread) cannot answer: a new one serves.
+  if (ThreadEnded()) JoinThread();
   if (!HasThread() && !StartThread()) {
     OutputPinBase::Deactivate();
     return E_FAIL;
@@ -76,6 +77,12 @@ HRESULT StreamPinBase::Activate() {
   const int64_t threaded = Counter();
   times.threadUs = us(committed, threaded);
   hr = SendCommand(CommandInit);
+  if (thread_unfit_.exchange(false)) {
+    // It answered as its last act and ends by itself.
+    ForgetThread();
+    hr = StartThread() ? SendCommand(CommandInit) : E_FAIL;
+    thread_unfit_.store(false);  // a new one that failed the same way has ended too
+  }
   times.initUs = us(threaded, Counter());
   if (SUCCEEDED(hr)) hr = SendCommand(CommandPause);
   times.activateUs = us(begun, Counter());
@@ -104,9 +111,10 @@ HRESULT StreamPinBase::Deactivate() {
 HRESULT StreamPinBase::StopThread() {
   if (!HasThread()) return S_OK;
   HRESULT hr = SendCommand(CommandStop);
-  const HRESULT exited = SendCommand(CommandExit);
+  // Not joined: this may run under the loader lock (a final Release from DllMain), which the
+  // thread's end needs. A dead thread's handle is let go all the same.
+  const HRESULT exited = EndThread();
   if (SUCCEEDED(hr)) hr = exited;
-  JoinThread();  // also after a failed send: a dead thread still holds its handle
   return hr;
 }
 
@@ -167,6 +175,12 @@ DWORD StreamPinBase::ThreadMain() {
       // A stop of a stopped stream is no failure; anything else needs a start first.
       AnswerCommand(command == CommandStop ? S_OK : E_UNEXPECTED);
       continue;
+    }
+    // Code of others ran on this thread in the previous start.
+    if (!RestoreThreadState()) {
+      thread_unfit_.store(true);
+      AnswerCommand(E_FAIL);
+      return 1;
     }
     const HRESULT started = OnThreadStart();
     if (FAILED(started)) {

@@ -4,6 +4,7 @@
 
 #include <strmif.h>
 
+#include <atomic>
 #include <cstdint>
 
 #include "framework/media_type.h"
@@ -29,9 +30,11 @@ class SourceFilterBase;
 //   FilterLock either. A downstream filter may call back from inside Receive: the type and pin
 //   queries (GetOfferedType, CheckType, QueryId) take no FilterLock.
 //
-// Lifetime: the filter owns the stream and stops it before deleting it. A stream deleted while
-// its thread runs is stopped here, after the derived parts are gone; a derived class that may
-// be deleted that way calls StopThread first in its own destructor.
+// Lifetime: the filter owns the stream and stops it before deleting it; the stopped stream's
+// worker, kept for the next start, is ended here. A stream deleted while its thread runs is
+// stopped here too, after the derived parts are gone; a derived class that may be deleted that
+// way calls StopThread first in its own destructor. Each start first sets the kept thread back
+// to a new thread's state, or replaces it (RestoreThreadState), and replaces one that ended.
 // What the last activation spent, µs.
 struct ActivationTimes {
   int32_t activateUs = -1;  // all of it
@@ -58,8 +61,9 @@ class StreamPinBase : public WorkerThread,
   // already started; S_OK and no thread while unconnected. A failure leaves no thread and the
   // allocator decommitted.
   HRESULT Activate() override;
-  // Control thread, FilterLock taken. Decommits the allocator, then stops and joins the
-  // worker even when the decommit failed; the first failure is returned.
+  // Control thread, FilterLock taken. Decommits the allocator, then stops the stream on the
+  // worker even when the decommit failed; the first failure is returned. The worker waits for
+  // the next start; one whose stop failed is ended.
   HRESULT Deactivate() override;
 
   // Pin hooks, any thread, no FilterLock: the one type of GetSingleType.
@@ -90,8 +94,9 @@ class StreamPinBase : public WorkerThread,
   virtual void OnActivated(const ActivationTimes& /*times*/) {}
 
   // Control thread, FilterLock held or the stream being destroyed. Sends CommandStop and
-  // CommandExit and joins the worker; S_OK without a thread, else the first failure. A stop
-  // of the filter keeps the thread for the next start; this ends it.
+  // CommandExit and lets the worker end by itself, without waiting for its end (see
+  // WorkerThread); S_OK without a thread, else the first failure. A stop of the filter keeps
+  // the thread for the next start; this ends it.
   HRESULT StopThread();
 
   using WorkerThread::PeekCommand;
@@ -100,6 +105,9 @@ class StreamPinBase : public WorkerThread,
   DWORD ThreadMain() override;
 
   SourceFilterBase* const filter_;  // not counted: the filter owns the stream
+  // Set by a worker that could not restore its state at CommandInit, before it answers and
+  // ends; taken by the control thread that sent the command.
+  std::atomic<bool> thread_unfit_{false};
 };
 
 }  // namespace qp::framework

@@ -1,4 +1,4 @@
-// The worker thread's start, join and mailbox.
+// The worker thread's start, end and mailbox.
 #include "framework/worker_thread.h"
 
 #include <objbase.h>
@@ -32,6 +32,7 @@ class ThreadApartment {
   ~ThreadApartment() {
     if (SUCCEEDED(result_)) uninitialize_();
   }
+  bool Initialized() const { return SUCCEEDED(result_); }
   ThreadApartment(const ThreadApartment&) = delete;
   ThreadApartment& operator=(const ThreadApartment&) = delete;
 
@@ -64,6 +65,19 @@ const AddressWaits& Addresses() {
   return found;
 }
 
+// Whether the calling thread is still in the multi-threaded apartment; through an ole32 the
+// process already has, as ThreadApartment.
+bool InMultithreadedApartment() {
+  using QueryFunction = HRESULT(WINAPI*)(APTTYPE*, APTTYPEQUALIFIER*);
+  const HMODULE ole32 = GetModuleHandleA("ole32.dll");
+  const auto query = ole32 ? LookUp<QueryFunction>(ole32, "CoGetApartmentType") : nullptr;
+  APTTYPE type;
+  APTTYPEQUALIFIER qualifier;
+  // A thread that left the apartment still counts as in it, implicitly, while others are.
+  return query && query(&type, &qualifier) == S_OK && type == APTTYPE_MTA &&
+         qualifier != APTTYPEQUALIFIER_IMPLICIT_MTA;
+}
+
 }  // namespace
 
 WorkerThread::WorkerThread() = default;
@@ -77,9 +91,18 @@ bool WorkerThread::StartThread() {
   ScopedLock lock(access_lock_);
   if (thread_.load()) return false;
   if (!request_.IsValid() || !completion_.IsValid()) return false;
+  // Taken here, not by the thread: the module must stay while a created thread has yet to run.
+  HMODULE module = nullptr;
+  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                          reinterpret_cast<LPCWSTR>(&WorkerThread::ThreadEntry), &module))
+    return false;
+  module_ = module;
   const HANDLE thread = CreateThread(nullptr, 0, &WorkerThread::ThreadEntry, this, 0, nullptr);
   thread_.store(thread);
-  if (!thread) return false;
+  if (!thread) {
+    FreeLibrary(module);
+    return false;
+  }
   HANDLE second = nullptr;
   if (!DuplicateHandle(GetCurrentProcess(), thread, GetCurrentProcess(), &second,
                        THREAD_QUERY_LIMITED_INFORMATION, FALSE, 0))
@@ -121,6 +144,24 @@ HRESULT WorkerThread::SendCommand(StreamCommand command) {
   posted_.store(false, std::memory_order_release);
   request_.Clear();
   return E_FAIL;
+}
+
+bool WorkerThread::ThreadEnded() {
+  ScopedLock lock(access_lock_);
+  const HANDLE thread = thread_.load();
+  return thread && WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
+}
+
+HRESULT WorkerThread::EndThread() {
+  const HRESULT hr = SendCommand(CommandExit);
+  // Answered or ended: either way the thread no longer touches this object.
+  ForgetThread();
+  return hr;
+}
+
+void WorkerThread::ForgetThread() {
+  ScopedLock lock(access_lock_);
+  ScopedHandle thread(thread_.exchange(nullptr));
 }
 
 void WorkerThread::JoinThread() {
@@ -172,6 +213,17 @@ bool WorkerThread::WaitCommandFor(int64_t timeoutUs, StreamCommand* command) {
 
 bool WorkerThread::HasFineWait() { return Addresses().wait != nullptr; }
 
+bool WorkerThread::RestoreThreadState() {
+  const HANDLE self = GetCurrentThread();
+  SetThreadPriority(self, THREAD_PRIORITY_NORMAL);
+  SetThreadPriorityBoost(self, FALSE);  // FALSE: boosts allowed, as for a new thread
+  DWORD_PTR process = 0, system = 0;
+  if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system) && process)
+    SetThreadAffinityMask(self, process);
+  if (GetThreadPriority(self) != THREAD_PRIORITY_NORMAL) return false;
+  return !multithreaded_ || InMultithreadedApartment();
+}
+
 void WorkerThread::AnswerCommand(HRESULT reply) {
   reply_ = reply;
   // Cleared before the sender runs on, so the worker cannot take the answered command again.
@@ -182,8 +234,15 @@ void WorkerThread::AnswerCommand(HRESULT reply) {
 
 DWORD WINAPI WorkerThread::ThreadEntry(void* parameter) {
   auto* self = static_cast<WorkerThread*>(parameter);
-  ThreadApartment apartment;
-  return self->ThreadMain();
+  const HMODULE module = self->module_;
+  DWORD code = 0;
+  {
+    ThreadApartment apartment;
+    self->multithreaded_ = apartment.Initialized();
+    code = self->ThreadMain();
+  }
+  // The module's last reference may be this one: its code must not run after the release.
+  FreeLibraryAndExitThread(module, code);
 }
 
 }  // namespace qp::framework

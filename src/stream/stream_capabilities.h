@@ -28,7 +28,8 @@ class StreamCapabilities {
     virtual void SelectPreset(const config::Preset& preset) = 0;
     // A leaf lock of the pin (its preset lock), recursive; never the FilterLock.
     virtual framework::CriticalSection& FormatLock() = 0;
-    // True from the moment a connection is being agreed. Any thread.
+    // True once a connection is agreed; one being agreed checks the preset again as it is
+    // made visible, under the format lock. Any thread.
     virtual bool HasConnection() = 0;
 
    protected:

@@ -48,10 +48,8 @@ HRESULT VideoStreamPin::CheckType(const MediaType* type) {
   return DescribesPreset(*header, CurrentPreset()) ? S_OK : E_INVALIDARG;
 }
 
-// The type stays recorded even when it does not describe the current preset. The preset lock
-// is held from the record to the check, and the pin already counts as connected, so a format
-// change either comes before (and this check sees it) or sees the connection and keeps the
-// frame.
+// The type stays recorded even when it does not describe the current preset. The pin does not
+// count as connected yet: a format change may still come before PublishPeer.
 HRESULT VideoStreamPin::SetType(const MediaType* type) {
   if (type == nullptr) return E_POINTER;
   ScopedLock hold(services_.PinLock());
@@ -62,6 +60,17 @@ HRESULT VideoStreamPin::SetType(const MediaType* type) {
       FormatBitmapHeader(services_.ConnectionType(), settings_.use_video_info_header2 != 0);
   if (header == nullptr) return E_UNEXPECTED;
   return DescribesPreset(*header, current_preset_) ? S_OK : E_UNEXPECTED;
+}
+
+// Checked again under the preset lock held while the connection becomes visible, so a format
+// change either comes before (and fails the connection) or sees it and keeps the frame.
+HRESULT VideoStreamPin::PublishPeer(IPin* peer) {
+  ScopedLock format(preset_lock_);
+  const BITMAPINFOHEADER* header =
+      FormatBitmapHeader(services_.ConnectionType(), settings_.use_video_info_header2 != 0);
+  if (header == nullptr || !DescribesPreset(*header, current_preset_))
+    return VFW_E_TYPE_NOT_ACCEPTED;
+  return StreamPinBase::PublishPeer(peer);
 }
 
 // A smaller buffer count than asked is accepted; smaller buffers are not.

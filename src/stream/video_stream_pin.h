@@ -11,9 +11,10 @@
 //   GetOfferedType, CheckType, CurrentPreset / SelectPreset, IAMStreamConfig, IKsPropertySet.
 //   None of them takes the FilterLock; the preset is read and replaced under preset_lock_.
 // Order: FilterLock → stream_lock_ → preset_lock_ → the pin's connection lock. preset_lock_ is
-// held only to copy the preset, to record a connection type and check it against the preset
-// (SetType), or to look at the connection and choose a preset (SetFormat), so a format change
-// never waits for a paused FillSample or for a control thread waiting for the worker.
+// held only to copy the preset, to check a connection type against the preset and record it
+// (SetType) or publish the connection with it (PublishPeer), or to look at the connection and
+// choose a preset (SetFormat), so a format change never waits for a paused FillSample or for
+// a control thread waiting for the worker.
 #pragma once
 
 #include <windows.h>
@@ -85,6 +86,7 @@ class VideoStreamPin : public framework::StreamPinBase,
   HRESULT GetOfferedType(int32_t index, framework::MediaType* type) override;
   HRESULT CheckType(const framework::MediaType* type) override;
   HRESULT SetType(const framework::MediaType* type) override;
+  HRESULT PublishPeer(IPin* peer) override;
   HRESULT SizeBuffers(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override;
 
   // The pacing clock in ms: the performance counter since start-up, or the graph's stream

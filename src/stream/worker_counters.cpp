@@ -46,7 +46,9 @@ void WorkerCounters::Add(const FrameTimes& times, int32_t frameTimeUs) {
 uint32_t WorkerCounters::ReadFrames(uint64_t first, FrameTimes* records, uint32_t capacity,
                                     uint64_t* from) const {
   const uint64_t end = written_.load(std::memory_order_acquire);
-  uint64_t begin = end > kCapacity && first < end - kCapacity ? end - kCapacity : first;
+  // The slot of record end - kCapacity is the one the next Add writes, before it publishes.
+  const uint64_t oldestKept = end >= kCapacity ? end - kCapacity + 1 : 0;
+  uint64_t begin = first < oldestKept ? oldestKept : first;
   if (begin > end) begin = end;
   uint32_t count = static_cast<uint32_t>(end - begin < capacity ? end - begin : capacity);
   if (records == nullptr) count = 0;
@@ -55,7 +57,7 @@ uint32_t WorkerCounters::ReadFrames(uint64_t first, FrameTimes* records, uint32_
   // Records the worker may have written over while they were copied go.
   std::atomic_thread_fence(std::memory_order_acquire);
   const uint64_t now = written_.load(kRelaxed);
-  const uint64_t oldestIntact = now > kCapacity ? now - kCapacity : 0;
+  const uint64_t oldestIntact = now >= kCapacity ? now - kCapacity + 1 : 0;
   uint32_t dropped = 0;
   if (begin < oldestIntact && count > 0) {
     const uint64_t lost = oldestIntact - begin;

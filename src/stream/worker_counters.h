@@ -60,8 +60,10 @@ struct StreamTotals {
   int64_t firstStampedAt;   // the first frame was stamped
 };
 
-// The worker's side and the readers'. A reader may see a frame's record while it is written
-// over only if it falls more than kCapacity frames behind; ReadFrames drops those.
+// The worker's side and the readers'. Add writes a record's slot before it publishes the
+// record, so the slot after the newest one may be half written at any time: a reader gets at
+// most the newest kCapacity - 1 records, and ReadFrames drops those written over while it
+// copied them.
 class WorkerCounters {
  public:
   static constexpr uint32_t kCapacity = 4096;  // more than a minute at 60 fps
@@ -71,7 +73,7 @@ class WorkerCounters {
   // Worker, once per delivered frame.
   void Add(const FrameTimes& times, int32_t frameTimeUs);
   // Any thread. Copies records of delivery indexes [first, ...) up to `capacity`; when the
-  // oldest asked for is gone, starts at the oldest kept. *from: the index of records[0];
+  // oldest asked for is gone, starts at the oldest kept (of the last kCapacity - 1). *from: the index of records[0];
   // returns the number copied.
   uint32_t ReadFrames(uint64_t first, FrameTimes* records, uint32_t capacity,
                       uint64_t* from) const;

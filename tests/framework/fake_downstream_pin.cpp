@@ -25,6 +25,7 @@ FakeDownstreamPin::FakeDownstreamPin() {
 
 HRESULT FakeDownstreamPin::ReceiveConnection(IPin* pin, const AM_MEDIA_TYPE* type) {
   ++connections;
+  if (during_connection) during_connection();
   if (!accepts_types) return refusal;
   connector = ComPtr<IPin>(pin);
   connection_type.Assign(*type);

@@ -5,6 +5,7 @@
 #include <strmif.h>
 #include <vfwmsgs.h>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -43,6 +44,7 @@ class FakeDownstreamPin final : public FakeComObject<IPin, IMemInputPin> {
   bool offers_allocator = true;  // GetAllocator hands out `offered_allocator`
   AllocatorAnswer notify = AllocatorAnswer::Accept;
   ComPtr<IMemAllocator> offered_allocator;  // a standard memory allocator of its own
+  std::function<void()> during_connection;  // called in ReceiveConnection before it answers
 
   // What it saw.
   int enumerations = 0;

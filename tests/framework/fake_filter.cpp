@@ -41,6 +41,11 @@ HRESULT FakeOutputPin::CheckType(const MediaType* type) {
   return E_FAIL;
 }
 
+HRESULT FakeOutputPin::SetType(const MediaType* type) {
+  if (during_set_type) during_set_type();
+  return OutputPinBase::SetType(type);
+}
+
 HRESULT FakeOutputPin::SizeBuffers(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) {
   ++size_buffer_calls;
   ALLOCATOR_PROPERTIES wanted = *request;

@@ -4,6 +4,7 @@
 
 #include <strmif.h>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -29,6 +30,7 @@ class FakeOutputPin final : public OutputPinBase {
   std::vector<std::unique_ptr<MediaType>> types;
   int32_t type_version = 1;
   int size_buffer_calls = 0;
+  std::function<void()> during_set_type;  // called in SetType before the type is recorded
 
   // IPin
   HRESULT STDMETHODCALLTYPE QueryId(LPWSTR*) override { return E_NOTIMPL; }
@@ -36,6 +38,7 @@ class FakeOutputPin final : public OutputPinBase {
   int32_t TypeVersion() override { return type_version; }
   HRESULT GetOfferedType(int32_t index, MediaType* type) override;
   HRESULT CheckType(const MediaType* type) override;
+  HRESULT SetType(const MediaType* type) override;
   HRESULT SizeBuffers(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override;
 };
 

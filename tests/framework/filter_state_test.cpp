@@ -101,8 +101,36 @@ TEST_F(FilterState, FilterLetGoWhileStoppedEndsTheKeptThread) {
     source_reference.Reset();
     return 0;
   });
-  EXPECT_EQ(WaitForSingleObject(worker, 0), WAIT_OBJECT_0) << "the worker outlived its filter";
+  // It ends by itself: the Release waits for its answer, not for its end.
+  EXPECT_EQ(WaitForSingleObject(worker, 10000), WAIT_OBJECT_0) << "the worker outlived its filter";
   CloseHandle(worker);
+}
+
+// A downstream that ended the worker's COM apartment in one run: the thread cannot be made as
+// new again, so the next start replaces it, and starts as usual.
+TEST_F(FilterState, KeptThreadThatCannotBeRestoredIsReplaced) {
+  Connect(0);
+  TestStream* stream = source->streams[0];
+  std::atomic<bool> left{false};
+  inputs[0]->on_receive = [&] {
+    if (!left.exchange(true)) CoUninitialize();
+  };
+  ASSERT_EQ(source->Run(0), S_OK);
+  ASSERT_TRUE(WaitUntil([&] { return left.load(); }, 20000));
+  ASSERT_EQ(Bounded("Stop", 2000, [&] { return source->Stop(); }), S_OK);
+  const DWORD first = stream->worker_id;
+  inputs[0]->on_receive = nullptr;
+
+  EXPECT_EQ(Bounded("Pause", 2000, [&] { return source->Pause(); }), S_OK);
+  EXPECT_NE(stream->worker_id, first);
+  EXPECT_EQ(stream->threads_seen, 2);
+  EXPECT_EQ(stream->thread_starts, 2);
+  ASSERT_EQ(Bounded("Stop", 2000, [&] { return source->Stop(); }), S_OK);
+  HANDLE replaced = OpenThread(SYNCHRONIZE, FALSE, first);
+  if (replaced) {
+    EXPECT_EQ(WaitForSingleObject(replaced, 10000), WAIT_OBJECT_0) << "the replaced thread stays";
+    CloseHandle(replaced);
+  }
 }
 
 // The threads are seen through what they deliver: the process's thread count also moves with
@@ -121,7 +149,7 @@ TEST_F(FilterState, FilterLetGoWhileRunningEndsItsThreads) {
     return 0;
   });
   EXPECT_EQ(source_reference.Get(), nullptr);
-  // Joined threads deliver nothing more; a thread left running would go on (or crash).
+  // Ended threads deliver nothing more; a thread left running would go on (or crash).
   const int received[2] = {inputs[0]->receives, inputs[1]->receives};
   Sleep(50);
   EXPECT_EQ(inputs[0]->receives, received[0]);

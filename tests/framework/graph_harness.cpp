@@ -184,6 +184,7 @@ HRESULT CountingInput::EndOfStream() {
 HRESULT CountingInput::Receive(IMediaSample*) {
   ++receives;
   if (ends > 0) ++samples_after_end;
+  if (on_receive) on_receive();
   return receive_result;
 }
 

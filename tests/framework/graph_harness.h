@@ -106,6 +106,9 @@ class CountingInput final : public FakeComObject<IPin, IMemInputPin> {
   std::atomic<int> receives{0};
   std::atomic<int> ends{0};
   std::atomic<int> samples_after_end{0};
+  // Set while the source is stopped; runs on the source's worker in each Receive, as a
+  // downstream filter's own code does.
+  std::function<void()> on_receive;
 
   // IPin
   HRESULT STDMETHODCALLTYPE Connect(IPin*, const AM_MEDIA_TYPE*) override { return E_NOTIMPL; }

@@ -10,6 +10,7 @@
 #include <vfwmsgs.h>
 
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -194,6 +195,52 @@ TEST_F(PinConnection, RefusedTypesLeaveThePinUnconnected) {
 
   IPin* connected = nullptr;
   EXPECT_EQ(pin->ConnectedTo(&connected), VFW_E_NOT_CONNECTED);
+}
+
+// A connection being made is not visible, whether the attempt fails or succeeds: a reader on
+// another thread would otherwise see the new peer with the previous connection's type, or a
+// peer that is about to go. Once made, the peer shows with its own type.
+TEST_F(PinConnection, AConnectionIsVisibleOnlyOnceMadeAndWithItsType) {
+  int looks = 0;
+  std::vector<std::string> visible;
+  auto look = [&](const char* when) {
+    ++looks;
+    IPin* connected = nullptr;
+    const HRESULT peer_answer = pin->ConnectedTo(&connected);
+    if (connected) connected->Release();
+    MediaType type;
+    const HRESULT type_answer = pin->ConnectionMediaType(&type);
+    if (peer_answer != VFW_E_NOT_CONNECTED || type_answer != VFW_E_NOT_CONNECTED)
+      visible.push_back(when);
+  };
+  pin->during_set_type = [&] { look("the pin's SetType"); };
+  peer->during_connection = [&] { look("the peer's ReceiveConnection"); };
+
+  ASSERT_EQ(Connect(pin->types[0].get()), S_OK);
+  EXPECT_EQ(ConnectedSubtype(), MEDIASUBTYPE_RGB32);
+  Disconnect();
+  // Reconnections with another type: refused by the peer, refused at the allocator after the
+  // peer took the type, then made.
+  peer->accepts_types = false;
+  EXPECT_EQ(Connect(pin->types[1].get()), VFW_E_TYPE_NOT_ACCEPTED);
+  look("after the refused type");
+  peer->accepts_types = true;
+  peer->notify = FakeDownstreamPin::AllocatorAnswer::RefuseAll;
+  EXPECT_EQ(Connect(pin->types[1].get()), E_FAIL);
+  look("after the refused allocator");
+  peer->notify = FakeDownstreamPin::AllocatorAnswer::Accept;
+  ASSERT_EQ(Connect(pin->types[1].get()), S_OK);
+  EXPECT_EQ(ConnectedSubtype(), MEDIASUBTYPE_RGB24);
+  Disconnect();
+  // Connected to from the other side.
+  ASSERT_EQ(pin->ReceiveConnection(peer, pin->types[0].get()), S_OK);
+  EXPECT_EQ(ConnectedSubtype(), MEDIASUBTYPE_RGB32);
+  Disconnect();
+
+  EXPECT_EQ(looks, 11);
+  EXPECT_TRUE(visible.empty()) << "a connection was visible in " << visible.front();
+  pin->during_set_type = nullptr;
+  peer->during_connection = nullptr;
 }
 
 // The peer keeps its own allocator to itself: the pin offers one of its own, sized again.

@@ -164,8 +164,8 @@ TEST_F(GraphStream, StopAtAnyMomentReturnsPromptly) {
   std::printf("slowest of 60 stops: %.1f ms\n", slowest);
 }
 
-// Pause/run/stop cycles at a 1 ms frame time: every step bounded, and afterwards every thread
-// joined, the same objects and (within slack) memory as before. The process's thread count is
+// Pause/run/stop cycles at a 1 ms frame time: every step bounded, every start served by the
+// one kept thread, and afterwards the same objects and (within slack) memory as before. The process's thread count is
 // only printed: the platform starts and parks threads of its own.
 TEST_F(GraphStream, ThousandCyclesLeaveNothingBehind) {
   Build(false, kOneMs);

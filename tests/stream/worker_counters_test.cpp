@@ -37,9 +37,9 @@ TEST(WorkerCounters, TheRingKeepsTheLatestRecordsAndTheTotalsCountThemAll) {
   uint64_t from = 0;
   const uint32_t count =
       counters->ReadFrames(0, records.data(), uint32_t(records.size()), &from);
-  EXPECT_EQ(count, WorkerCounters::kCapacity);
-  EXPECT_EQ(from, 10u) << "the oldest ones were written over";
-  EXPECT_EQ(records[0].frame, 10u);
+  EXPECT_EQ(count, WorkerCounters::kCapacity - 1);
+  EXPECT_EQ(from, 11u) << "the oldest ones were written over, and 10's slot is written next";
+  EXPECT_EQ(records[0].frame, 11u);
   EXPECT_EQ(records[count - 1].frame, total - 1);
 
   EXPECT_EQ(counters->ReadFrames(total - 3, records.data(), 2, &from), 2u);
@@ -61,6 +61,25 @@ TEST(WorkerCounters, TheRingKeepsTheLatestRecordsAndTheTotalsCountThemAll) {
   counters->ReadTotals(totals);
   EXPECT_EQ(totals.frames, 0u);
   EXPECT_EQ(totals.lateFrames, 0u);
+}
+
+// The slot the next record goes into is written before that record is published: a reader
+// that copied it could get half of a new record under the old one's index.
+TEST(WorkerCounters, TheSlotWrittenNextIsNeverRead) {
+  auto counters = std::make_unique<WorkerCounters>();
+  constexpr uint32_t kCapacity = WorkerCounters::kCapacity;
+  std::vector<FrameTimes> records(kCapacity);
+  uint64_t from = 99;
+  for (uint32_t n = 0; n <= 2 * kCapacity; ++n) {
+    if (n == kCapacity - 1 || n == kCapacity || n == 2 * kCapacity) {
+      // Record n - kCapacity shares its slot with record n, the next to be written.
+      const uint64_t oldest = n >= kCapacity ? n - kCapacity + 1 : 0;
+      EXPECT_EQ(counters->ReadFrames(0, records.data(), kCapacity, &from), n - oldest) << n;
+      EXPECT_EQ(from, oldest) << n;
+      EXPECT_EQ(records[0].frame, oldest) << n;
+    }
+    counters->Add(Record(n, 0, 0), 16667);
+  }
 }
 
 // Drives the pin as the stream loop does, with the loop's readings of the fake clock.
