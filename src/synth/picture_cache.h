@@ -13,9 +13,11 @@
 
 namespace qp::synth {
 
-// Any thread. An entry is used only while its file has the size and last-write time it had
-// when it was read, so an edited picture is read again at the next start. A file that cannot
-// be examined is read every time and never kept.
+// Any thread. An entry is used only while its file has the size, last-write time and content
+// hash it had when it was read: a copy keeps its source's time, and pictures of one size have
+// one file size, so only the bytes tell a replaced picture. A file that cannot be examined or
+// read is read every time and never kept, and its entries go: a picture that has become
+// unreadable fails the start as a missing one does.
 class PictureCache {
  public:
   enum class Outcome { kFromCache, kLoaded, kFailed };
@@ -38,10 +40,12 @@ class PictureCache {
     uint32_t format;
     int32_t bitCount;
     platform::FileStamp stamp;
+    uint64_t contentHash;
     FrameImage image;
     uint64_t lastUse;
   };
   void KeepLocked(Entry entry);
+  void DropLocked(const char* path);
 
   mutable std::mutex lock_;
   std::vector<Entry> entries_;  // lock_

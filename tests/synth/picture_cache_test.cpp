@@ -1,14 +1,25 @@
 // The picture cache: a repeated request shares the converted pixels, anything that makes the
 // conversion differ (file contents, size, last-write time, request, format) reads the file
-// again, files that cannot be examined are never kept, and the cache stays within its bounds.
-// Also the file stamps it relies on.
+// again, files that cannot be examined or read are never kept nor served, and the cache stays
+// within its bounds. Also the file stamps it relies on.
 #include "synth/picture_cache.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/fsuid.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include "platform/file_stamp.h"
 #include "synth/bmp_test_picture.h"
@@ -87,6 +98,132 @@ TEST(PictureCache, AChangedFileIsReadAgain) {
   ASSERT_EQ(cache.Load(path.c_str(), 0, 0, kFormatRgb, 24, image), Outcome::kLoaded);
   EXPECT_EQ(image.Pixels()[0], 0x30);
   EXPECT_EQ(cache.Entries(), 1u) << "the outdated entry is replaced";
+}
+
+// Rewrites the file in place and sets its last-write time back, as a copy of a picture of the
+// same size does: only the bytes differ.
+void RewriteKeepingStamp(const std::string& path, const std::vector<uint8_t>& bytes) {
+  platform::FileStamp before, after;
+  ASSERT_TRUE(platform::ReadFileStamp(path.c_str(), before));
+#ifdef _WIN32
+  FILETIME written;
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  ASSERT_TRUE(GetFileTime(file, nullptr, nullptr, &written));
+  DWORD done = 0;
+  ASSERT_TRUE(WriteFile(file, bytes.data(), DWORD(bytes.size()), &done, nullptr));
+  ASSERT_TRUE(SetFileTime(file, nullptr, nullptr, &written));
+  CloseHandle(file);
+#else
+  struct stat info {};
+  ASSERT_EQ(::stat(path.c_str(), &info), 0);
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+  const struct timespec times[2] = {info.st_atim, info.st_mtim};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+#endif
+  ASSERT_TRUE(platform::ReadFileStamp(path.c_str(), after));
+  ASSERT_EQ(before, after) << "the test needs the same size and last-write time";
+}
+
+// Every 1080p 24-bit picture has the same file size, and a copy keeps its source's time: a
+// changed byte anywhere (the first pixel, the middle of a later read, the last few bytes)
+// must be seen.
+TEST(PictureCache, AReplacedFileOfTheSameSizeAndTimeIsReadAgain) {
+  testing::PictureFolder folder;
+  // 360054 bytes: more than one 256 KiB read, and not a whole number of 32-byte blocks.
+  const BmpLayout layout{400, 300};
+  const std::vector<uint8_t> original = MakeBmp(layout, testing::PatternColour);
+  const std::string path = folder.Write("bg.bmp", original);
+  for (std::size_t at : {std::size_t{54}, original.size() - 100, original.size() - 1}) {
+    SCOPED_TRACE(::testing::Message() << "byte " << at << " of " << original.size());
+    PictureCache cache;
+    FrameImage image, expected;
+    RewriteKeepingStamp(path, original);
+    ASSERT_EQ(cache.Load(path.c_str(), 0, 0, kFormatRgb, 24, image), Outcome::kLoaded);
+    ASSERT_EQ(cache.Load(path.c_str(), 0, 0, kFormatRgb, 24, image), Outcome::kFromCache);
+
+    std::vector<uint8_t> replaced = original;
+    replaced[at] ^= 0x5A;
+    RewriteKeepingStamp(path, replaced);
+    EXPECT_EQ(cache.Load(path.c_str(), 0, 0, kFormatRgb, 24, image), Outcome::kLoaded);
+    ASSERT_TRUE(expected.LoadPicture(path.c_str(), 0, 0, kFormatRgb, 24));
+    ASSERT_EQ(image.PixelBytes(), expected.PixelBytes());
+    EXPECT_EQ(std::memcmp(image.Pixels(), expected.Pixels(), image.PixelBytes()), 0);
+    EXPECT_EQ(cache.Load(path.c_str(), 0, 0, kFormatRgb, 24, image), Outcome::kFromCache);
+    EXPECT_EQ(cache.Entries(), 1u);
+  }
+}
+
+// Keeps the file from being opened for reading while it lives, though it can still be
+// examined: on Windows another handle that shares nothing, on POSIX no read permission
+// (for root, whose reads ignore permissions, on this thread with an unprivileged file user).
+class ReadLock {
+ public:
+  explicit ReadLock(const std::string& path) : path_(path) {
+#ifdef _WIN32
+    handle_ = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+#else
+    ::chmod(path.c_str(), 0);
+#ifdef __linux__
+    if (::geteuid() == 0) ::setfsuid(65534);
+#endif
+#endif
+  }
+  ~ReadLock() {
+#ifdef _WIN32
+    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+#else
+#ifdef __linux__
+    if (::geteuid() == 0) ::setfsuid(0);
+#endif
+    ::chmod(path_.c_str(), 0644);
+#endif
+  }
+  ReadLock(const ReadLock&) = delete;
+  ReadLock& operator=(const ReadLock&) = delete;
+  // Whether the lock holds; false on a system where nothing here keeps the reads out.
+  bool Holds() const {
+    std::FILE* file = std::fopen(path_.c_str(), "rb");
+    if (file != nullptr) std::fclose(file);
+    return file == nullptr;
+  }
+
+ private:
+  std::string path_;
+#ifdef _WIN32
+  HANDLE handle_;
+#endif
+};
+
+// A picture that can no longer be read fails the start as a missing one does; the pixels
+// converted earlier are not shown instead.
+TEST(PictureCache, AFileThatCannotBeReadIsNotServed) {
+  testing::PictureFolder folder;
+  const std::vector<uint8_t> bytes = Plain(8, 4, 0x10);
+  const std::string path = folder.Write("bg.bmp", bytes);
+  PictureCache cache;
+  FrameImage image;
+  ASSERT_EQ(cache.Load(path.c_str(), 0, 0, kFormatRgb, 24, image), Outcome::kLoaded);
+  {
+    ReadLock lock(path);
+    ASSERT_TRUE(lock.Holds()) << "nothing keeps this process from reading the file";
+    platform::FileStamp stamp;
+    EXPECT_TRUE(platform::ReadFileStamp(path.c_str(), stamp)) << "examined, not read";
+    EXPECT_EQ(cache.Load(path.c_str(), 0, 0, kFormatRgb, 24, image), Outcome::kFailed);
+    EXPECT_EQ(cache.Entries(), 0u);
+  }
+  ASSERT_EQ(cache.Load(path.c_str(), 0, 0, kFormatRgb, 24, image), Outcome::kLoaded);
+
+  std::filesystem::remove(path);
+  EXPECT_EQ(cache.Load(path.c_str(), 0, 0, kFormatRgb, 24, image), Outcome::kFailed);
+  folder.Write("bg.bmp", bytes);
+  ASSERT_EQ(cache.Load(path.c_str(), 0, 0, kFormatRgb, 24, image), Outcome::kLoaded);
+  std::filesystem::remove(path);
+  std::filesystem::create_directory(path);
+  EXPECT_EQ(cache.Load(path.c_str(), 0, 0, kFormatRgb, 24, image), Outcome::kFailed);
+  EXPECT_EQ(cache.Entries(), 0u);
 }
 
 TEST(PictureCache, FailuresAndUnstampedFilesAreNotKept) {
