@@ -67,48 +67,90 @@ bool HashFileContents(const char* path, uint64_t& hash) {
   return true;
 }
 
+// Whether a change of the file after `now` must give it another change time than `stamp`'s:
+// true once that time lies well before `now`, even on a coarse clock (a Windows tick is
+// 15.6 ms) or a file server's clock a little off this one. A change time equal to the last
+// write may be a file system's copy of it (FAT), which a copy sets back: the bytes decide.
+bool Settled(const platform::FileStamp& stamp, int64_t now) {
+  constexpr int64_t kMarginSeconds = 2;
+  return stamp.changed != 0 && stamp.changed != stamp.modified &&
+         stamp.changed < now - kMarginSeconds * platform::kFileTimeUnitsPerSecond;
+}
+
 }  // namespace
 
 PictureCache::Outcome PictureCache::Load(const char* path, int32_t requestedWidth,
                                          int32_t requestedHeight, uint32_t format,
                                          int32_t bitCount, FrameImage& image) {
+  // Taken before anything of the file is looked at: a change after it gets a later time.
+  const int64_t now = platform::FileTimeNow();
   platform::FileStamp stamp;
-  uint64_t contentHash = 0;
-  const bool identified = path != nullptr && platform::ReadFileStamp(path, stamp) &&
-                          HashFileContents(path, contentHash);
+  const bool stamped = path != nullptr && platform::ReadFileStamp(path, stamp);
   if (path != nullptr) {
-    std::lock_guard<std::mutex> hold(lock_);
-    if (!identified) DropLocked(path);
-    for (Entry& entry : entries_) {
-      if (entry.width == requestedWidth && entry.height == requestedHeight &&
-          entry.format == format && entry.bitCount == bitCount && entry.path == path) {
-        // Changed on disk: read again below.
-        if (!(entry.stamp == stamp) || entry.contentHash != contentHash) break;
-        entry.lastUse = ++uses_;
-        image = entry.image;
-        return Outcome::kFromCache;
+    FrameImage cached;
+    uint64_t cachedHash = 0;
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      if (!stamped) DropLocked(path);
+      Entry* entry = stamped ? FindLocked(path, requestedWidth, requestedHeight, format, bitCount)
+                             : nullptr;
+      if (entry != nullptr && entry->stamp == stamp) {
+        if (entry->settled) {
+          entry->lastUse = ++uses_;
+          image = entry->image;
+          return Outcome::kFromCache;
+        }
+        cached = entry->image;
+        cachedHash = entry->contentHash;
       }
+    }
+    // A recent change time may be shared by a later change: only the bytes tell.
+    uint64_t contentHash = 0;
+    if (cached.Pixels() != nullptr && HashFileContents(path, contentHash) &&
+        contentHash == cachedHash) {
+      std::lock_guard<std::mutex> hold(lock_);
+      Entry* entry = FindLocked(path, requestedWidth, requestedHeight, format, bitCount);
+      if (entry != nullptr && entry->stamp == stamp && entry->contentHash == contentHash) {
+        entry->settled = Settled(stamp, now);
+        entry->lastUse = ++uses_;
+      }
+      image = cached;
+      return Outcome::kFromCache;
     }
   }
   // Not under the lock: another start-up need not wait for this conversion.
+  uint64_t contentHash = 0;
+  const bool settled = stamped && Settled(stamp, now);
+  const bool hashed = stamped && !settled && HashFileContents(path, contentHash);
   if (!image.LoadPicture(path, requestedWidth, requestedHeight, format, bitCount))
     return Outcome::kFailed;
-  // A file that changed while it was read may hold either version: not kept.
+  // A file that changed while it was read may hold either version: not kept. A settled change
+  // time alone tells that; a recent one needs the bytes again.
   platform::FileStamp after;
   uint64_t hashAfter = 0;
-  if (!identified || !platform::ReadFileStamp(path, after) || !(after == stamp) ||
-      !HashFileContents(path, hashAfter) || hashAfter != contentHash ||
+  if (!(settled || hashed) || !platform::ReadFileStamp(path, after) || !(after == stamp) ||
+      (hashed && (!HashFileContents(path, hashAfter) || hashAfter != contentHash)) ||
       image.PixelBytes() > kMaxBytes)
     return Outcome::kLoaded;
   try {
-    Entry entry{path, requestedWidth, requestedHeight, format, bitCount, stamp, contentHash,
-                image, 0};
+    Entry entry{path,  requestedWidth, requestedHeight, format, bitCount, stamp, contentHash,
+                settled, image, 0};
     std::lock_guard<std::mutex> hold(lock_);
     KeepLocked(std::move(entry));
   } catch (const std::bad_alloc&) {
     // Only the keeping failed; the image itself is good.
   }
   return Outcome::kLoaded;
+}
+
+PictureCache::Entry* PictureCache::FindLocked(const char* path, int32_t width, int32_t height,
+                                              uint32_t format, int32_t bitCount) {
+  for (Entry& entry : entries_) {
+    if (entry.width == width && entry.height == height && entry.format == format &&
+        entry.bitCount == bitCount && entry.path == path)
+      return &entry;
+  }
+  return nullptr;
 }
 
 void PictureCache::KeepLocked(Entry entry) {
