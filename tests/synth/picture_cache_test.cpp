@@ -183,9 +183,9 @@ TEST(PictureCache, AReplacedFileOfTheSameSizeAndTimeIsReadAgain) {
   }
 }
 
-// Keeps the file from being opened for reading while it lives, though it can still be
-// examined: on Windows another handle that shares nothing, on POSIX no read permission
-// (for root, whose reads ignore permissions, on this thread with an unprivileged file user).
+// Keeps the file from being opened for reading while it lives, though it stays in place: on
+// Windows another handle that shares nothing, on POSIX no read permission (for root, whose
+// reads ignore permissions, on this thread with an unprivileged file user).
 class ReadLock {
  public:
   explicit ReadLock(const std::string& path) : path_(path) {
