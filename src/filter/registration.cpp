@@ -15,8 +15,10 @@ HRESULT STDAPICALLTYPE DllRegisterServer() {
   return qp::framework::WriteRegistration(registration.Steps());
 }
 
-// Removes what it can, device entry first. Unregistering what is not registered gives the
-// filter mapper's answer for the missing device entry.
+// Removes the device entry first, then what it points at. An entry that cannot be removed
+// keeps the class keys and gives its failure: a listed device must stay creatable.
+// Unregistering what is not registered gives the filter mapper's answer for the missing
+// device entry.
 HRESULT STDAPICALLTYPE DllUnregisterServer() {
   qp::filter::ModuleRegistration registration(L"");
   return qp::framework::RemoveRegistration(registration.Steps());

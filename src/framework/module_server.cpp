@@ -221,10 +221,14 @@ HRESULT WriteRegistration(std::span<RegistrationStep* const> steps) {
 }
 
 HRESULT RemoveRegistration(std::span<RegistrationStep* const> steps) {
+  // The mirror of WriteRegistration: what stays is always a leading part of the row.
   HRESULT first = S_OK;
   for (size_t i = steps.size(); i-- > 0;) {
     const HRESULT hr = steps[i]->Remove();
-    if (FAILED(hr) && SUCCEEDED(first)) first = hr;
+    if (SUCCEEDED(hr)) continue;
+    if (SUCCEEDED(first)) first = hr;
+    bool present = true;
+    if (FAILED(steps[i]->Find(present)) || present) return hr;
   }
   return first;
 }

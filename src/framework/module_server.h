@@ -51,7 +51,11 @@ class RegistrationStep {
 // added (an entry that was there before the call stays, also the one whose write failed) and
 // returns that failure.
 HRESULT WriteRegistration(std::span<RegistrationStep* const> steps);
-// Removes `steps` newest first, carrying on past failures, and returns the first failure.
+// Removes `steps` newest first. A removal that fails but leaves its entry gone (a missing
+// device entry gives the mapper's "not found") is carried on past; one whose entry stays, or
+// cannot be told gone, keeps every older entry, since it may point at them: a listed device
+// whose class keys were removed cannot be created. Returns the failure that stopped it, else
+// the first failure, else S_OK.
 HRESULT RemoveRegistration(std::span<RegistrationStep* const> steps);
 
 // The class keys of `entry` (WriteClassKeys) with `server_path` (kept by pointer) as the

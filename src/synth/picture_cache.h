@@ -13,9 +13,13 @@
 
 namespace qp::synth {
 
-// Any thread. An entry is used only while its file has the size and last-write time it had
-// when it was read, so an edited picture is read again at the next start. A file that cannot
-// be examined is read every time and never kept.
+// Any thread. An entry is used only while its file is the same file with the size and times
+// it had when it was read: a copy keeps its source's last-write time, and pictures of one size
+// have one file size, so the system's change time tells a replaced picture. Where that time is
+// recent (a later change may get the same one on a coarse clock) or not kept by the file
+// system, the entry is used only while the file's bytes hash as they did. A file that cannot be
+// opened for reading is read every time and never kept, and its entries go: a picture that has
+// become unreadable fails the start as a missing one does.
 class PictureCache {
  public:
   enum class Outcome { kFromCache, kLoaded, kFailed };
@@ -38,10 +42,15 @@ class PictureCache {
     uint32_t format;
     int32_t bitCount;
     platform::FileStamp stamp;
+    uint64_t contentHash;  // of the file's bytes; used while not `settled`
+    bool settled;          // the change time alone tells a change
     FrameImage image;
     uint64_t lastUse;
   };
+  Entry* FindLocked(const char* path, int32_t width, int32_t height, uint32_t format,
+                    int32_t bitCount);
   void KeepLocked(Entry entry);
+  void DropLocked(const char* path);
 
   mutable std::mutex lock_;
   std::vector<Entry> entries_;  // lock_

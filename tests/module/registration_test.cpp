@@ -14,6 +14,7 @@
 
 #include "filter/class_ids.h"
 #include "filter/module_registration.h"
+#include "framework/com_ptr.h"
 #include "framework/module_server.h"
 #include "module/module_harness.h"
 
@@ -134,7 +135,13 @@ using framework::RegistrationStep;
 // Passes every call on, except the one it is told to fail.
 class FaultyStep final : public RegistrationStep {
  public:
-  enum Fault { kNone, kWriteFailsBeforeWriting, kWriteFailsAfterWriting, kRemoveFails };
+  enum Fault {
+    kNone,
+    kWriteFailsBeforeWriting,
+    kWriteFailsAfterWriting,
+    kRemoveFails,
+    kRemoveFailsAfterRemoving
+  };
   static constexpr HRESULT kInjected = E_ACCESSDENIED;
 
   FaultyStep(RegistrationStep& real, Fault fault) : real_(real), fault_(fault) {}
@@ -144,7 +151,11 @@ class FaultyStep final : public RegistrationStep {
     const HRESULT hr = real_.Write();
     return fault_ == kWriteFailsAfterWriting ? kInjected : hr;
   }
-  HRESULT Remove() override { return fault_ == kRemoveFails ? kInjected : real_.Remove(); }
+  HRESULT Remove() override {
+    if (fault_ == kRemoveFails) return kInjected;
+    const HRESULT hr = real_.Remove();
+    return fault_ == kRemoveFailsAfterRemoving ? kInjected : hr;
+  }
 
  private:
   RegistrationStep& real_;
@@ -235,21 +246,48 @@ TEST_F(InjectedRegistrationTest, FailureRemovesOnlyWhatTheCallAdded) {
   }
 }
 
-TEST_F(InjectedRegistrationTest, UnregisterRemovesTheRestPastAFailedStepAndReportsIt) {
+// An entry that stays keeps every entry before it in the row, which it may point at: a device
+// entry that cannot be removed keeps the class keys, so the listed device can still be
+// created. The failure is the answer.
+TEST_F(InjectedRegistrationTest, AnEntryThatStaysKeepsWhatItPointsAt) {
   for (size_t step = 0; step < kStepCount; ++step) {
     SCOPED_TRACE(testing::Message() << "step " << step);
     ASSERT_EQ(S_OK, Module().DllRegisterServer());
     EXPECT_EQ(FaultyStep::kInjected,
               framework::RemoveRegistration(Steps(step, FaultyStep::kRemoveFails)));
     std::array<bool, kStepCount> expected{};
-    expected[step] = true;
+    for (size_t i = 0; i <= step; ++i) expected[i] = true;
     EXPECT_EQ(expected, Present());
     Module().DllUnregisterServer();
+  }
+  ASSERT_EQ(S_OK, Module().DllRegisterServer());
+  EXPECT_EQ(FaultyStep::kInjected,
+            framework::RemoveRegistration(Steps(kStepCount - 1, FaultyStep::kRemoveFails)));
+  ExpectRegistered();
+  framework::ComPtr<IBaseFilter> filter;
+  EXPECT_EQ(S_OK, CoCreateInstance(kVideoSourceFilterClassId, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_IBaseFilter, reinterpret_cast<void**>(&filter)));
+}
+
+// What counts is whether the entry is gone: a removal that reports a failure yet took the
+// entry away, or a device entry that was not there, does not stop the rest.
+TEST_F(InjectedRegistrationTest, AFailedRemovalThatLeftNoEntryGoesOn) {
+  for (size_t step = 0; step < kStepCount; ++step) {
+    SCOPED_TRACE(testing::Message() << "step " << step);
+    ASSERT_EQ(S_OK, Module().DllRegisterServer());
+    EXPECT_EQ(FaultyStep::kInjected,
+              framework::RemoveRegistration(Steps(step, FaultyStep::kRemoveFailsAfterRemoving)));
+    ExpectUnregistered();
   }
   // With the device entry missing its answer comes first, yet everything else still goes.
   for (size_t i = 0; i + 1 < kStepCount; ++i) ASSERT_EQ(S_OK, real_[i]->Write());
   EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), Module().DllUnregisterServer());
   ExpectUnregistered();
+  // A stopping failure is the answer, not the missing device entry before it.
+  for (size_t i = 0; i + 1 < kStepCount; ++i) ASSERT_EQ(S_OK, real_[i]->Write());
+  EXPECT_EQ(FaultyStep::kInjected,
+            framework::RemoveRegistration(Steps(kStepCount - 2, FaultyStep::kRemoveFails)));
+  EXPECT_EQ((std::array<bool, kStepCount>{true, true, true, false}), Present());
 }
 
 }  // namespace

@@ -5,6 +5,9 @@
                                          enabled presets of INI, in order
   package_check.py frame FRAME CARD      the grabbed frame (BMP) shows the test card (BMP) at
                                          points of plain colour, away from the text lines
+  package_check.py regvalue EXPORT NAME  prints value NAME ("": the default) of the first key
+                                         in EXPORT, a file "reg export" wrote; exits 3 when the
+                                         key has no such value
 Prints what differs and exits 1 when a check fails.
 """
 import re
@@ -131,7 +134,35 @@ def check_frame(frame_path, card_path):
     return ok
 
 
+def reg_value(export_path, name):
+    """The data of one value of the exported key: strings unescaped, DWORDs as 0x..."""
+    text = open(export_path, "rb").read().decode("utf-16")
+    sections = 0
+    wanted = "@" if name == "" else '"%s"' % name.replace("\\", "\\\\").replace('"', '\\"')
+    for line in text.splitlines():
+        if line.startswith("["):
+            sections += 1
+            if sections > 1:
+                break
+            continue
+        if not line.startswith(wanted + "="):
+            continue
+        data = line[len(wanted) + 1:]
+        if data.startswith('"') and data.endswith('"'):
+            return re.sub(r"\\(.)", r"\1", data[1:-1])
+        if data.startswith("dword:"):
+            return "0x%x" % int(data[6:], 16)
+        return data
+    return None
+
+
 def main(argv):
+    if len(argv) == 4 and argv[1] == "regvalue":
+        value = reg_value(argv[2], argv[3])
+        if value is None:
+            return 3
+        print(value)
+        return 0
     if len(argv) == 4 and argv[1] == "formats":
         return 0 if check_formats(argv[2], argv[3]) else 1
     if len(argv) == 4 and argv[1] == "frame":

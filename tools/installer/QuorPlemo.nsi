@@ -52,6 +52,7 @@ UninstPage instfiles
 Var Fresh        ; 1 when the folder held no earlier install
 Var Registered64
 Var Registered32
+Var Made         ; 1 when this setup made the folder
 
 ; $R0 and $R1 name two files; leaves "1" on the stack when both exist with equal bytes.
 !macro DEFINE_FILES_EQUAL prefix
@@ -211,6 +212,65 @@ Function Register
   Exch $0
 FunctionEnd
 
+; Runs the system's 64-bit icacls with the arguments $R1. Leaves its exit code on the stack
+; ("error" when it did not start); its output goes to the details on a failure.
+Function RunIcacls
+  Push $0
+  Push $1
+  ${DisableX64FSRedirection}
+  nsExec::ExecToStack '"$WINDIR\System32\icacls.exe" $R1'
+  ${EnableX64FSRedirection}
+  Pop $0
+  Pop $1
+  ${If} $0 != 0
+    DetailPrint "icacls $R1 failed (exit code $0): $1"
+  ${EndIf}
+  Pop $1
+  Exch $0
+FunctionEnd
+
+; Gives $INSTDIR the protection Program Files has, wherever it is: administrators and the
+; system may change it, users may read and run. Every application that opens the device loads
+; the module and reads the INI and pictures from there, elevated ones too, so a folder that
+; users may write (as one made at the root of a drive is) lets any user run code in them.
+; SIDs, not names: the names are translated. Leaves "0" on the stack when every step worked,
+; else the failing step's exit code.
+Function Protect
+  Push $R1
+  Push $0
+  ; The folder's own entries first (an existing folder may have been made by a user and given
+  ; anything), then only the protected ones, not inherited. A file written in between is
+  ; caught below.
+  StrCpy $R1 '"$INSTDIR" /reset /Q'
+  Call RunIcacls
+  Pop $0
+  ${If} $0 == 0
+    StrCpy $R1 '"$INSTDIR" /inheritance:r /grant:r *S-1-5-32-544:(OI)(CI)F *S-1-5-18:(OI)(CI)F *S-1-5-32-545:(OI)(CI)RX /Q'
+    Call RunIcacls
+    Pop $0
+  ${EndIf}
+  ; An owner may always change an entry's permissions.
+  ${If} $0 == 0
+    StrCpy $R1 '"$INSTDIR" /setowner *S-1-5-32-544 /T /Q'
+    Call RunIcacls
+    Pop $0
+  ${EndIf}
+  ; What an earlier install or anyone else left in the folder inherits the protection.
+  ${DirState} "$INSTDIR" $R1
+  ${If} $0 == 0
+  ${AndIf} $R1 == 1
+    StrCpy $R1 '"$INSTDIR\*" /reset /T /Q'
+    Call RunIcacls
+    Pop $0
+  ${EndIf}
+  ${If} $0 == 0
+    DetailPrint "Protected $INSTDIR: administrators and the system may change it, users read and run"
+  ${EndIf}
+  Exch
+  Pop $R1
+  Exch $0
+FunctionEnd
+
 !macro DELETE_INSTALLED_FILES
   Delete "$INSTDIR\QuorPlemo64.ax"
   Delete "$INSTDIR\QuorPlemo32.ax"
@@ -251,6 +311,30 @@ Section "${PRODUCT}"
   ${OrIf} ${FileExists} "$INSTDIR\QuorPlemo32.ax"
   ${OrIf} ${FileExists} "$INSTDIR\uninstall.exe"
     StrCpy $Fresh 0
+  ${EndIf}
+
+  ; A drive's root is no folder to install into, nor to take users' access from.
+  StrLen $0 "$INSTDIR"
+  ${If} $0 <= 3
+    MessageBox MB_ICONSTOP "${PRODUCT} cannot be installed into $INSTDIR: choose a folder." /SD IDOK
+    SetErrorLevel 5
+    Abort
+  ${EndIf}
+  ; Before anything is written into it, so that no user can change a file in between.
+  ${IfNot} ${FileExists} "$INSTDIR\*.*"
+    StrCpy $Made 1
+  ${EndIf}
+  CreateDirectory "$INSTDIR"
+  Call Protect
+  Pop $0
+  ${If} $0 != 0
+    ${If} $Made == 1
+      SetOutPath $TEMP
+      RMDir "$INSTDIR"
+    ${EndIf}
+    MessageBox MB_ICONSTOP "${PRODUCT} was not installed: the permissions of $INSTDIR could not be set (icacls exit code $0).$\r$\nThe details list shows the command." /SD IDOK
+    SetErrorLevel 5
+    Abort
   ${EndIf}
 
   ; Decided before anything is written: the shipped default is compared in $PLUGINSDIR.
