@@ -38,8 +38,8 @@ struct ColourVerdict {
   // RMS error per hypothesis in 8-bit code values (Y'CbCr when both the source and the
   // recording are Y'CbCr, RGB otherwise); -1 when not evaluated.
   double error[kColourHypotheses] = {-1.0, -1.0, -1.0, -1.0};
-  double rgbError = -1.0;  // RGB recording of an RGB preset: the direct RGB error
-  int32_t samples = 0;     // compared pixels; 0 when the frame could not be judged
+  double rgb_error = -1.0;  // RGB recording of an RGB preset: the direct RGB error
+  int32_t samples = 0;      // compared pixels; 0 when the frame could not be judged
   const char* Name() const { return ColourHandlingName(likely); }
 };
 
@@ -53,27 +53,27 @@ class BackgroundMatcher {
  public:
   BackgroundMatcher() = default;
   BackgroundMatcher(const config::Preset& preset, const std::string& directory,
-                    int32_t cellHeight);
+                    int32_t cell_height);
 
   // Loads the preset's `bmp` from `directory` as the source does (a picture that fails to load
-  // is all-zero bytes in the preset's format). `cellHeight` is the height of the text rows at
+  // is all-zero bytes in the preset's format). `cell_height` is the height of the text rows at
   // the top and bottom, which are left out of every comparison. False when the preset cannot
   // be drawn at all (bad size or format); every result is then unavailable. A picture that
-  // failed to load is not a failure here: see pictureLoaded().
-  bool Load(const config::Preset& preset, const std::string& directory, int32_t cellHeight);
+  // failed to load is not a failure here: see picture_loaded().
+  bool Load(const config::Preset& preset, const std::string& directory, int32_t cell_height);
   bool ready() const { return ready_; }
-  bool pictureLoaded() const { return pictureLoaded_; }
+  bool picture_loaded() const { return picture_loaded_; }
 
-  // PSNR in dB of the frame's luma against the window of `frameNumber`, over a sparse grid
+  // PSNR in dB of the frame's luma against the window of `frame_number`, over a sparse grid
   // outside the text rows. The frame may be any size (taken as uniformly scaled from the
   // preset's), RGB or Y'CbCr with subsampled chroma. Luma is compared in the source's terms:
   // Y' by the source's matrix for a 4:2:2 preset (an RGB recording is re-encoded with it),
   // BT.601 luma of RGB for an RGB preset, and for a Y'CbCr recording of an RGB preset Y' by
   // the best-fitting matrix and range.
-  double Psnr(const FrameView& frame, int32_t frameNumber);
+  double Psnr(const FrameView& frame, int32_t frame_number);
 
   // The colour handling that best explains the frame's values, over the same grid.
-  ColourVerdict JudgeColour(const FrameView& frame, int32_t frameNumber);
+  ColourVerdict JudgeColour(const FrameView& frame, int32_t frame_number);
 
  private:
   // A recording axis sample: its coordinate and the source pixel its centre maps to, less the
@@ -91,40 +91,40 @@ class BackgroundMatcher {
     }
   };
 
-  bool PrepareFor(const FrameView& frame, int32_t frameNumber);
-  void BuildGrid(int32_t recordedWidth, int32_t recordedHeight);
-  void BuildFiltered(double xFactor, double yFactor, double xPhase, double yPhase);
-  Window WindowOf(int32_t frameNumber) const;
+  bool PrepareFor(const FrameView& frame, int32_t frame_number);
+  void BuildGrid(int32_t recorded_width, int32_t recorded_height);
+  void BuildFiltered(double x_factor, double y_factor, double x_phase, double y_phase);
+  Window WindowOf(int32_t frame_number) const;
   void Gather(const Window& window);
 
   bool ready_ = false;
-  bool pictureLoaded_ = false;
+  bool picture_loaded_ = false;
   int32_t w_ = 0;
   int32_t h_ = 0;
   uint32_t compression_ = 0;
   int32_t interlaced_ = 0;
-  int32_t scrollX_ = 0;
-  int32_t scrollY_ = 0;
-  int32_t originY_ = 0;
-  int32_t cellHeight_ = 0;
+  int32_t scroll_x_ = 0;
+  int32_t scroll_y_ = 0;
+  int32_t origin_y_ = 0;
+  int32_t cell_height_ = 0;
 
   // The picture, top line first, 4 bytes per pixel: R, G, B or Y', Cb, Cr (each pixel with its
   // 4:2:2 pair's chroma), then an unused byte.
-  int32_t pictureWidth_ = 0;
-  int32_t pictureHeight_ = 0;
+  int32_t picture_width_ = 0;
+  int32_t picture_height_ = 0;
   std::vector<uint8_t> picture_;
   // The picture resampled at the recording's scale and the grid's fraction of a pixel; empty
   // when the recording has the preset's size.
   std::vector<uint8_t> filtered_;
 
-  // Sampling grid for the recording size in gridWidth_ × gridHeight_.
-  int32_t gridWidth_ = 0;
-  int32_t gridHeight_ = 0;
+  // Sampling grid for the recording size in grid_width_ × grid_height_.
+  int32_t grid_width_ = 0;
+  int32_t grid_height_ = 0;
   std::vector<AxisSample> columns_;
   std::vector<AxisSample> rows_;
 
   // Expected source values (3 per grid point, rows then columns) for `gathered_`.
-  bool haveGathered_ = false;
+  bool have_gathered_ = false;
   Window gathered_{};
   std::vector<float> expected_;
 };

@@ -26,9 +26,9 @@ std::string JoinPath(const std::string& directory, const char* relative, std::si
   return path;
 }
 
-const char* FormatName(uint32_t compression, int32_t bitCount) {
+const char* FormatName(uint32_t compression, int32_t bit_count) {
   switch (compression) {
-    case config::kFormatRgb: return bitCount == 32 ? "RG32" : bitCount == 24 ? "RG24" : "****";
+    case config::kFormatRgb: return bit_count == 32 ? "RG32" : bit_count == 24 ? "RG24" : "****";
     case config::kFormatYUY2: return "YUY2";
     case config::kFormatYVYU: return "YVYU";
     case config::kFormatUYVY: return "UYVY";
@@ -70,12 +70,12 @@ struct CheckSession::Reader {
   std::unique_ptr<StatusLineReader> reader;
 };
 
-std::string ExpectedHeader(const config::Preset& preset, bool cpuClock) {
+std::string ExpectedHeader(const config::Preset& preset, bool cpu_clock) {
   char head[64];
   std::snprintf(head, sizeof head, "%dx%d%s %s %s #g", preset.w, preset.h,
                 preset.interlaced == 0 ? "p" : "i",
                 FormatName(preset.compression, preset.bit_count),
-                cpuClock ? "#rCPU Clock" : "#rStream Time");
+                cpu_clock ? "#rCPU Clock" : "#rStream Time");
   std::string coded = head;
   coded.append(preset.comment, strnlen(preset.comment, sizeof preset.comment));
   // The source's text buffer holds 259 characters.
@@ -89,11 +89,11 @@ CheckSession::~CheckSession() = default;
 bool CheckSession::Open(const SessionSettings& settings, std::string& error) {
   settings_ = settings;
   std::string ini;
-  if (!settings.installDir.empty()) {
-    directory_ = settings.installDir;
+  if (!settings.install_dir.empty()) {
+    directory_ = settings.install_dir;
     ini = JoinPath(directory_, config::kIniFileName, sizeof config::kIniFileName);
-  } else if (!settings.iniPath.empty()) {
-    ini = settings.iniPath;
+  } else if (!settings.ini_path.empty()) {
+    ini = settings.ini_path;
     std::vector<char> directory(ini.size() + 1);
     config::DirectoryOfPath(ini.c_str(), directory.data(), directory.size());
     directory_ = directory.data();
@@ -202,7 +202,7 @@ bool CheckSession::PrepareCandidates(int32_t width, int32_t height, std::string&
 }
 
 void CheckSession::TryHeader(const FrameView& frame) {
-  ++headerTries_;
+  ++header_tries_;
   std::vector<HeaderReading> headers(readers_.size());
   std::vector<bool> read(readers_.size(), false);
   std::vector<std::size_t> matched;
@@ -218,7 +218,7 @@ void CheckSession::TryHeader(const FrameView& frame) {
       headers[c.reader] =
           readers_[c.reader]->reader->ReadHeader(frame, static_cast<int32_t>(longest));
       read[c.reader] = true;
-      if (choice_.readHeader.empty()) choice_.readHeader = Trimmed(headers[c.reader].text);
+      if (choice_.read_header.empty()) choice_.read_header = Trimmed(headers[c.reader].text);
     }
     const HeaderReading& header = headers[c.reader];
     for (int clock = 0; clock < 2; ++clock) {
@@ -228,7 +228,7 @@ void CheckSession::TryHeader(const FrameView& frame) {
       if (HeaderMatches(header, expected)) {
         matched.push_back(k);
         clocks.push_back(clock);
-        choice_.readHeader = header.text.substr(0, expected.size());
+        choice_.read_header = header.text.substr(0, expected.size());
         break;
       }
     }
@@ -237,12 +237,12 @@ void CheckSession::TryHeader(const FrameView& frame) {
   auto better = [&](std::size_t a, std::size_t b) {
     const config::Preset& pa = configuration_.presets[candidates_[a].index];
     const config::Preset& pb = configuration_.presets[candidates_[b].index];
-    const bool exactA = pa.w == width_ && pa.h == height_;
-    const bool exactB = pb.w == width_ && pb.h == height_;
-    if (exactA != exactB) return exactA;
-    if (settings_.nominalFps > 0.0) {
-      const double da = std::fabs(PresetFps(pa) - settings_.nominalFps);
-      const double db = std::fabs(PresetFps(pb) - settings_.nominalFps);
+    const bool exact_a = pa.w == width_ && pa.h == height_;
+    const bool exact_b = pb.w == width_ && pb.h == height_;
+    if (exact_a != exact_b) return exact_a;
+    if (settings_.nominal_fps > 0.0) {
+      const double da = std::fabs(PresetFps(pa) - settings_.nominal_fps);
+      const double db = std::fabs(PresetFps(pb) - settings_.nominal_fps);
       if (std::fabs(da - db) > 1e-6) return da < db;
     }
     return candidates_[a].index < candidates_[b].index;
@@ -261,9 +261,9 @@ void CheckSession::TryHeader(const FrameView& frame) {
     }
     Settle(matched[best], true);
   }
-  choice_.headerConfirmed = true;
-  choice_.clockName = clocks[best] == 0 ? "CPU Clock" : "Stream Time";
-  choice_.expectedHeader = candidates_[matched[best]].expected[clocks[best]];
+  choice_.header_confirmed = true;
+  choice_.clock_name = clocks[best] == 0 ? "CPU Clock" : "Stream Time";
+  choice_.expected_header = candidates_[matched[best]].expected[clocks[best]];
 }
 
 void CheckSession::Settle(std::size_t candidate, bool confirmed) {
@@ -271,19 +271,19 @@ void CheckSession::Settle(std::size_t candidate, bool confirmed) {
   const Candidate& c = candidates_[candidate];
   const config::Preset& p = configuration_.presets[c.index];
   choice_.index = c.index;
-  choice_.headerConfirmed = confirmed;
+  choice_.header_confirmed = confirmed;
   choice_.scaled = p.w != width_ || p.h != height_;
-  choice_.expectedHeader = c.expected[0];
+  choice_.expected_header = c.expected[0];
   const StatusLineReader& reader = *readers_[c.reader]->reader;
-  matcher_ = std::make_unique<BackgroundMatcher>(p, directory_, reader.cellHeight());
+  matcher_ = std::make_unique<BackgroundMatcher>(p, directory_, reader.cell_height());
   if (!matcher_->ready()) {
     warnings_.push_back("preset " + std::to_string(c.index) +
                         "'s background cannot be rebuilt: no PSNR");
-  } else if (!matcher_->pictureLoaded()) {
+  } else if (!matcher_->picture_loaded()) {
     warnings_.push_back("the background picture " + JoinPath(directory_, p.bmp, sizeof p.bmp) +
                         " did not load: PSNR is against black, as the source would draw");
   }
-  for (const Pending& frame : pending_) Record(nullptr, frame.readings[c.reader], frame.timeMs);
+  for (const Pending& frame : pending_) Record(nullptr, frame.readings[c.reader], frame.time_ms);
   pending_.clear();
 }
 
@@ -304,7 +304,7 @@ void CheckSession::SettleWithoutHeader(const FrameView* frame) {
     for (std::size_t k = 0; k < candidates_.size(); ++k) {
       if (candidates_[k].reader != reader) continue;
       BackgroundMatcher matcher(configuration_.presets[candidates_[k].index], directory_,
-                                readers_[reader]->reader->cellHeight());
+                                readers_[reader]->reader->cell_height());
       if (matcher.ready()) psnr[k] = matcher.Psnr(*frame, last->frame);
     }
   }
@@ -319,25 +319,24 @@ void CheckSession::SettleWithoutHeader(const FrameView* frame) {
       if (psnr[k] > psnr[best]) best = k;
       continue;
     }
-    if (settings_.nominalFps > 0.0) {
+    if (settings_.nominal_fps > 0.0) {
       const double dk = std::fabs(PresetFps(configuration_.presets[candidates_[k].index]) -
-                                  settings_.nominalFps);
+                                  settings_.nominal_fps);
       const double db = std::fabs(PresetFps(configuration_.presets[candidates_[best].index]) -
-                                  settings_.nominalFps);
+                                  settings_.nominal_fps);
       if (dk + 1e-6 < db) best = k;
     }
   }
-  warnings_.push_back("the header line was not recognised in " + std::to_string(headerTries_) +
-                      " frames (read \"" + choice_.readHeader + "\"); took preset " +
-                      std::to_string(candidates_[best].index) +
-                      " by size, background and rate");
+  warnings_.push_back("the header line was not recognised in " + std::to_string(header_tries_) +
+                      " frames (read \"" + choice_.read_header + "\"); took preset " +
+                      std::to_string(candidates_[best].index) + " by size, background and rate");
   Settle(best, false);
 }
 
-void CheckSession::Record(const FrameView* frame, const StatusReading& reading, double timeMs) {
+void CheckSession::Record(const FrameView* frame, const StatusReading& reading, double time_ms) {
   FrameRecord record;
   record.position = static_cast<int64_t>(records_.size());
-  record.timeMs = timeMs;
+  record.time_ms = time_ms;
   record.reading = reading;
   // The cells' text only explains a single reading; a long recording would keep it per frame.
   record.reading.cells = std::string();
@@ -351,32 +350,33 @@ void CheckSession::Record(const FrameView* frame, const StatusReading& reading, 
       for (int32_t step : {-1, 1}) {
         if (reading.frame + step < 0 || reading.frame == INT32_MAX) continue;
         if (matcher_->Psnr(*frame, reading.frame + step) > psnr + kBackgroundMarginDb)
-          record.backgroundDisagrees = true;
+          record.background_disagrees = true;
       }
       // A status line from further away fits none of the three windows: it shows in a PSNR
       // far below that of the frames just before.
-      if (recentPsnr_.size() >= kRecentPsnrMin) {
-        std::vector<double> sorted(recentPsnr_.begin(), recentPsnr_.end());
+      if (recent_psnr_.size() >= kRecentPsnrMin) {
+        std::vector<double> sorted(recent_psnr_.begin(), recent_psnr_.end());
         std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
-        if (psnr < sorted[sorted.size() / 2] - kPsnrOutlierDb) record.backgroundDisagrees = true;
+        if (psnr < sorted[sorted.size() / 2] - kPsnrOutlierDb) record.background_disagrees = true;
       }
-      if (!record.backgroundDisagrees) {
-        recentPsnr_.push_back(psnr);
-        if (recentPsnr_.size() > kRecentPsnrMax) recentPsnr_.pop_front();
+      if (!record.background_disagrees) {
+        recent_psnr_.push_back(psnr);
+        if (recent_psnr_.size() > kRecentPsnrMax) recent_psnr_.pop_front();
       }
     }
     // Judged on trusted readings whose background agrees: a wrong number compares the wrong
     // window. (Scaled recordings read with margins well below those of full-size ones.)
-    if (colour_.frames < settings_.colourFrames && reading.readable &&
-        !record.backgroundDisagrees) {
+    if (colour_.frames < settings_.colour_frames && reading.readable &&
+        !record.background_disagrees) {
       const ColourVerdict verdict = matcher_->JudgeColour(*frame, reading.frame);
       if (verdict.samples > 0) {
         ++colour_.frames;
         colour_.implied = verdict.implied;
         const int32_t vote = static_cast<int32_t>(verdict.likely);
-        if (vote >= 0 && vote <= kColourHypotheses) ++colourVotes_[vote];
+        if (vote >= 0 && vote <= kColourHypotheses) ++colour_votes_[vote];
         for (int32_t h = 0; h < kColourHypotheses; ++h)
-          if (verdict.error[h] >= 0.0) colourErrorSum_[h] += verdict.error[h], ++colourErrorCount_[h];
+          if (verdict.error[h] >= 0.0)
+            colour_error_sum_[h] += verdict.error[h], ++colour_error_count_[h];
       }
     }
   }
@@ -399,7 +399,7 @@ bool CheckSession::Prepare(int32_t width, int32_t height, std::string& error) {
   return true;
 }
 
-bool CheckSession::AddFrame(const FrameView& frame, double timeMs, std::string& error) {
+bool CheckSession::AddFrame(const FrameView& frame, double time_ms, std::string& error) {
   if (!opened_) {
     error = "the check has no configuration";
     return false;
@@ -419,27 +419,28 @@ bool CheckSession::AddFrame(const FrameView& frame, double timeMs, std::string& 
                           std::to_string(frame.height) + " at frame " +
                           std::to_string(records_.size() + pending_.size()));
     if (chosen_ == SIZE_MAX) {
-      pending_.push_back({timeMs, std::vector<StatusReading>(readers_.size())});
+      pending_.push_back({time_ms, std::vector<StatusReading>(readers_.size())});
     } else {
-      Record(nullptr, StatusReading{}, timeMs);
+      Record(nullptr, StatusReading{}, time_ms);
     }
     return true;
   }
-  if (headerTries_ < settings_.headerFrames && !choice_.headerConfirmed) TryHeader(frame);
+  if (header_tries_ < settings_.header_frames && !choice_.header_confirmed) TryHeader(frame);
   if (chosen_ == SIZE_MAX) {
-    Pending p{timeMs, {}};
+    Pending p{time_ms, {}};
     for (const auto& reader : readers_) p.readings.push_back(reader->reader->ReadStatus(frame));
     pending_.push_back(std::move(p));
     // Settled on a frame whose status line reads, if one comes soon, so that its background
     // can tell like presets apart.
     const int64_t waited = static_cast<int64_t>(pending_.size());
-    bool anyRead = false;
-    for (const StatusReading& r : pending_.back().readings) anyRead = anyRead || r.readable;
-    if (waited >= settings_.headerFrames && (anyRead || waited >= 2 * int64_t{settings_.headerFrames}))
+    bool any_read = false;
+    for (const StatusReading& r : pending_.back().readings) any_read = any_read || r.readable;
+    if (waited >= settings_.header_frames &&
+        (any_read || waited >= 2 * int64_t{settings_.header_frames}))
       SettleWithoutHeader(&frame);
     return true;
   }
-  Record(&frame, readers_[candidates_[chosen_].reader]->reader->ReadStatus(frame), timeMs);
+  Record(&frame, readers_[candidates_[chosen_].reader]->reader->ReadStatus(frame), time_ms);
   return true;
 }
 
@@ -448,18 +449,20 @@ RecordingAnalysis CheckSession::Finish() {
   if (colour_.frames > 0) {
     int32_t best = 0;
     for (int32_t h = 1; h <= kColourHypotheses; ++h)
-      if (colourVotes_[h] > colourVotes_[best]) best = h;
-    colour_.likely = colourVotes_[best] > 0 ? static_cast<ColourHandling>(best)
-                                            : ColourHandling::Unknown;
-    colour_.matches = colour_.implied == ColourHandling::Unknown || colour_.likely == colour_.implied;
+      if (colour_votes_[h] > colour_votes_[best]) best = h;
+    colour_.likely =
+        colour_votes_[best] > 0 ? static_cast<ColourHandling>(best) : ColourHandling::Unknown;
+    colour_.matches =
+        colour_.implied == ColourHandling::Unknown || colour_.likely == colour_.implied;
     for (int32_t h = 0; h < kColourHypotheses; ++h)
-      colour_.error[h] = colourErrorCount_[h] > 0 ? colourErrorSum_[h] / colourErrorCount_[h] : -1.0;
+      colour_.error[h] =
+          colour_error_count_[h] > 0 ? colour_error_sum_[h] / colour_error_count_[h] : -1.0;
   }
   AnalysisOptions options;
   if (const config::Preset* p = preset()) {
-    options.frameTimeMs = static_cast<double>(p->frame_time) / 10000.0;
-    options.backgroundIdentifies = (p->scroll_x != 0 || p->scroll_y != 0) && matcher_ &&
-                                   matcher_->ready() && matcher_->pictureLoaded();
+    options.frame_time_ms = static_cast<double>(p->frame_time) / 10000.0;
+    options.background_identifies = (p->scroll_x != 0 || p->scroll_y != 0) && matcher_ &&
+                                    matcher_->ready() && matcher_->picture_loaded();
   }
   return AnalyseRecording(records_, options);
 }

@@ -15,12 +15,12 @@ bool IsUsable(const FrameView& view) {
   if (view.width <= 0 || view.height <= 0) return false;
   for (const ComponentPlane& p : view.planes) {
     if (p.data == nullptr || p.step <= 0) return false;
-    if (p.xShift < 0 || p.xShift > 1 || p.yShift < 0 || p.yShift > 1) return false;
+    if (p.x_shift < 0 || p.x_shift > 1 || p.y_shift < 0 || p.y_shift > 1) return false;
   }
   return true;
 }
 
-FrameView ViewOfPacked422(const uint8_t* data, std::ptrdiff_t rowStride, int32_t width,
+FrameView ViewOfPacked422(const uint8_t* data, std::ptrdiff_t row_stride, int32_t width,
                           int32_t height, const char* fourcc) {
   FrameView view;
   if (fourcc == nullptr) return view;
@@ -38,52 +38,52 @@ FrameView ViewOfPacked422(const uint8_t* data, std::ptrdiff_t rowStride, int32_t
   view.width = width;
   view.height = height;
   view.model = ColourModel::YCbCr;
-  view.planes[0] = {data + y, rowStride, 2, 0, 0};
-  view.planes[1] = {data + cb, rowStride, 4, 1, 0};
-  view.planes[2] = {data + cr, rowStride, 4, 1, 0};
+  view.planes[0] = {data + y, row_stride, 2, 0, 0};
+  view.planes[1] = {data + cb, row_stride, 4, 1, 0};
+  view.planes[2] = {data + cr, row_stride, 4, 1, 0};
   return view;
 }
 
-FrameView ViewOfBgr(const uint8_t* data, std::ptrdiff_t rowStride, int32_t width, int32_t height,
-                    int32_t bytesPerPixel, bool bottomUp) {
+FrameView ViewOfBgr(const uint8_t* data, std::ptrdiff_t row_stride, int32_t width, int32_t height,
+                    int32_t bytes_per_pixel, bool bottom_up) {
   FrameView view;
-  if (data == nullptr || (bytesPerPixel != 3 && bytesPerPixel != 4) || height <= 0) return view;
-  const uint8_t* top = bottomUp ? data + static_cast<std::ptrdiff_t>(height - 1) * rowStride : data;
-  const std::ptrdiff_t stride = bottomUp ? -rowStride : rowStride;
+  if (data == nullptr || (bytes_per_pixel != 3 && bytes_per_pixel != 4) || height <= 0) return view;
+  const uint8_t* top =
+      bottom_up ? data + static_cast<std::ptrdiff_t>(height - 1) * row_stride : data;
+  const std::ptrdiff_t stride = bottom_up ? -row_stride : row_stride;
   view.width = width;
   view.height = height;
   view.model = ColourModel::Rgb;
-  view.planes[0] = {top + 2, stride, bytesPerPixel, 0, 0};
-  view.planes[1] = {top + 1, stride, bytesPerPixel, 0, 0};
-  view.planes[2] = {top + 0, stride, bytesPerPixel, 0, 0};
+  view.planes[0] = {top + 2, stride, bytes_per_pixel, 0, 0};
+  view.planes[1] = {top + 1, stride, bytes_per_pixel, 0, 0};
+  view.planes[2] = {top + 0, stride, bytes_per_pixel, 0, 0};
   return view;
 }
 
-FrameView ViewOfRgb24(const uint8_t* data, std::ptrdiff_t rowStride, int32_t width,
+FrameView ViewOfRgb24(const uint8_t* data, std::ptrdiff_t row_stride, int32_t width,
                       int32_t height) {
   FrameView view;
   if (data == nullptr) return view;
   view.width = width;
   view.height = height;
   view.model = ColourModel::Rgb;
-  view.planes[0] = {data + 0, rowStride, 3, 0, 0};
-  view.planes[1] = {data + 1, rowStride, 3, 0, 0};
-  view.planes[2] = {data + 2, rowStride, 3, 0, 0};
+  view.planes[0] = {data + 0, row_stride, 3, 0, 0};
+  view.planes[1] = {data + 1, row_stride, 3, 0, 0};
+  view.planes[2] = {data + 2, row_stride, 3, 0, 0};
   return view;
 }
 
-std::size_t DibFrameBytes(int32_t width, int32_t height, uint32_t compression, int32_t bitCount) {
+std::size_t DibFrameBytes(int32_t width, int32_t height, uint32_t compression, int32_t bit_count) {
   const int64_t rows = height < 0 ? -int64_t{height} : height;
   if (width <= 0 || rows <= 0 || width > 65536 || rows > 65536) return 0;
   int64_t stride = 0;
   if (compression == 0) {
-    if (bitCount != 24 && bitCount != 32) return 0;
-    stride = (int64_t{width} * (bitCount / 8) + 3) & ~int64_t{3};
+    if (bit_count != 24 && bit_count != 32) return 0;
+    stride = (int64_t{width} * (bit_count / 8) + 3) & ~int64_t{3};
   } else {
-    const char fourcc[5] = {static_cast<char>(compression & 0xff),
-                            static_cast<char>(compression >> 8 & 0xff),
-                            static_cast<char>(compression >> 16 & 0xff),
-                            static_cast<char>(compression >> 24), 0};
+    const char fourcc[5] = {
+        static_cast<char>(compression & 0xff), static_cast<char>(compression >> 8 & 0xff),
+        static_cast<char>(compression >> 16 & 0xff), static_cast<char>(compression >> 24), 0};
     if (std::strcmp(fourcc, "YUY2") != 0 && std::strcmp(fourcc, "YVYU") != 0 &&
         std::strcmp(fourcc, "UYVY") != 0 && std::strcmp(fourcc, "HDYC") != 0)
       return 0;
@@ -93,30 +93,29 @@ std::size_t DibFrameBytes(int32_t width, int32_t height, uint32_t compression, i
 }
 
 FrameView ViewOfDib(const uint8_t* data, std::size_t size, int32_t width, int32_t height,
-                    uint32_t compression, int32_t bitCount) {
-  const std::size_t bytes = DibFrameBytes(width, height, compression, bitCount);
+                    uint32_t compression, int32_t bit_count) {
+  const std::size_t bytes = DibFrameBytes(width, height, compression, bit_count);
   if (data == nullptr || bytes == 0 || bytes > size) return {};
   const int32_t rows = height < 0 ? -height : height;
   const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(bytes / static_cast<std::size_t>(rows));
-  if (compression == 0) return ViewOfBgr(data, stride, width, rows, bitCount / 8, height > 0);
+  if (compression == 0) return ViewOfBgr(data, stride, width, rows, bit_count / 8, height > 0);
   // 4:2:2 rows run top-down whatever the height's sign says.
-  const char fourcc[5] = {static_cast<char>(compression & 0xff),
-                          static_cast<char>(compression >> 8 & 0xff),
-                          static_cast<char>(compression >> 16 & 0xff),
-                          static_cast<char>(compression >> 24), 0};
+  const char fourcc[5] = {
+      static_cast<char>(compression & 0xff), static_cast<char>(compression >> 8 & 0xff),
+      static_cast<char>(compression >> 16 & 0xff), static_cast<char>(compression >> 24), 0};
   return ViewOfPacked422(data, stride, width, rows, fourcc);
 }
 
-FrameView ViewOfPlanarYCbCr(const uint8_t* y, std::ptrdiff_t yStride, const uint8_t* cb,
-                            std::ptrdiff_t cbStride, const uint8_t* cr, std::ptrdiff_t crStride,
-                            int32_t width, int32_t height, int32_t xShift, int32_t yShift) {
+FrameView ViewOfPlanarYCbCr(const uint8_t* y, std::ptrdiff_t y_stride, const uint8_t* cb,
+                            std::ptrdiff_t cbStride, const uint8_t* cr, std::ptrdiff_t cr_stride,
+                            int32_t width, int32_t height, int32_t x_shift, int32_t y_shift) {
   FrameView view;
   view.width = width;
   view.height = height;
   view.model = ColourModel::YCbCr;
-  view.planes[0] = {y, yStride, 1, 0, 0};
-  view.planes[1] = {cb, cbStride, 1, xShift, yShift};
-  view.planes[2] = {cr, crStride, 1, xShift, yShift};
+  view.planes[0] = {y, y_stride, 1, 0, 0};
+  view.planes[1] = {cb, cbStride, 1, x_shift, y_shift};
+  view.planes[2] = {cr, cr_stride, 1, x_shift, y_shift};
   return view;
 }
 

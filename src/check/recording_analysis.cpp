@@ -22,7 +22,7 @@ struct Candidate {
   int64_t frame = 0;
   int64_t clock = 0;  // ms, unwrapped around the first reading's clock
   int32_t drops = 0;
-  bool hasClock = false;  // the clock's digits were read as clearly as the number's
+  bool has_clock = false;  // the clock's digits were read as clearly as the number's
   double confidence = 0.0;
   double base = 0.0;  // clock − frame × frame time: the stream's start plus this frame's lateness
 };
@@ -36,9 +36,10 @@ bool Fits(const Candidate& x, const Candidate& y, double ft) {
   const int64_t df = b.frame - a.frame;
   const int64_t dc = b.clock - a.clock;
   const int64_t dd = int64_t{b.drops} - a.drops;
-  if (df == 0) return dd == 0 && (!a.hasClock || !b.hasClock || dc == 0);  // one frame, read twice
+  if (df == 0)
+    return dd == 0 && (!a.has_clock || !b.has_clock || dc == 0);  // one frame, read twice
   if (dd < 0 || dd > df) return false;
-  if (!a.hasClock || !b.hasClock) return true;
+  if (!a.has_clock || !b.has_clock) return true;
   if (dc < 0) return false;
   if (ft <= 0.0) return true;
   const double lateness = static_cast<double>(dc) - static_cast<double>(df) * ft;
@@ -60,10 +61,18 @@ bool Fits(const Candidate& x, const Candidate& y, double ft) {
 class Vetting {
  public:
   Vetting(const std::vector<Candidate>& cands, const std::vector<int64_t>& positions, double ft,
-          double strongConfidence, bool alikeRepeats)
-      : c_(cands), pos_(positions), ft_(ft), strong_(strongConfidence),
-        alikeRepeats_(alikeRepeats), n_(cands.size()),
-        prev_(n_), next_(n_), fails_(n_, 0), version_(n_, 0), rejected_(n_, false) {
+          double strong_confidence, bool alike_repeats)
+      : c_(cands),
+        pos_(positions),
+        ft_(ft),
+        strong_(strong_confidence),
+        alike_repeats_(alike_repeats),
+        n_(cands.size()),
+        prev_(n_),
+        next_(n_),
+        fails_(n_, 0),
+        version_(n_, 0),
+        rejected_(n_, false) {
     for (std::size_t k = 0; k < n_; ++k) {
       prev_[k] = k == 0 ? kNone : k - 1;
       next_[k] = k + 1 < n_ ? k + 1 : kNone;
@@ -123,7 +132,7 @@ class Vetting {
     auto push = [&](std::size_t k) {
       fails_[k] = CountFails(k);
       ++version_[k];
-      if (fails_[k] > 0) heap.push({fails_[k], c_[k].hasClock, c_[k].confidence, k, version_[k]});
+      if (fails_[k] > 0) heap.push({fails_[k], c_[k].has_clock, c_[k].confidence, k, version_[k]});
     };
     for (std::size_t k = 0; k < n_; ++k)
       if (!rejected_[k]) push(k);
@@ -143,21 +152,21 @@ class Vetting {
   // by k frame times.
   bool Doubted(std::size_t k) const {
     const Candidate& c = c_[k];
-    if (ft_ <= 0.0 || !c.hasClock) return false;
-    int below = 0, belowApart = 0, above = 0, aboveApart = 0;
+    if (ft_ <= 0.0 || !c.has_clock) return false;
+    int below = 0, below_apart = 0, above = 0, above_apart = 0;
     ForNear(k, [&](std::size_t j) {
       const Candidate& o = c_[j];
-      if (!o.hasClock || o.drops != c.drops || o.frame == c.frame) return;
+      if (!o.has_clock || o.drops != c.drops || o.frame == c.frame) return;
       const double apart = c.base - o.base;
       if (o.frame < c.frame) {
         ++below;
-        if (std::fabs(apart) > ft_ / 2) ++belowApart;
+        if (std::fabs(apart) > ft_ / 2) ++below_apart;
       } else {
         ++above;
-        if (apart < -ft_ / 2) ++aboveApart;
+        if (apart < -ft_ / 2) ++above_apart;
       }
     });
-    return (below >= 2 && 2 * belowApart > below) || (above >= 2 && 2 * aboveApart > above);
+    return (below >= 2 && 2 * below_apart > below) || (above >= 2 && 2 * above_apart > above);
   }
 
   bool RemoveDoubted() {
@@ -174,8 +183,8 @@ class Vetting {
     const Candidate& x = c_[a];
     const Candidate& y = c_[b];
     if (y.frame - x.frame == pos_[b] - pos_[a]) return true;
-    return alikeRepeats_ && pos_[b] - pos_[a] == 1 && y.frame == x.frame && y.drops == x.drops &&
-           x.hasClock && y.hasClock && x.clock == y.clock;
+    return alike_repeats_ && pos_[b] - pos_[a] == 1 && y.frame == x.frame && y.drops == x.drops &&
+           x.has_clock && y.has_clock && x.clock == y.clock;
   }
 
   bool RemoveUncorroborated() {
@@ -185,7 +194,7 @@ class Vetting {
       const bool sequential = (prev_[k] != kNone && Sequential(prev_[k], k)) ||
                               (next_[k] != kNone && Sequential(k, next_[k])) ||
                               (prev_[k] == kNone && next_[k] == kNone);
-      if (sequential || (c_[k].hasClock && c_[k].confidence >= kAnomalyConfidence)) continue;
+      if (sequential || (c_[k].has_clock && c_[k].confidence >= kAnomalyConfidence)) continue;
       Remove(k);
       removed = true;
     }
@@ -196,7 +205,7 @@ class Vetting {
   const std::vector<int64_t>& pos_;
   const double ft_;
   const double strong_;
-  const bool alikeRepeats_;
+  const bool alike_repeats_;
   const std::size_t n_;
   std::vector<std::size_t> prev_, next_;  // the trusted readings as a list
   std::vector<int> fails_;
@@ -217,17 +226,17 @@ int64_t CountBetween(const std::vector<int64_t>& sorted, int64_t lo, int64_t hi)
 bool NominalTimeline(const std::vector<FrameResult>& results) {
   double sp = 0, st = 0, spp = 0, spt = 0, count = 0;
   for (const FrameResult& r : results) {
-    if (!std::isfinite(r.timeMs)) continue;
+    if (!std::isfinite(r.time_ms)) continue;
     const double p = static_cast<double>(r.position);
-    sp += p, st += r.timeMs, spp += p * p, spt += p * r.timeMs, ++count;
+    sp += p, st += r.time_ms, spp += p * p, spt += p * r.time_ms, ++count;
   }
   const double denominator = count * spp - sp * sp;
   if (count < 3 || !(denominator > 0.0)) return false;
   const double slope = (count * spt - sp * st) / denominator;
   const double intercept = (st - slope * sp) / count;
   for (const FrameResult& r : results)
-    if (std::isfinite(r.timeMs) &&
-        std::fabs(r.timeMs - intercept - slope * static_cast<double>(r.position)) > 1.0)
+    if (std::isfinite(r.time_ms) &&
+        std::fabs(r.time_ms - intercept - slope * static_cast<double>(r.position)) > 1.0)
       return false;
   return true;
 }
@@ -255,9 +264,9 @@ const char* KindName(FrameKind kind) {
 
 Spread SpreadOf(std::vector<double> values) {
   Spread s;
-  values.erase(std::remove_if(values.begin(), values.end(),
-                              [](double v) { return !std::isfinite(v); }),
-               values.end());
+  values.erase(
+      std::remove_if(values.begin(), values.end(), [](double v) { return !std::isfinite(v); }),
+      values.end());
   if (values.empty()) return s;
   std::sort(values.begin(), values.end());
   s.count = static_cast<int64_t>(values.size());
@@ -279,9 +288,10 @@ Spread SpreadOf(std::vector<double> values) {
 RecordingAnalysis AnalyseRecording(const std::vector<FrameRecord>& records,
                                    const AnalysisOptions& options) {
   RecordingAnalysis out;
-  const double ft =
-      std::isfinite(options.frameTimeMs) && options.frameTimeMs > 0.0 ? options.frameTimeMs : 0.0;
-  out.frameTimeMs = ft;
+  const double ft = std::isfinite(options.frame_time_ms) && options.frame_time_ms > 0.0
+                        ? options.frame_time_ms
+                        : 0.0;
+  out.frame_time_ms = ft;
   const std::size_t n = records.size();
   out.frames = static_cast<int64_t>(n);
   out.results.resize(n);
@@ -289,10 +299,10 @@ RecordingAnalysis AnalyseRecording(const std::vector<FrameRecord>& records,
   // Clocks are unwrapped around the first clearly read one: a misread origin could put the
   // wrap between two true clocks.
   std::vector<Candidate> cands;
-  uint32_t clockOrigin = 0;
+  uint32_t clock_origin = 0;
   for (const FrameRecord& r : records) {
-    if (r.reading.readable && r.reading.clockReadable && !r.backgroundDisagrees) {
-      clockOrigin = r.reading.clockMs;
+    if (r.reading.readable && r.reading.clock_readable && !r.background_disagrees) {
+      clock_origin = r.reading.clock_ms;
       break;
     }
   }
@@ -300,11 +310,11 @@ RecordingAnalysis AnalyseRecording(const std::vector<FrameRecord>& records,
     const FrameRecord& r = records[i];
     FrameResult& res = out.results[i];
     res.position = r.position;
-    res.timeMs = std::isfinite(r.timeMs) ? r.timeMs : kUnknown;
+    res.time_ms = std::isfinite(r.time_ms) ? r.time_ms : kUnknown;
     res.psnr = r.psnr;
     // The source counts from 0; a negative number or drop count is no reading of it.
     if (!r.reading.readable || r.reading.frame < 0 || r.reading.drops < 0) continue;
-    if (r.backgroundDisagrees) {
+    if (r.background_disagrees) {
       res.rejected = true;
       res.confidence = r.reading.confidence;
       ++out.rejected;
@@ -314,9 +324,9 @@ RecordingAnalysis AnalyseRecording(const std::vector<FrameRecord>& records,
     c.record = i;
     c.frame = r.reading.frame;
     // Differences wrap like the 32-bit clock itself.
-    c.clock = static_cast<int32_t>(r.reading.clockMs - clockOrigin);
+    c.clock = static_cast<int32_t>(r.reading.clock_ms - clock_origin);
     c.drops = r.reading.drops;
-    c.hasClock = r.reading.clockReadable;
+    c.has_clock = r.reading.clock_readable;
     c.confidence = r.reading.confidence;
     c.base = static_cast<double>(c.clock) - static_cast<double>(c.frame) * ft;
     cands.push_back(c);
@@ -325,10 +335,10 @@ RecordingAnalysis AnalyseRecording(const std::vector<FrameRecord>& records,
   std::vector<int64_t> positions;
   for (const Candidate& c : cands) positions.push_back(records[c.record].position);
   const std::vector<bool> rejected =
-      Vetting(cands, positions, ft, options.strongConfidence, options.backgroundIdentifies).Run();
+      Vetting(cands, positions, ft, options.strong_confidence, options.background_identifies).Run();
   std::vector<int64_t> number(n, -1);
   std::vector<int64_t> clock(n, 0);
-  std::vector<bool> hasClock(n, false);
+  std::vector<bool> has_clock(n, false);
   for (std::size_t k = 0; k < cands.size(); ++k) {
     const Candidate& c = cands[k];
     FrameResult& res = out.results[c.record];
@@ -340,23 +350,23 @@ RecordingAnalysis AnalyseRecording(const std::vector<FrameRecord>& records,
     }
     number[c.record] = c.frame;
     clock[c.record] = c.clock;
-    hasClock[c.record] = c.hasClock;
+    has_clock[c.record] = c.has_clock;
     res.frame = c.frame;
     res.drops = c.drops;
-    res.clockKnown = c.hasClock;
-    if (c.hasClock) res.clockMs = records[c.record].reading.clockMs;
+    res.clock_known = c.has_clock;
+    if (c.has_clock) res.clock_ms = records[c.record].reading.clock_ms;
     ++out.read;
   }
 
   // Runs of unidentified frames between two identified ones. A run exactly as long as the
   // numbers its neighbours leave unseen is those frames; otherwise it only lessens the loss.
-  std::vector<int64_t> readNumbers;
+  std::vector<int64_t> read_numbers;
   for (int64_t v : number)
-    if (v >= 0) readNumbers.push_back(v);
-  std::sort(readNumbers.begin(), readNumbers.end());
-  readNumbers.erase(std::unique(readNumbers.begin(), readNumbers.end()), readNumbers.end());
-  std::set<int64_t> inferredNumbers;
-  std::vector<UnreadableRun> partialRuns;
+    if (v >= 0) read_numbers.push_back(v);
+  std::sort(read_numbers.begin(), read_numbers.end());
+  read_numbers.erase(std::unique(read_numbers.begin(), read_numbers.end()), read_numbers.end());
+  std::set<int64_t> inferred_numbers;
+  std::vector<UnreadableRun> partial_runs;
   std::vector<bool> inferred(n, false);
   auto identified = [&](std::size_t i) { return out.results[i].frame != -1 || inferred[i]; };
   for (std::size_t i = 0; i < n;) {
@@ -370,44 +380,44 @@ RecordingAnalysis AnalyseRecording(const std::vector<FrameRecord>& records,
         number[end] > number[i - 1] + 1) {
       UnreadableRun run{i, end, number[i - 1], number[end]};
       const int64_t size = static_cast<int64_t>(end - i);
-      int64_t seen = CountBetween(readNumbers, run.prev, run.next);
-      for (auto it = inferredNumbers.upper_bound(run.prev);
-           it != inferredNumbers.end() && *it < run.next; ++it)
+      int64_t seen = CountBetween(read_numbers, run.prev, run.next);
+      for (auto it = inferred_numbers.upper_bound(run.prev);
+           it != inferred_numbers.end() && *it < run.next; ++it)
         ++seen;
       const int64_t unseen = run.next - run.prev - 1 - seen;
       if (unseen == size) {
         std::size_t r = i;
         for (int64_t v = run.prev + 1; v < run.next && r < end; ++v) {
-          if (std::binary_search(readNumbers.begin(), readNumbers.end(), v) ||
-              inferredNumbers.count(v) != 0)
+          if (std::binary_search(read_numbers.begin(), read_numbers.end(), v) ||
+              inferred_numbers.count(v) != 0)
             continue;
-          inferredNumbers.insert(v);
+          inferred_numbers.insert(v);
           number[r] = v;
           inferred[r] = true;
           out.results[r].placed = v;
           ++r;
         }
       } else if (unseen > 0) {
-        partialRuns.push_back(run);
+        partial_runs.push_back(run);
       }
     }
     i = end;
   }
 
   // Every identified number, then the gaps between them.
-  std::vector<int64_t> all = readNumbers;
-  all.insert(all.end(), inferredNumbers.begin(), inferredNumbers.end());
+  std::vector<int64_t> all = read_numbers;
+  all.insert(all.end(), inferred_numbers.begin(), inferred_numbers.end());
   std::sort(all.begin(), all.end());
   all.erase(std::unique(all.begin(), all.end()), all.end());
   if (!all.empty()) {
-    out.anyIdentified = true;
-    out.firstFrame = all.front();
-    out.lastFrame = all.back();
+    out.any_identified = true;
+    out.first_frame = all.front();
+    out.last_frame = all.back();
   }
   for (std::size_t k = 1; k < all.size(); ++k)
     if (all[k] > all[k - 1] + 1)
       out.losses.push_back({all[k - 1] + 1, all[k] - 1, all[k] - all[k - 1] - 1});
-  for (const UnreadableRun& run : partialRuns) {
+  for (const UnreadableRun& run : partial_runs) {
     int64_t spare = static_cast<int64_t>(run.end - run.begin);
     auto it = std::upper_bound(out.losses.begin(), out.losses.end(), run.prev,
                                [](int64_t v, const LossRange& r) { return v < r.first; });
@@ -422,10 +432,10 @@ RecordingAnalysis AnalyseRecording(const std::vector<FrameRecord>& records,
                    out.losses.end());
   for (const LossRange& r : out.losses) {
     out.missing += r.lost;
-    out.longestLoss = std::max(out.longestLoss, r.lost);
+    out.longest_loss = std::max(out.longest_loss, r.lost);
   }
   // Frames lost between two numbers: the losses whose ranges lie between them.
-  auto lostBetween = [&](int64_t lo, int64_t hi) {
+  auto lost_between = [&](int64_t lo, int64_t hi) {
     int64_t lost = 0;
     auto it = std::upper_bound(out.losses.begin(), out.losses.end(), lo,
                                [](int64_t v, const LossRange& r) { return v < r.first; });
@@ -435,7 +445,7 @@ RecordingAnalysis AnalyseRecording(const std::vector<FrameRecord>& records,
 
   // Kinds in recording order.
   std::unordered_set<int64_t> seen;
-  bool anySeen = false;
+  bool any_seen = false;
   int64_t highest = 0;
   for (std::size_t i = 0; i < n; ++i) {
     FrameResult& res = out.results[i];
@@ -452,16 +462,16 @@ RecordingAnalysis AnalyseRecording(const std::vector<FrameRecord>& records,
     } else if (seen.count(v) != 0) {
       res.kind = FrameKind::Repeat;
       ++out.repeats;
-    } else if (anySeen && v < highest) {
+    } else if (any_seen && v < highest) {
       res.kind = FrameKind::Reordered;
       ++out.reorderings;
     } else {
-      res.lostBefore = anySeen ? lostBetween(highest, v) : 0;
-      res.kind = res.lostBefore > 0 ? FrameKind::AfterLoss : FrameKind::Next;
+      res.lost_before = any_seen ? lost_between(highest, v) : 0;
+      res.kind = res.lost_before > 0 ? FrameKind::AfterLoss : FrameKind::Next;
     }
     seen.insert(v);
-    highest = anySeen ? std::max(highest, v) : v;
-    anySeen = true;
+    highest = any_seen ? std::max(highest, v) : v;
+    any_seen = true;
   }
 
   // The source's own late frames over the span: drops at the highest number less those at
@@ -474,13 +484,13 @@ RecordingAnalysis AnalyseRecording(const std::vector<FrameRecord>& records,
       if (low == nullptr || res.frame < low->frame) low = &res;
       if (high == nullptr || res.frame > high->frame) high = &res;
     }
-    if (low != nullptr) out.sourceDrops = std::max<int64_t>(0, int64_t{high->drops} - low->drops);
+    if (low != nullptr) out.source_drops = std::max<int64_t>(0, int64_t{high->drops} - low->drops);
   }
 
   // Time stamps: intervals between neighbours in the recording.
   std::vector<double> intervals;
   for (std::size_t i = 1; i < n; ++i) {
-    const double a = out.results[i - 1].timeMs, b = out.results[i].timeMs;
+    const double a = out.results[i - 1].time_ms, b = out.results[i].time_ms;
     if (std::isfinite(a) && std::isfinite(b)) intervals.push_back(b - a);
   }
   out.intervals = SpreadOf(intervals);
@@ -493,28 +503,29 @@ RecordingAnalysis AnalyseRecording(const std::vector<FrameRecord>& records,
     const FrameResult* last = nullptr;
     for (const FrameResult& res : out.results) {
       if (res.kind == FrameKind::Unreadable || res.kind == FrameKind::Inferred ||
-          res.kind == FrameKind::Repeat || !std::isfinite(res.timeMs))
+          res.kind == FrameKind::Repeat || !std::isfinite(res.time_ms))
         continue;
       if (first == nullptr) first = &res;
       last = &res;
       const double f = static_cast<double>(res.frame);
-      sf += f, st += res.timeMs, sff += f * f, sft += f * res.timeMs;
+      sf += f, st += res.time_ms, sff += f * f, sft += f * res.time_ms;
       ++count;
     }
     const double c = static_cast<double>(count);
     const double denominator = c * sff - sf * sf;
     if (ft > 0.0 && count >= 2 && denominator > 0.0) {
-      out.driftKnown = true;
+      out.drift_known = true;
       const double slope = (c * sft - sf * st) / denominator;
-      out.driftPpm = (slope / ft - 1.0) * 1e6;
-      out.driftMs = (last->timeMs - static_cast<double>(last->frame) * ft) -
-                    (first->timeMs - static_cast<double>(first->frame) * ft);
+      out.drift_ppm = (slope / ft - 1.0) * 1e6;
+      out.drift_ms = (last->time_ms - static_cast<double>(last->frame) * ft) -
+                     (first->time_ms - static_cast<double>(first->frame) * ft);
     }
   }
 
   // Lag: recording time minus the source's clock, for the first arrival of each read frame.
   if (NominalTimeline(out.results)) {
-    out.lagNote = "the time stamps are position × a fixed interval: a nominal timeline, not a clock";
+    out.lag_note =
+        "the time stamps are position × a fixed interval: a nominal timeline, not a clock";
   } else {
     std::vector<double> offsets(n, kUnknown);
     double least = kUnknown;
@@ -522,20 +533,20 @@ RecordingAnalysis AnalyseRecording(const std::vector<FrameRecord>& records,
       const FrameResult& res = out.results[i];
       if ((res.kind != FrameKind::Next && res.kind != FrameKind::AfterLoss &&
            res.kind != FrameKind::Reordered) ||
-          !hasClock[i] || !std::isfinite(res.timeMs))
+          !has_clock[i] || !std::isfinite(res.time_ms))
         continue;
-      offsets[i] = res.timeMs - static_cast<double>(clock[i]);
+      offsets[i] = res.time_ms - static_cast<double>(clock[i]);
       if (!(offsets[i] >= least)) least = offsets[i];
     }
     std::vector<double> lags;
     for (std::size_t i = 0; i < n; ++i) {
       if (!std::isfinite(offsets[i])) continue;
-      out.results[i].lagMs = offsets[i] - least;
-      lags.push_back(out.results[i].lagMs);
+      out.results[i].lag_ms = offsets[i] - least;
+      lags.push_back(out.results[i].lag_ms);
     }
     out.lag = SpreadOf(lags);
-    out.lagKnown = out.lag.count > 0;
-    if (!out.lagKnown) out.lagNote = "no frame has both a time stamp and a clearly read clock";
+    out.lag_known = out.lag.count > 0;
+    if (!out.lag_known) out.lag_note = "no frame has both a time stamp and a clearly read clock";
   }
 
   // A rejected reading's PSNR compares the window of a number the frame does not carry.

@@ -30,9 +30,9 @@ class Builder {
     return Blanks(width > digits ? width - digits : 0).Digits(digits, field);
   }
   // "%N.2f": the whole part's digits, a point and two more, right-aligned in the width.
-  Builder& Rate(int wholeDigits, int width) {
-    Blanks(width > wholeDigits + 3 ? width - wholeDigits - 3 : 0);
-    return Digits(wholeDigits, StatusField::FpsWhole).Point().Digits(2, StatusField::FpsFraction);
+  Builder& Rate(int whole_digits, int width) {
+    Blanks(width > whole_digits + 3 ? width - whole_digits - 3 : 0);
+    return Digits(whole_digits, StatusField::FpsWhole).Point().Digits(2, StatusField::FpsFraction);
   }
   StatusLayout Take() { return std::move(layout_); }
 
@@ -42,12 +42,12 @@ class Builder {
 
 }  // namespace
 
-std::vector<StatusLayout> StatusLayouts(bool shortForm) {
+std::vector<StatusLayout> StatusLayouts(bool short_form) {
   std::vector<StatusLayout> layouts;
   for (int frame = 1; frame <= 9; ++frame) {
     for (int drops = 1; drops <= 9; ++drops) {
       for (int rate = 1; rate <= 3; ++rate) {
-        if (shortForm) {
+        if (short_form) {
           // "FR%4d(%d) TM%3u.%03us FPS%4.2f"; seconds up to 4294967.
           for (int seconds = 1; seconds <= 7; ++seconds) {
             Builder b;

@@ -8,7 +8,17 @@
 
 namespace qp::check {
 
-enum class StatusField : int8_t { None, Frame, Drops, Hours, Minutes, Seconds, Millis, FpsWhole, FpsFraction };
+enum class StatusField : int8_t {
+  None,
+  Frame,
+  Drops,
+  Hours,
+  Minutes,
+  Seconds,
+  Millis,
+  FpsWhole,
+  FpsFraction
+};
 
 struct LayoutCell {
   char glyph = ' ';  // the label's or the point's character; ' ' for a blank; '0' for a digit
@@ -21,6 +31,6 @@ using StatusLayout = std::vector<LayoutCell>;  // left to right
 
 // Every variant of the short form (frames up to 480 pixels wide) or the long form, with
 // numbers of up to nine digits (frame and drop counts), four (hours) and three (whole fps).
-std::vector<StatusLayout> StatusLayouts(bool shortForm);
+std::vector<StatusLayout> StatusLayouts(bool short_form);
 
 }  // namespace qp::check

@@ -22,20 +22,20 @@ constexpr char kLongLabels[] = "FrameDopTihsPS";
 constexpr char kShortLabels[] = "FR()TMsPS";
 constexpr char kNumberChars[] = "0123456789.";
 
-float SheetLuma(const synth::FrameImage& sheet, int32_t x, int32_t lineFromTop) {
+float SheetLuma(const synth::FrameImage& sheet, int32_t x, int32_t line_from_top) {
   // RGB sheets are stored bottom-up.
-  const int32_t row = sheet.height() - 1 - lineFromTop;
+  const int32_t row = sheet.height() - 1 - line_from_top;
   const uint8_t* p = sheet.Pixels() + static_cast<std::ptrdiff_t>(row) * sheet.stride() +
-                     static_cast<std::ptrdiff_t>(x) * sheet.bytesPerPixel();
+                     static_cast<std::ptrdiff_t>(x) * sheet.bytes_per_pixel();
   return 0.299f * p[2] + 0.587f * p[1] + 0.114f * p[0];
 }
 
 // What a scaler that averages over each output pixel's footprint, followed by bilinear
 // sampling at the source pixel centres, makes of a row of `n` source values starting at
 // source column `origin`; outside the row the value is `outside`.
-void BlurRow(const float* in, int32_t n, int32_t inStep, double origin, double scale,
-             float outside, float* out, int32_t outStep) {
-  auto source = [&](int64_t i) { return i >= 0 && i < n ? in[i * inStep] : outside; };
+void BlurRow(const float* in, int32_t n, int32_t in_step, double origin, double scale,
+             float outside, float* out, int32_t out_step) {
+  auto source = [&](int64_t i) { return i >= 0 && i < n ? in[i * in_step] : outside; };
   // Average of the source over [a, b) in cell coordinates.
   auto area = [&](double a, double b) {
     double sum = 0.0;
@@ -52,7 +52,7 @@ void BlurRow(const float* in, int32_t n, int32_t inStep, double origin, double s
     const double f = p - p0;
     const double a0 = area(p0 / scale - origin, (p0 + 1) / scale - origin);
     const double a1 = area((p0 + 1) / scale - origin, (p0 + 2) / scale - origin);
-    out[i * outStep] = static_cast<float>((1.0 - f) * a0 + f * a1);
+    out[i * out_step] = static_cast<float>((1.0 - f) * a0 + f * a1);
   }
 }
 
@@ -74,14 +74,14 @@ constexpr double kMaxContrast = 1.25;
 
 }  // namespace
 
-StatusLineReader::StatusLineReader(const synth::FrameImage& sheet, int32_t sourceWidth,
-                                   int32_t sourceHeight)
-    : sourceWidth_(sourceWidth), sourceHeight_(sourceHeight) {
-  if (sheet.Pixels() == nullptr || sheet.format() != 0 || sheet.bytesPerPixel() < 3) return;
+StatusLineReader::StatusLineReader(const synth::FrameImage& sheet, int32_t source_width,
+                                   int32_t source_height)
+    : source_width_(source_width), source_height_(source_height) {
+  if (sheet.Pixels() == nullptr || sheet.format() != 0 || sheet.bytes_per_pixel() < 3) return;
   const int32_t cw = sheet.width() / 32, ch = sheet.height() / 16;
-  if (cw <= 0 || ch <= 0 || sourceWidth < cw || sourceHeight < ch) return;
-  cellWidth_ = cw;
-  cellHeight_ = ch;
+  if (cw <= 0 || ch <= 0 || source_width < cw || source_height < ch) return;
+  cell_width_ = cw;
+  cell_height_ = ch;
   // Every printable glyph of the bands the stream's texts use.
   for (const int32_t band : {kBandWhite, kBandYellow, kBandRed, kBandGreen}) {
     for (int32_t code = 32; code <= 126; ++code) {
@@ -101,12 +101,12 @@ StatusLineReader::StatusLineReader(const synth::FrameImage& sheet, int32_t sourc
   ink_ = 0.0f;
   for (float v : Find(kBandWhite, '0')->pixels) ink_ = std::max(ink_, v);
 
-  const bool shortForm = static_cast<uint32_t>(sourceWidth_) <= 480;
-  layouts_ = StatusLayouts(shortForm);
-  statusCodes_ = std::string(shortForm ? kShortLabels : kLongLabels) + kNumberChars + " ";
-  for (std::size_t i = 0; i < statusCodes_.size(); ++i)
-    candidateIndex_[static_cast<unsigned char>(statusCodes_[i])] = i;
-  blankIndex_ = statusCodes_.size() - 1;
+  const bool short_form = static_cast<uint32_t>(source_width_) <= 480;
+  layouts_ = StatusLayouts(short_form);
+  status_codes_ = std::string(short_form ? kShortLabels : kLongLabels) + kNumberChars + " ";
+  for (std::size_t i = 0; i < status_codes_.size(); ++i)
+    candidate_index_[static_cast<unsigned char>(status_codes_[i])] = i;
+  blank_index_ = status_codes_.size() - 1;
 }
 
 const StatusLineReader::Glyph* StatusLineReader::Find(int32_t band, char code) const {
@@ -116,33 +116,32 @@ const StatusLineReader::Glyph* StatusLineReader::Find(int32_t band, char code) c
 }
 
 void StatusLineReader::Scale(const FrameView& frame, double& sx, double& sy) const {
-  sx = static_cast<double>(frame.width) / sourceWidth_;
-  sy = static_cast<double>(frame.height) / sourceHeight_;
+  sx = static_cast<double>(frame.width) / source_width_;
+  sy = static_cast<double>(frame.height) / source_height_;
 }
 
 void StatusLineReader::SampleCell(const FrameView& frame, int32_t x, int32_t y,
                                   std::vector<float>& out) const {
   double sx, sy;
   Scale(frame, sx, sy);
-  out.resize(static_cast<std::size_t>(cellWidth_) * cellHeight_);
-  for (int32_t j = 0; j < cellHeight_; ++j) {
+  out.resize(static_cast<std::size_t>(cell_width_) * cell_height_);
+  for (int32_t j = 0; j < cell_height_; ++j) {
     const double fy = (y + j + 0.5) * sy - 0.5;
-    for (int32_t i = 0; i < cellWidth_; ++i)
-      out[static_cast<std::size_t>(j) * cellWidth_ + i] =
+    for (int32_t i = 0; i < cell_width_; ++i)
+      out[static_cast<std::size_t>(j) * cell_width_ + i] =
           BilinearLuma(frame, (x + i + 0.5) * sx - 0.5, fy);
   }
 }
 
 std::vector<float> StatusLineReader::Blurred(const Glyph& glyph, int32_t x, int32_t y, double sx,
                                              double sy) const {
-  const int32_t cw = cellWidth_, ch = cellHeight_;
+  const int32_t cw = cell_width_, ch = cell_height_;
   if (sx == 1.0 && sy == 1.0) return glyph.pixels;
   std::vector<float> rows(glyph.pixels.size()), out(glyph.pixels.size());
   for (int32_t j = 0; j < ch; ++j)
     BlurRow(&glyph.pixels[static_cast<std::size_t>(j) * cw], cw, 1, x, sx, background_,
             &rows[static_cast<std::size_t>(j) * cw], 1);
-  for (int32_t i = 0; i < cw; ++i)
-    BlurRow(&rows[i], ch, cw, y, sy, background_, &out[i], cw);
+  for (int32_t i = 0; i < cw; ++i) BlurRow(&rows[i], ch, cw, y, sy, background_, &out[i], cw);
   return out;
 }
 
@@ -168,12 +167,12 @@ void StatusLineReader::Score(const std::vector<float>& cell, const std::vector<C
   // The cell relative to the recorded background level; each glyph is fitted to it with its
   // own contrast, the blank with none.
   const double base = gain * background_ + offset;
-  double cellEnergy = 0.0;
+  double cell_energy = 0.0;
   thread_local std::vector<double> relative;
   relative.resize(cell.size());
   for (std::size_t k = 0; k < cell.size(); ++k) {
     relative[k] = cell[k] - base;
-    cellEnergy += relative[k] * relative[k];
+    cell_energy += relative[k] * relative[k];
   }
   fits.resize(set.size());
   for (std::size_t c = 0; c < set.size(); ++c) {
@@ -184,7 +183,7 @@ void StatusLineReader::Score(const std::vector<float>& cell, const std::vector<C
     if (candidate.energy > 0.0)
       contrast = std::clamp(dot / candidate.energy, kMinContrast * gain, kMaxContrast * gain);
     fits[c].contrast = contrast;
-    fits[c].error = cellEnergy - 2.0 * contrast * dot + contrast * contrast * candidate.energy;
+    fits[c].error = cell_energy - 2.0 * contrast * dot + contrast * contrast * candidate.energy;
   }
 }
 
@@ -203,8 +202,8 @@ double StatusLineReader::Margin(const std::vector<Candidate>& set, const std::ve
 }
 
 StatusLineReader::CellResult StatusLineReader::Classify(const std::vector<float>& cell,
-                                                         const std::vector<Candidate>& set,
-                                                         float gain, float offset) const {
+                                                        const std::vector<Candidate>& set,
+                                                        float gain, float offset) const {
   CellResult r;
   std::vector<Fit> fits;
   Score(cell, set, gain, offset, fits);
@@ -226,18 +225,20 @@ StatusLineReader::CellResult StatusLineReader::Classify(const std::vector<float>
 
 const std::vector<std::vector<StatusLineReader::Candidate>>& StatusLineReader::StatusCandidates(
     const FrameView& frame) const {
-  if (frame.width == cachedWidth_ && frame.height == cachedHeight_) return statusCandidates_;
+  if (frame.width == cached_width_ && frame.height == cached_height_) return status_candidates_;
   std::vector<const Glyph*> set;
-  for (const char code : statusCodes_)
+  for (const char code : status_codes_)
     set.push_back(Find(std::isdigit(static_cast<unsigned char>(code)) || code == '.' || code == ' '
-                           ? kBandWhite : kBandYellow, code));
-  statusCandidates_.clear();
-  const int32_t count = std::min(kMaxStatusCells, sourceWidth_ / cellWidth_);
+                           ? kBandWhite
+                           : kBandYellow,
+                       code));
+  status_candidates_.clear();
+  const int32_t count = std::min(kMaxStatusCells, source_width_ / cell_width_);
   for (int32_t k = 0; k < count; ++k)
-    statusCandidates_.push_back(Candidates(frame, sourceWidth_ - (k + 1) * cellWidth_, 0, set));
-  cachedWidth_ = frame.width;
-  cachedHeight_ = frame.height;
-  return statusCandidates_;
+    status_candidates_.push_back(Candidates(frame, source_width_ - (k + 1) * cell_width_, 0, set));
+  cached_width_ = frame.width;
+  cached_height_ = frame.height;
+  return status_candidates_;
 }
 
 bool StatusLineReader::Levels(const FrameView& frame, float& gain, float& offset) const {
@@ -245,7 +246,7 @@ bool StatusLineReader::Levels(const FrameView& frame, float& gain, float& offset
   // its brightest the white of the numbers.
   std::vector<float> samples, cell;
   for (int32_t k = 1; k <= kLevelCells; ++k) {
-    SampleCell(frame, sourceWidth_ - k * cellWidth_, 0, cell);
+    SampleCell(frame, source_width_ - k * cell_width_, 0, cell);
     samples.insert(samples.end(), cell.begin(), cell.end());
   }
   std::sort(samples.begin(), samples.end());
@@ -267,8 +268,8 @@ bool StatusLineReader::CanRead(const FrameView& frame) const {
 StatusReading StatusLineReader::ReadStatus(const FrameView& frame) const {
   StatusReading reading;
   if (!CanRead(frame)) return reading;
-  const bool shortForm = static_cast<uint32_t>(sourceWidth_) <= 480;
-  reading.shortForm = shortForm;
+  const bool short_form = static_cast<uint32_t>(source_width_) <= 480;
+  reading.short_form = short_form;
 
   float gain = 1.0f, offset = 0.0f;
   if (!Levels(frame, gain, offset)) return reading;
@@ -277,12 +278,12 @@ StatusReading StatusLineReader::ReadStatus(const FrameView& frame) const {
   const std::vector<std::vector<Candidate>>& candidates = StatusCandidates(frame);
   const std::size_t count = candidates.size();
   const std::size_t kinds = candidates.front().size();
-  std::vector<double> cost(count * kinds), freeCost(count);
+  std::vector<double> cost(count * kinds), free_cost(count);
   std::vector<std::vector<Fit>> fits(count);
   std::vector<float> cell;
   reading.cells.assign(count, ' ');
   for (std::size_t k = 0; k < count; ++k) {
-    SampleCell(frame, sourceWidth_ - static_cast<int32_t>(k + 1) * cellWidth_, 0, cell);
+    SampleCell(frame, source_width_ - static_cast<int32_t>(k + 1) * cell_width_, 0, cell);
     Score(cell, candidates[k], gain, offset, fits[k]);
     double best = HUGE_VAL;
     for (std::size_t c = 0; c < kinds; ++c) {
@@ -290,51 +291,53 @@ StatusReading StatusLineReader::ReadStatus(const FrameView& frame) const {
       cost[k * kinds + c] = e;
       if (e < best) best = e, reading.cells[count - 1 - k] = candidates[k][c].code;
     }
-    freeCost[k] = best;
+    free_cost[k] = best;
   }
   // Cells beyond a variant's left end are picture: they cost what their best glyph costs.
-  std::vector<double> freeBeyond(count + 1, 0.0);
-  for (std::size_t k = count; k-- > 0;) freeBeyond[k] = freeBeyond[k + 1] + freeCost[k];
+  std::vector<double> free_beyond(count + 1, 0.0);
+  for (std::size_t k = count; k-- > 0;) free_beyond[k] = free_beyond[k + 1] + free_cost[k];
 
-  auto candidateOf = [&](const LayoutCell& c) { return candidateIndex_[static_cast<unsigned char>(c.glyph)]; };
-  auto cellCost = [&](std::size_t k, const LayoutCell& c) {
-    if (!c.IsDigit()) return cost[k * kinds + candidateOf(c)];
+  auto candidate_of = [&](const LayoutCell& c) {
+    return candidate_index_[static_cast<unsigned char>(c.glyph)];
+  };
+  auto cell_cost = [&](std::size_t k, const LayoutCell& c) {
+    if (!c.IsDigit()) return cost[k * kinds + candidate_of(c)];
     double best = HUGE_VAL;
     for (char d = '0'; d <= '9'; ++d)
-      best = std::min(best, cost[k * kinds + candidateIndex_[static_cast<unsigned char>(d)]]);
+      best = std::min(best, cost[k * kinds + candidate_index_[static_cast<unsigned char>(d)]]);
     return best;
   };
   const StatusLayout* chosen = nullptr;
-  double chosenCost = HUGE_VAL;
+  double chosen_cost = HUGE_VAL;
   for (const StatusLayout& layout : layouts_) {
     if (layout.size() > count) continue;
-    double total = freeBeyond[layout.size()];
-    for (std::size_t i = 0; i < layout.size() && total < chosenCost; ++i)
-      total += cellCost(layout.size() - 1 - i, layout[i]);
-    if (total < chosenCost) chosenCost = total, chosen = &layout;
+    double total = free_beyond[layout.size()];
+    for (std::size_t i = 0; i < layout.size() && total < chosen_cost; ++i)
+      total += cell_cost(layout.size() - 1 - i, layout[i]);
+    if (total < chosen_cost) chosen_cost = total, chosen = &layout;
   }
   if (chosen == nullptr) return reading;
 
   // How much of the line's glyph contrast the chosen text explains: near 1 for a drawn line,
   // far below for a picture.
-  double residual = 0.0, signal = 0.0, weakest = 1.0, weakestClock = 1.0;
+  double residual = 0.0, signal = 0.0, weakest = 1.0, weakest_clock = 1.0;
   uint64_t fields[9] = {};
-  int32_t labels = 0, labelsSeen = 0;
+  int32_t labels = 0, labels_seen = 0;
   const std::size_t size = chosen->size();
   auto margin = [&](std::size_t k, std::size_t pick, std::size_t other) {
     return Margin(candidates[k], fits[k], pick, other);
   };
-  auto bestDigit = [&](std::size_t k, std::size_t except) {
+  auto best_digit = [&](std::size_t k, std::size_t except) {
     std::size_t best = kinds;
     for (char d = '0'; d <= '9'; ++d) {
-      const std::size_t j = candidateIndex_[static_cast<unsigned char>(d)];
+      const std::size_t j = candidate_index_[static_cast<unsigned char>(d)];
       if (j != except && (best == kinds || cost[k * kinds + j] < cost[k * kinds + best])) best = j;
     }
     return best;
   };
   // The number a cell belongs to or, for a blank, the number next to it across blanks: a
   // blank there might be a digit that would change the number's length.
-  auto fieldNear = [&](std::size_t i) {
+  auto field_near = [&](std::size_t i) {
     StatusField left = StatusField::None, right = StatusField::None;
     for (std::size_t j = i; j-- > 0;) {
       if ((*chosen)[j].IsDigit()) left = (*chosen)[j].field;
@@ -344,7 +347,9 @@ StatusReading StatusLineReader::ReadStatus(const FrameView& frame) const {
       if ((*chosen)[j].IsDigit()) right = (*chosen)[j].field;
       if ((*chosen)[j].glyph != ' ' || (*chosen)[j].IsDigit()) break;
     }
-    auto identity = [](StatusField f) { return f == StatusField::Frame || f == StatusField::Drops; };
+    auto identity = [](StatusField f) {
+      return f == StatusField::Frame || f == StatusField::Drops;
+    };
     if (identity(left) || identity(right)) return StatusField::Frame;
     return left != StatusField::None ? left : right;
   };
@@ -353,23 +358,23 @@ StatusReading StatusLineReader::ReadStatus(const FrameView& frame) const {
       weakest = std::min(weakest, m);
     else if (field != StatusField::None && field != StatusField::FpsWhole &&
              field != StatusField::FpsFraction)
-      weakestClock = std::min(weakestClock, m);
+      weakest_clock = std::min(weakest_clock, m);
   };
   for (std::size_t i = 0; i < size; ++i) {
     const LayoutCell& c = (*chosen)[i];
     const std::size_t k = size - 1 - i;
-    std::size_t pick = candidateOf(c);
+    std::size_t pick = candidate_of(c);
     if (c.IsDigit()) {
-      pick = bestDigit(k, kinds);
+      pick = best_digit(k, kinds);
       // Its runner-up among the digits, and a blank, which would shorten the number.
-      weigh(c.field, std::min(margin(k, pick, bestDigit(k, pick)), margin(k, pick, blankIndex_)));
+      weigh(c.field, std::min(margin(k, pick, best_digit(k, pick)), margin(k, pick, blank_index_)));
       uint64_t& value = fields[static_cast<int>(c.field)];
       value = value * 10 + static_cast<uint64_t>(candidates[k][pick].code - '0');
     } else if (c.glyph == ' ') {
-      weigh(fieldNear(i), margin(k, pick, bestDigit(k, kinds)));
+      weigh(field_near(i), margin(k, pick, best_digit(k, kinds)));
     } else if (c.glyph != '.') {
       ++labels;
-      if (reading.cells[count - 1 - k] == c.glyph) ++labelsSeen;
+      if (reading.cells[count - 1 - k] == c.glyph) ++labels_seen;
     }
     residual += cost[k * kinds + pick];
     // The glyph's strokes at the frame's own contrast: a faded line explains little of it.
@@ -377,29 +382,31 @@ StatusReading StatusLineReader::ReadStatus(const FrameView& frame) const {
   }
   // The labels must show as themselves in most of their cells: numbers alone can be fitted
   // into a pattern that repeats cell by cell.
-  const bool labelled = labelsSeen * 2 >= labels;
+  const bool labelled = labels_seen * 2 >= labels;
   const double fit = signal > 0.0 ? 1.0 - residual / signal : 0.0;
   reading.fit = fit;
   reading.confidence = std::clamp(weakest, 0.0, 1.0);
-  reading.clockConfidence = std::clamp(weakestClock, 0.0, 1.0);
+  reading.clock_confidence = std::clamp(weakest_clock, 0.0, 1.0);
 
   auto field = [&](StatusField f) { return fields[static_cast<int>(f)]; };
-  const uint64_t clock = shortForm
-      ? field(StatusField::Seconds) * 1000 + field(StatusField::Millis)
-      : ((field(StatusField::Hours) * 60 + field(StatusField::Minutes)) * 60 +
-         field(StatusField::Seconds)) * 1000 + field(StatusField::Millis);
-  if (!shortForm && (field(StatusField::Minutes) >= 60 || field(StatusField::Seconds) >= 60))
+  const uint64_t clock =
+      short_form ? field(StatusField::Seconds) * 1000 + field(StatusField::Millis)
+                 : ((field(StatusField::Hours) * 60 + field(StatusField::Minutes)) * 60 +
+                    field(StatusField::Seconds)) *
+                           1000 +
+                       field(StatusField::Millis);
+  if (!short_form && (field(StatusField::Minutes) >= 60 || field(StatusField::Seconds) >= 60))
     return reading;
   if (field(StatusField::Frame) > INT32_MAX || field(StatusField::Drops) > INT32_MAX ||
       clock > UINT32_MAX)
     return reading;
   reading.frame = static_cast<int32_t>(field(StatusField::Frame));
   reading.drops = static_cast<int32_t>(field(StatusField::Drops));
-  reading.clockMs = static_cast<uint32_t>(clock);
+  reading.clock_ms = static_cast<uint32_t>(clock);
   reading.fps = static_cast<double>(field(StatusField::FpsWhole)) +
                 static_cast<double>(field(StatusField::FpsFraction)) / 100.0;
   reading.readable = labelled && fit >= kMinFit && reading.confidence >= kMinConfidence;
-  reading.clockReadable = reading.readable && reading.clockConfidence >= kMinConfidence;
+  reading.clock_readable = reading.readable && reading.clock_confidence >= kMinConfidence;
   return reading;
 }
 
@@ -410,23 +417,25 @@ HeaderReading StatusLineReader::ReadHeader(const FrameView& frame, int32_t cells
   if (!Levels(frame, gain, offset)) return reading;
 
   // Every glyph of every band, blurred for each cell once per recording size.
-  if (frame.width != headerWidth_ || frame.height != headerHeight_) {
-    headerCandidates_.clear();
-    headerWidth_ = frame.width;
-    headerHeight_ = frame.height;
+  if (frame.width != header_width_ || frame.height != header_height_) {
+    header_candidates_.clear();
+    header_width_ = frame.width;
+    header_height_ = frame.height;
   }
   std::vector<const Glyph*> set;
   for (const Glyph& g : glyphs_) set.push_back(&g);
-  const int32_t y = sourceHeight_ - cellHeight_;
-  const int32_t count = std::min({kMaxHeaderCells, std::max(cells, 0), sourceWidth_ / cellWidth_});
+  const int32_t y = source_height_ - cell_height_;
+  const int32_t count =
+      std::min({kMaxHeaderCells, std::max(cells, 0), source_width_ / cell_width_});
   std::vector<float> cell;
   reading.margins.reserve(static_cast<std::size_t>(count));
   for (int32_t k = 0; k < count; ++k) {
-    const int32_t x = k * cellWidth_;
-    if (headerCandidates_.size() <= static_cast<std::size_t>(k))
-      headerCandidates_.push_back(Candidates(frame, x, y, set));
+    const int32_t x = k * cell_width_;
+    if (header_candidates_.size() <= static_cast<std::size_t>(k))
+      header_candidates_.push_back(Candidates(frame, x, y, set));
     SampleCell(frame, x, y, cell);
-    const CellResult r = Classify(cell, headerCandidates_[static_cast<std::size_t>(k)], gain, offset);
+    const CellResult r =
+        Classify(cell, header_candidates_[static_cast<std::size_t>(k)], gain, offset);
     reading.text.push_back(r.code);
     reading.margins.push_back(r.margin);
   }

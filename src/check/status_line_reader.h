@@ -17,21 +17,21 @@ namespace qp::check {
 
 struct StatusReading {
   bool readable = false;    // false: nothing below may be trusted
-  bool shortForm = false;   // the form of frames up to 480 pixels wide
+  bool short_form = false;  // the form of frames up to 480 pixels wide
   double confidence = 0.0;  // 0 to 1: the weakest frame or drop digit's margin over its runner-up
-  bool clockReadable = false;     // the clock's digits are as clear as the frame number's
-  double clockConfidence = 0.0;   // the same for the clock's digits
-  int32_t frame = 0;        // frame number since the stream started
-  int32_t drops = 0;        // frames the source filled late, so far
-  uint32_t clockMs = 0;     // the source's pacing clock when it filled the frame
-  double fps = 0.0;         // the source's measured rate
-  double fit = 0.0;         // share of the line's glyph contrast the reading explains
-  std::string cells;        // what the cells at the right end looked like, for diagnosis
+  bool clock_readable = false;    // the clock's digits are as clear as the frame number's
+  double clock_confidence = 0.0;  // the same for the clock's digits
+  int32_t frame = 0;              // frame number since the stream started
+  int32_t drops = 0;              // frames the source filled late, so far
+  uint32_t clock_ms = 0;          // the source's pacing clock when it filled the frame
+  double fps = 0.0;               // the source's measured rate
+  double fit = 0.0;               // share of the line's glyph contrast the reading explains
+  std::string cells;              // what the cells at the right end looked like, for diagnosis
 };
 
 struct HeaderReading {
-  std::string text;              // one character per cell from the left edge, picture included
-  std::vector<double> margins;   // each cell's confidence, as for the status line
+  std::string text;             // one character per cell from the left edge, picture included
+  std::vector<double> margins;  // each cell's confidence, as for the status line
 };
 
 // The text as drawn: colour codes removed, "##" as one "#".
@@ -44,11 +44,11 @@ class StatusLineReader {
  public:
   // `sheet` is the glyph sheet in RGB (any bit count); the frame size is the one the source
   // drew in, before any scaling of the recording.
-  StatusLineReader(const synth::FrameImage& sheet, int32_t sourceWidth, int32_t sourceHeight);
+  StatusLineReader(const synth::FrameImage& sheet, int32_t source_width, int32_t source_height);
 
-  bool IsUsable() const { return cellWidth_ > 0 && cellHeight_ > 0; }
-  int32_t cellWidth() const { return cellWidth_; }
-  int32_t cellHeight() const { return cellHeight_; }
+  bool IsUsable() const { return cell_width_ > 0 && cell_height_ > 0; }
+  int32_t cell_width() const { return cell_width_; }
+  int32_t cell_height() const { return cell_height_; }
 
   // A reading below this confidence is reported unreadable.
   static constexpr double kMinConfidence = 0.25;
@@ -69,7 +69,7 @@ class StatusLineReader {
   struct Glyph {
     char code = ' ';
     int32_t band = 0;
-    std::vector<float> pixels;  // luma, cellWidth × cellHeight, top line first
+    std::vector<float> pixels;  // luma, cell_width × cell_height, top line first
   };
   struct Candidate {
     char code;
@@ -91,8 +91,7 @@ class StatusLineReader {
   void Scale(const FrameView& frame, double& sx, double& sy) const;
   // The recorded cell whose top-left source pixel is (x, y), one luma value per glyph pixel.
   void SampleCell(const FrameView& frame, int32_t x, int32_t y, std::vector<float>& out) const;
-  std::vector<float> Blurred(const Glyph& glyph, int32_t x, int32_t y, double sx,
-                             double sy) const;
+  std::vector<float> Blurred(const Glyph& glyph, int32_t x, int32_t y, double sx, double sy) const;
   std::vector<Candidate> Candidates(const FrameView& frame, int32_t x, int32_t y,
                                     const std::vector<const Glyph*>& set) const;
   // The status cells' candidates for this recording size, made once.
@@ -101,28 +100,28 @@ class StatusLineReader {
              float offset, std::vector<Fit>& fits) const;
   static double Margin(const std::vector<Candidate>& set, const std::vector<Fit>& fits,
                        std::size_t pick, std::size_t other);
-  CellResult Classify(const std::vector<float>& cell, const std::vector<Candidate>& set,
-                      float gain, float offset) const;
+  CellResult Classify(const std::vector<float>& cell, const std::vector<Candidate>& set, float gain,
+                      float offset) const;
   // The recording's luma for the sheet's background and ink: recorded ≈ gain × sheet + offset.
   bool Levels(const FrameView& frame, float& gain, float& offset) const;
 
-  int32_t sourceWidth_ = 0;
-  int32_t sourceHeight_ = 0;
-  int32_t cellWidth_ = 0;
-  int32_t cellHeight_ = 0;
+  int32_t source_width_ = 0;
+  int32_t source_height_ = 0;
+  int32_t cell_width_ = 0;
+  int32_t cell_height_ = 0;
   float background_ = 0.0f;
   float ink_ = 0.0f;
   std::vector<Glyph> glyphs_;
   std::vector<StatusLayout> layouts_;
-  std::string statusCodes_;             // the glyphs a status cell is compared with
-  std::size_t candidateIndex_[128] = {};  // character → index in statusCodes_
-  std::size_t blankIndex_ = 0;
-  mutable int32_t cachedWidth_ = 0;
-  mutable int32_t cachedHeight_ = 0;
-  mutable std::vector<std::vector<Candidate>> statusCandidates_;
-  mutable int32_t headerWidth_ = 0;
-  mutable int32_t headerHeight_ = 0;
-  mutable std::vector<std::vector<Candidate>> headerCandidates_;
+  std::string status_codes_;               // the glyphs a status cell is compared with
+  std::size_t candidate_index_[128] = {};  // character → index in status_codes_
+  std::size_t blank_index_ = 0;
+  mutable int32_t cached_width_ = 0;
+  mutable int32_t cached_height_ = 0;
+  mutable std::vector<std::vector<Candidate>> status_candidates_;
+  mutable int32_t header_width_ = 0;
+  mutable int32_t header_height_ = 0;
+  mutable std::vector<std::vector<Candidate>> header_candidates_;
 };
 
 }  // namespace qp::check

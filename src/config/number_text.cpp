@@ -12,7 +12,9 @@ namespace {
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // The blanks that "%d" and "%f" skip.
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+bool IsSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
 
 }  // namespace
 
@@ -32,7 +34,8 @@ bool ParseDecimalInt(const char* text, int32_t& value) {
   if (negative) {
     value = static_cast<int32_t>(-magnitude);
   } else {
-    value = magnitude >= kLimit ? std::numeric_limits<int32_t>::max() : static_cast<int32_t>(magnitude);
+    value =
+        magnitude >= kLimit ? std::numeric_limits<int32_t>::max() : static_cast<int32_t>(magnitude);
   }
   return true;
 }

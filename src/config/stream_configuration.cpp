@@ -92,15 +92,15 @@ bool StreamConfiguration::LoadConfiguration(platform::ModuleHandle module) {
   char directory[platform::kMaxPath];
   ModuleDirectory(directory, module);
   char path[platform::kMaxPath];
-  int length = std::snprintf(path, sizeof path, "%s%c%s", directory, platform::kPathSeparator,
-                             kIniFileName);
+  int length =
+      std::snprintf(path, sizeof path, "%s%c%s", directory, platform::kPathSeparator, kIniFileName);
   // A path cut short would name some other file: read none and keep every default.
   if (length < 0 || static_cast<std::size_t>(length) >= sizeof path) path[0] = '\0';
   return LoadConfigurationFrom(path);
 }
 
-bool StreamConfiguration::LoadConfigurationFrom(const char* iniPath) {
-  const ProfileFile file(iniPath);
+bool StreamConfiguration::LoadConfigurationFrom(const char* ini_path) {
+  const ProfileFile file(ini_path);
 
   use_video_info_header2 = 0;
   auto_clock = 0;

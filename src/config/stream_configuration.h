@@ -28,8 +28,8 @@ class StreamConfiguration {
   // Reads <directory of the module>/QuorPlemo.ini. False only when the table's memory cannot
   // be had; `preset_num` is then 0 and there is no table.
   bool LoadConfiguration(platform::ModuleHandle module = platform::OwnModule());
-  // The same from an INI file at `iniPath`; a missing file gives every default.
-  bool LoadConfigurationFrom(const char* iniPath);
+  // The same from an INI file at `ini_path`; a missing file gives every default.
+  bool LoadConfigurationFrom(const char* ini_path);
 
   int32_t buff_num = 2;
   int32_t preset_num = 1;

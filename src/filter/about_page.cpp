@@ -16,14 +16,15 @@ constexpr char kWebAddress[] = "https://quorplemo.example.org/";
 
 }  // namespace
 
-AboutPage::AboutPage(IUnknown* outer) : DialogPropertyPage(outer, IDD_ABOUT_PAGE, IDS_ABOUT_TITLE) {}
+AboutPage::AboutPage(IUnknown* outer)
+    : DialogPropertyPage(outer, IDD_ABOUT_PAGE, IDS_ABOUT_TITLE) {}
 
 HRESULT AboutPage::ObjectsConnected(IUnknown* object) { return object ? S_OK : E_POINTER; }
 
 HRESULT AboutPage::PageActivated() {
   char text[260];
-  std::snprintf(text, sizeof text, "%s Ver%s\r\nAuthor  %s\r\n%s", kProductName, kVersion,
-                kAuthor, kWebAddress);
+  std::snprintf(text, sizeof text, "%s Ver%s\r\nAuthor  %s\r\n%s", kProductName, kVersion, kAuthor,
+                kWebAddress);
   SetDlgItemTextA(DialogWindow(), IDC_ABOUT_TEXT, text);
   return S_OK;
 }

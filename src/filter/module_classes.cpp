@@ -16,11 +16,11 @@ const REGPINTYPES kVideoPinType = {&MEDIATYPE_Video, &MEDIASUBTYPE_NULL};
 // The registration structures take a non-const name.
 wchar_t kOutputPinName[] = L"Output";
 
-const REGFILTERPINS kGeneralPin = {
-    kOutputPinName, FALSE, TRUE, FALSE, FALSE, &PIN_CATEGORY_CAPTURE, nullptr, 1, &kVideoPinType};
+const REGFILTERPINS kGeneralPin = {kOutputPinName,        FALSE,   TRUE, FALSE,         FALSE,
+                                   &PIN_CATEGORY_CAPTURE, nullptr, 1,    &kVideoPinType};
 
-const REGFILTERPINS kDevicePin = {
-    kOutputPinName, FALSE, TRUE, FALSE, FALSE, nullptr, nullptr, 1, &kVideoPinType};
+const REGFILTERPINS kDevicePin = {kOutputPinName, FALSE,   TRUE, FALSE,         FALSE,
+                                  nullptr,        nullptr, 1,    &kVideoPinType};
 
 // MERIT_DO_NOT_USE: graph building must never pick a test source on its own.
 const framework::FilterSetup kFilterSetup = {kFilterName, MERIT_DO_NOT_USE, 1, &kGeneralPin};

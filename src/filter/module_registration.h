@@ -26,8 +26,7 @@ class ModuleRegistration {
   framework::ClassKeysStep page_keys_;
   framework::DefaultCategoryStep general_;
   framework::CategoryEntryStep device_;
-  framework::RegistrationStep* const steps_[4] = {&filter_keys_, &page_keys_, &general_,
-                                                  &device_};
+  framework::RegistrationStep* const steps_[4] = {&filter_keys_, &page_keys_, &general_, &device_};
 };
 
 }  // namespace qp::filter

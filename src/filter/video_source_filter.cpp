@@ -46,9 +46,8 @@ HRESULT VideoSourceFilter::GetTotals(stream::StreamTotals* totals) {
   return S_OK;
 }
 
-HRESULT VideoSourceFilter::GetFrames(uint64_t first, uint32_t capacity,
-                                     stream::FrameTimes* records, uint32_t* count,
-                                     uint64_t* from) {
+HRESULT VideoSourceFilter::GetFrames(uint64_t first, uint32_t capacity, stream::FrameTimes* records,
+                                     uint32_t* count, uint64_t* from) {
   if (!records || !count || !from) return E_POINTER;
   *count = 0;
   *from = first;
@@ -75,8 +74,8 @@ IUnknown* CreateVideoSourceFilter(IUnknown* outer, HRESULT* result,
     // could not attach belongs to no one. A pin whose construction throws has detached itself
     // again on the way out.
     try {
-      auto* pin = new (std::nothrow) stream::VideoStreamPin(&made, filter, kFilterName,
-                                                            environment);
+      auto* pin =
+          new (std::nothrow) stream::VideoStreamPin(&made, filter, kFilterName, environment);
       if (!pin) {
         made = E_OUTOFMEMORY;
       } else if (filter->PinCount() == 0) {

@@ -10,7 +10,7 @@
 namespace qp::stream {
 class StreamEnvironment;
 class VideoStreamPin;
-}
+}  // namespace qp::stream
 
 namespace qp::filter {
 

@@ -80,9 +80,9 @@ class ComObjectBase {
 
 // Declares the IUnknown methods of every outward interface of a class derived from
 // ComObjectBase; they forward to the owner. Put it once in each class that adds interfaces.
-#define QP_IUNKNOWN_FORWARDED_TO_OWNER                                                    \
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {             \
-    return Owner()->QueryInterface(iid, out);                                             \
-  }                                                                                       \
-  ULONG STDMETHODCALLTYPE AddRef() override { return Owner()->AddRef(); }                 \
+#define QP_IUNKNOWN_FORWARDED_TO_OWNER                                        \
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override { \
+    return Owner()->QueryInterface(iid, out);                                 \
+  }                                                                           \
+  ULONG STDMETHODCALLTYPE AddRef() override { return Owner()->AddRef(); }     \
   ULONG STDMETHODCALLTYPE Release() override { return Owner()->Release(); }

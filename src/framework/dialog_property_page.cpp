@@ -178,8 +178,7 @@ HRESULT DialogPropertyPage::PageActivated() { return S_OK; }
 HRESULT DialogPropertyPage::PageDeactivated() { return S_OK; }
 HRESULT DialogPropertyPage::ApplyPageChanges() { return S_OK; }
 
-INT_PTR DialogPropertyPage::PageMessage(HWND window, UINT message, WPARAM wparam,
-                                        LPARAM lparam) {
+INT_PTR DialogPropertyPage::PageMessage(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   // Still inside CreateDialog: leave everything to the dialog's own handling.
   if (!page_window_) return 0;
   // The frame's keyboard navigation only enters a child that is a control parent.
@@ -211,8 +210,8 @@ INT_PTR CALLBACK DialogPropertyPage::DialogProcedure(HWND window, UINT message, 
 }
 
 HWND DialogPropertyPage::CreatePageDialog(HWND parent, DialogPropertyPage* page) const {
-  return CreateDialogParamW(ModuleInstance(), MAKEINTRESOURCEW(dialog_id_), parent,
-                            DialogProcedure, reinterpret_cast<LPARAM>(page));
+  return CreateDialogParamW(ModuleInstance(), MAKEINTRESOURCEW(dialog_id_), parent, DialogProcedure,
+                            reinterpret_cast<LPARAM>(page));
 }
 
 }  // namespace qp::framework

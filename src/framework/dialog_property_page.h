@@ -73,8 +73,7 @@ class DialogPropertyPage : public ComObjectBase, public IPropertyPage {
   void MarkDirty();
 
  private:
-  static INT_PTR CALLBACK DialogProcedure(HWND window, UINT message, WPARAM wparam,
-                                          LPARAM lparam);
+  static INT_PTR CALLBACK DialogProcedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
   // Creates the dialog as a child of `parent`; `page` becomes the window's user data, null
   // for a window that is only measured.
   HWND CreatePageDialog(HWND parent, DialogPropertyPage* page) const;

@@ -155,8 +155,8 @@ HRESULT FilterBase::QueryFilterInfo(FILTER_INFO* info) {
 HRESULT FilterBase::JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) {
   ScopedLock hold(lock_);
   IMediaEventSink* sink = nullptr;
-  if (graph && SUCCEEDED(graph->QueryInterface(IID_IMediaEventSink,
-                                               reinterpret_cast<void**>(&sink)))) {
+  if (graph &&
+      SUCCEEDED(graph->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void**>(&sink)))) {
     sink->Release();  // held uncounted, like the graph that owns it
   }
   std::wstring copy;

@@ -28,8 +28,7 @@ namespace qp::framework {
 //   thread that is waiting for it. What they read is either atomic (`state_`, `event_sink_`),
 //   the pin set under the derived filter's leaf lock, or copied under `fields_lock_`, a leaf
 //   lock held only for the copy and never while calling out.
-class FilterBase : public ComObjectBase, public IBaseFilter, public IAMovieSetup,
-                   public PinOwner {
+class FilterBase : public ComObjectBase, public IBaseFilter, public IAMovieSetup, public PinOwner {
  public:
   QP_IUNKNOWN_FORWARDED_TO_OWNER
 
@@ -98,9 +97,9 @@ class FilterBase : public ComObjectBase, public IBaseFilter, public IAMovieSetup
   ComPtr<IReferenceClock> clock_;                   // counted; fields_lock_
   REFERENCE_TIME start_time_ = 0;                   // fields_lock_
   const CLSID class_id_;
-  CriticalSection& lock_;  // the FilterLock
-  std::wstring name_;      // fields_lock_; empty when none was given
-  IFilterGraph* graph_ = nullptr;                   // not counted; fields_lock_
+  CriticalSection& lock_;                              // the FilterLock
+  std::wstring name_;                                  // fields_lock_; empty when none was given
+  IFilterGraph* graph_ = nullptr;                      // not counted; fields_lock_
   std::atomic<IMediaEventSink*> event_sink_{nullptr};  // not counted: the graph's own
   std::atomic<int32_t> pin_set_version_{1};
   // Leaf lock: taken after the FilterLock or the stream's own lock, never held while calling

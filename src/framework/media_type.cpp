@@ -68,8 +68,7 @@ bool TypesEqual(const AM_MEDIA_TYPE& a, const AM_MEDIA_TYPE& b) {
 }
 
 bool MatchesPartially(const AM_MEDIA_TYPE& type, const AM_MEDIA_TYPE& partial) {
-  if (!IsEqualGUID(partial.majortype, GUID_NULL) &&
-      !IsEqualGUID(partial.majortype, type.majortype))
+  if (!IsEqualGUID(partial.majortype, GUID_NULL) && !IsEqualGUID(partial.majortype, type.majortype))
     return false;
   if (!IsEqualGUID(partial.subtype, GUID_NULL) && !IsEqualGUID(partial.subtype, type.subtype))
     return false;
@@ -120,8 +119,10 @@ BYTE* MediaType::AllocFormat(ULONG length) {
 }
 
 uint32_t BitmapImageSize(const BITMAPINFOHEADER& header) {
-  const uint32_t stride = (static_cast<uint32_t>(header.biBitCount) *
-                               static_cast<uint32_t>(header.biWidth) + 31u) / 8u & ~3u;
+  const uint32_t stride =
+      (static_cast<uint32_t>(header.biBitCount) * static_cast<uint32_t>(header.biWidth) + 31u) /
+          8u &
+      ~3u;
   const uint32_t height = header.biHeight < 0 ? 0u - static_cast<uint32_t>(header.biHeight)
                                               : static_cast<uint32_t>(header.biHeight);
   return stride * height;
@@ -130,7 +131,9 @@ uint32_t BitmapImageSize(const BITMAPINFOHEADER& header) {
 GUID BitmapSubtype(const BITMAPINFOHEADER& header) {
   if (header.biCompression != BI_RGB && header.biCompression != BI_BITFIELDS) {
     // FOURCC subtypes: the code, then the fixed tail 0000-0010-8000-00AA00389B71.
-    return GUID{static_cast<unsigned long>(header.biCompression), 0x0000, 0x0010,
+    return GUID{static_cast<unsigned long>(header.biCompression),
+                0x0000,
+                0x0010,
                 {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
   }
   switch (header.biBitCount) {

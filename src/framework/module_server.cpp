@@ -51,8 +51,8 @@ void ClassKeyName(const CLSID& class_id, wchar_t (&name)[48]) {
 
 HRESULT SetText(HKEY key, const wchar_t* value_name, const wchar_t* text) {
   DWORD bytes = static_cast<DWORD>((lstrlenW(text) + 1) * sizeof(wchar_t));
-  return FromRegistryError(RegSetValueExW(key, value_name, 0, REG_SZ,
-                                          reinterpret_cast<const BYTE*>(text), bytes));
+  return FromRegistryError(
+      RegSetValueExW(key, value_name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), bytes));
 }
 
 // Depth first: the platform refuses to delete a key that still has subkeys.
@@ -326,15 +326,14 @@ HRESULT WriteClassKeys(const CLSID& class_id, const wchar_t* name, const wchar_t
   ClassKeyName(class_id, key_name);
   RegistryKey class_key;
   HRESULT hr = FromRegistryError(RegCreateKeyExW(HKEY_CLASSES_ROOT, key_name, 0, nullptr, 0,
-                                                 KEY_WRITE, nullptr, class_key.Receive(),
-                                                 nullptr));
+                                                 KEY_WRITE, nullptr, class_key.Receive(), nullptr));
   if (FAILED(hr)) return hr;
   hr = SetText(class_key.Get(), nullptr, name);
   if (FAILED(hr)) return hr;
 
   RegistryKey server_key;
-  hr = FromRegistryError(RegCreateKeyExW(class_key.Get(), server_kind, 0, nullptr, 0,
-                                         KEY_WRITE, nullptr, server_key.Receive(), nullptr));
+  hr = FromRegistryError(RegCreateKeyExW(class_key.Get(), server_kind, 0, nullptr, 0, KEY_WRITE,
+                                         nullptr, server_key.Receive(), nullptr));
   if (FAILED(hr)) return hr;
   hr = SetText(server_key.Get(), nullptr, server_path);
   if (FAILED(hr)) return hr;

@@ -67,8 +67,8 @@ HRESULT OutputPinBase::OfferAllocator(IMemInputPin* input, IMemAllocator* alloca
 }
 
 HRESULT OutputPinBase::CreateOwnAllocator(IMemAllocator** allocator) {
-  return CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER,
-                          IID_IMemAllocator, reinterpret_cast<void**>(allocator));
+  return CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER, IID_IMemAllocator,
+                          reinterpret_cast<void**>(allocator));
 }
 
 HRESULT OutputPinBase::GetFreeSample(IMediaSample** sample, REFERENCE_TIME* start,

@@ -213,8 +213,7 @@ HRESULT PinBase::AgreeType(IPin* receive_pin, const MediaType* partial) {
   for (int pass = 0; pass < 2; ++pass) {
     const bool own_types = (pass == 0) == try_own_types_first_;
     ComPtr<IEnumMediaTypes> types;
-    const HRESULT listed =
-        own_types ? EnumMediaTypes(&types) : receive_pin->EnumMediaTypes(&types);
+    const HRESULT listed = own_types ? EnumMediaTypes(&types) : receive_pin->EnumMediaTypes(&types);
     if (FAILED(listed) || !types) continue;
     const HRESULT hr = TryTypes(receive_pin, partial, types.Get());
     if (SUCCEEDED(hr)) return S_OK;

@@ -44,8 +44,7 @@ class PinBase : public ComObjectBase, public IPin, public IQualityControl {
 
   // IPin (QueryId is the stream pin's: it knows the pin's place in the filter)
   HRESULT STDMETHODCALLTYPE Connect(IPin* receive_pin, const AM_MEDIA_TYPE* type) override;
-  HRESULT STDMETHODCALLTYPE ReceiveConnection(IPin* connector,
-                                              const AM_MEDIA_TYPE* type) override;
+  HRESULT STDMETHODCALLTYPE ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* type) override;
   HRESULT STDMETHODCALLTYPE Disconnect() override;
   HRESULT STDMETHODCALLTYPE ConnectedTo(IPin** pin) override;
   HRESULT STDMETHODCALLTYPE ConnectionMediaType(AM_MEDIA_TYPE* type) override;
@@ -128,10 +127,10 @@ class PinBase : public ComObjectBase, public IPin, public IQualityControl {
   bool runtime_error_ = false;
   bool can_reconnect_when_active_ = false;
   bool try_own_types_first_ = false;
-  PinOwner* const owner_;  // not counted: the filter owns the pin
+  PinOwner* const owner_;                                // not counted: the filter owns the pin
   std::atomic<IQualityControl*> quality_sink_{nullptr};  // not counted
   int32_t type_version_ = 1;
-  MediaType connection_type_;  // written: FilterLock + connection_lock_; read: either
+  MediaType connection_type_;                // written: FilterLock + connection_lock_; read: either
   mutable CriticalSection connection_lock_;  // leaf
   // Last IPin::NewSegment; no lock (the peer calls it on its streaming thread).
   REFERENCE_TIME segment_start_ = 0;

@@ -47,7 +47,7 @@ class PinEnumerator final : public IEnumPins {
   ComPtr<IBaseFilter> filter_reference_;  // counted; keeps filter_ alive
   PinOwner* const filter_;
   int32_t version_ = 0;
-  LONG ref_count_ = 1;  // interlocked
+  LONG ref_count_ = 1;               // interlocked
   PointerList<PinBase> handed_out_;  // uncounted: the filter owns the pins
 };
 

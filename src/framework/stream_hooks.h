@@ -72,9 +72,9 @@ class StreamServices {
   // Worker thread. True with the posted command when one waits for the worker; the command
   // stays posted.
   virtual bool PeekCommand(StreamCommand& command) = 0;
-  // Worker thread. As PeekCommand, but waits up to timeoutUs for a command to be posted: the
+  // Worker thread. As PeekCommand, but waits up to timeout_us for a command to be posted: the
   // worker sleeps long and still sees a stop at once. May end early without a command.
-  virtual bool WaitForCommand(int64_t timeoutUs, StreamCommand& command) = 0;
+  virtual bool WaitForCommand(int64_t timeout_us, StreamCommand& command) = 0;
   // True when WaitForCommand ends within µs of its timeout; false when it keeps only to the
   // system's tick (whole ms, and later by up to one).
   virtual bool FineCommandWait() = 0;
@@ -82,7 +82,7 @@ class StreamServices {
   // the filter has no clock.
   virtual HRESULT GetStreamTime(REFERENCE_TIME& time) = 0;
   // IBaseFilter::GetState of the owning filter (VFW_S_CANT_CUE while paused is a success).
-  virtual HRESULT GetFilterState(DWORD timeoutMs, FILTER_STATE& state) = 0;
+  virtual HRESULT GetFilterState(DWORD timeout_ms, FILTER_STATE& state) = 0;
   // The owning filter's FilterLock, recursive; the connection hooks run with it held.
   virtual CriticalSection& PinLock() = 0;
   // The pin's default SetType: records `type` as the connection type (E_OUTOFMEMORY when the

@@ -57,15 +57,15 @@ HRESULT StreamPinBase::Activate() {
 
   LARGE_INTEGER frequency;
   QueryPerformanceFrequency(&frequency);
-  const int64_t perSecond = frequency.QuadPart > 0 ? frequency.QuadPart : 1;
+  const int64_t per_second = frequency.QuadPart > 0 ? frequency.QuadPart : 1;
   const auto us = [&](int64_t from, int64_t to) {
-    return static_cast<int32_t>((to - from) * 1000000 / perSecond);
+    return static_cast<int32_t>((to - from) * 1000000 / per_second);
   };
   ActivationTimes times;
   const int64_t begun = Counter();
   HRESULT hr = OutputPinBase::Activate();
   const int64_t committed = Counter();
-  times.commitUs = us(begun, committed);
+  times.commit_us = us(begun, committed);
   if (FAILED(hr)) return hr;
   // The thread of the previous start serves this one: creating a thread costs a start about
   // a ms under Wine. One the host ended (TerminateThread) cannot answer: a new one serves.
@@ -75,7 +75,7 @@ HRESULT StreamPinBase::Activate() {
     return E_FAIL;
   }
   const int64_t threaded = Counter();
-  times.threadUs = us(committed, threaded);
+  times.thread_us = us(committed, threaded);
   hr = SendCommand(CommandInit);
   if (thread_unfit_.exchange(false)) {
     // It answered as its last act and ends by itself.
@@ -83,9 +83,9 @@ HRESULT StreamPinBase::Activate() {
     hr = StartThread() ? SendCommand(CommandInit) : E_FAIL;
     thread_unfit_.store(false);  // a new one that failed the same way has ended too
   }
-  times.initUs = us(threaded, Counter());
+  times.init_us = us(threaded, Counter());
   if (SUCCEEDED(hr)) hr = SendCommand(CommandPause);
-  times.activateUs = us(begun, Counter());
+  times.activate_us = us(begun, Counter());
   OnActivated(times);
   if (FAILED(hr)) {
     // Ended, so that no handle of a thread that may have died is left held: the next
@@ -143,13 +143,11 @@ bool StreamPinBase::PeekCommand(StreamCommand& command) {
   return WorkerThread::PeekCommand(&command);
 }
 
-bool StreamPinBase::WaitForCommand(int64_t timeoutUs, StreamCommand& command) {
-  return WorkerThread::WaitCommandFor(timeoutUs, &command);
+bool StreamPinBase::WaitForCommand(int64_t timeout_us, StreamCommand& command) {
+  return WorkerThread::WaitCommandFor(timeout_us, &command);
 }
 
-HRESULT StreamPinBase::GetStreamTime(REFERENCE_TIME& time) {
-  return filter_->GetStreamTime(time);
-}
+HRESULT StreamPinBase::GetStreamTime(REFERENCE_TIME& time) { return filter_->GetStreamTime(time); }
 
 HRESULT StreamPinBase::GetFilterState(DWORD timeout_ms, FILTER_STATE& state) {
   // Through the interface: a derived filter answers VFW_S_CANT_CUE while paused.
@@ -199,11 +197,8 @@ DWORD StreamPinBase::ThreadMain() {
           StreamLoop();
           break;
         case CommandStop:
-        case CommandExit:
-          break;  // answered once the stream is shut down
-        default:
-          AnswerCommand(E_NOTIMPL);
-          break;
+        case CommandExit: break;  // answered once the stream is shut down
+        default: AnswerCommand(E_NOTIMPL); break;
       }
     } while (command != CommandStop && command != CommandExit);
     // Shut down before the answer: the control thread's Stop returns with the stream ended.
@@ -248,11 +243,8 @@ HRESULT StreamPinBase::StreamLoop() {
       case CommandRun:
         AnswerCommand(S_OK);  // paused and running both produce
         break;
-      case CommandStop:
-        return S_FALSE;  // ThreadMain answers it
-      default:
-        AnswerCommand(E_UNEXPECTED);
-        break;
+      case CommandStop: return S_FALSE;  // ThreadMain answers it
+      default: AnswerCommand(E_UNEXPECTED); break;
     }
   }
 }

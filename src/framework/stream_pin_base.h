@@ -37,10 +37,10 @@ class SourceFilterBase;
 // to a new thread's state, or replaces it (RestoreThreadState), and replaces one that ended.
 // What the last activation spent, µs.
 struct ActivationTimes {
-  int32_t activateUs = -1;  // all of it
-  int32_t commitUs = -1;    // the allocator's commit
-  int32_t threadUs = -1;    // creating the worker; 0 when the previous start's serves
-  int32_t initUs = -1;      // the stream's start-up on the worker (CommandInit answered)
+  int32_t activate_us = -1;  // all of it
+  int32_t commit_us = -1;    // the allocator's commit
+  int32_t thread_us = -1;    // creating the worker; 0 when the previous start's serves
+  int32_t init_us = -1;      // the stream's start-up on the worker (CommandInit answered)
 };
 
 class StreamPinBase : public WorkerThread,
@@ -73,7 +73,7 @@ class StreamPinBase : public WorkerThread,
 
   // StreamServices
   bool PeekCommand(StreamCommand& command) override;
-  bool WaitForCommand(int64_t timeoutUs, StreamCommand& command) override;
+  bool WaitForCommand(int64_t timeout_us, StreamCommand& command) override;
   bool FineCommandWait() override { return WorkerThread::HasFineWait(); }
   HRESULT GetStreamTime(REFERENCE_TIME& time) override;
   HRESULT GetFilterState(DWORD timeout_ms, FILTER_STATE& state) override;

@@ -188,24 +188,24 @@ bool WorkerThread::PeekCommand(StreamCommand* command) {
   return true;
 }
 
-bool WorkerThread::WaitCommandFor(int64_t timeoutUs, StreamCommand* command) {
+bool WorkerThread::WaitCommandFor(int64_t timeout_us, StreamCommand* command) {
   if (PeekCommand(command)) return true;
-  if (timeoutUs <= 0) return false;
+  if (timeout_us <= 0) return false;
   if (Addresses().wait) {
     // Returns when the flag is no longer false, at the timeout, or (rarely) for no reason: the
     // caller asks again with what is left.
     const bool idle = false;
     LARGE_INTEGER relative;
-    relative.QuadPart = -timeoutUs * 10;
+    relative.QuadPart = -timeout_us * 10;
     Addresses().wait(&posted_, &idle, sizeof idle, &relative);
     return PeekCommand(command);
   }
-  const int64_t wholeMs = timeoutUs / 1000;
-  const DWORD timeoutMs = static_cast<DWORD>(wholeMs < 0x7FFFFFFF ? wholeMs : 0x7FFFFFFF);
+  const int64_t whole_ms = timeout_us / 1000;
+  const DWORD timeout_ms = static_cast<DWORD>(whole_ms < 0x7FFFFFFF ? whole_ms : 0x7FFFFFFF);
   // Without the event there is nothing to wait on; the caller's clock still moves on.
   if (!request_.IsValid()) {
-    Sleep(timeoutMs);
-  } else if (WaitForSingleObject(request_.Get(), timeoutMs) != WAIT_OBJECT_0) {
+    Sleep(timeout_ms);
+  } else if (WaitForSingleObject(request_.Get(), timeout_ms) != WAIT_OBJECT_0) {
     return false;
   }
   return PeekCommand(command);

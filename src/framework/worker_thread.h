@@ -80,9 +80,9 @@ class WorkerThread {
   // Worker side, never blocks. True with the posted command in *command (when not null);
   // false, *command untouched, when nothing is posted. Does not take the command.
   bool PeekCommand(StreamCommand* command);
-  // Worker side. As PeekCommand, but waits up to timeoutUs for a command to be posted. It may
+  // Worker side. As PeekCommand, but waits up to timeout_us for a command to be posted. It may
   // end early without one; see HasFineWait for how exactly it keeps to the timeout.
-  bool WaitCommandFor(int64_t timeoutUs, StreamCommand* command);
+  bool WaitCommandFor(int64_t timeout_us, StreamCommand* command);
   // True when WaitCommandFor waits to the µs (the system waits on an address), false when only
   // to the system's tick, in whole ms.
   static bool HasFineWait();
@@ -92,7 +92,7 @@ class WorkerThread {
  private:
   static DWORD WINAPI ThreadEntry(void* parameter);
 
-  EventHandle request_{EventHandle::kManualReset};  // set while a command is posted
+  EventHandle request_{EventHandle::kManualReset};   // set while a command is posted
   EventHandle completion_{EventHandle::kAutoReset};  // set by an answer, wakes the one sender
   // Written by the sender before request_ is set / by the worker before completion_ is set;
   // the events order the accesses.

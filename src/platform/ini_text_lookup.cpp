@@ -15,10 +15,15 @@ constexpr std::size_t kMaxName = 256;
 // Collects a name from a line, remembering whether it was cut.
 class NameCollector {
  public:
-  void Reset() { length_ = 0; cut_ = false; }
+  void Reset() {
+    length_ = 0;
+    cut_ = false;
+  }
   void Add(int c) {
-    if (length_ < kMaxName) text_[length_++] = static_cast<char>(c);
-    else cut_ = true;
+    if (length_ < kMaxName)
+      text_[length_++] = static_cast<char>(c);
+    else
+      cut_ = true;
   }
   // Case-insensitive, both sides trimmed of blanks and tabs.
   bool Matches(const char* wanted) const {
@@ -26,8 +31,8 @@ class NameCollector {
     std::size_t begin = 0, end = length_;
     while (begin < end && IsBlank(text_[begin])) ++begin;
     while (end > begin && IsBlank(text_[end - 1])) --end;
-    std::size_t wantedLength = std::strlen(wanted);
-    std::size_t wbegin = 0, wend = wantedLength;
+    std::size_t wanted_length = std::strlen(wanted);
+    std::size_t wbegin = 0, wend = wanted_length;
     while (wbegin < wend && IsBlank(wanted[wbegin])) ++wbegin;
     while (wend > wbegin && IsBlank(wanted[wend - 1])) --wend;
     if (end - begin != wend - wbegin) return false;
@@ -54,14 +59,14 @@ class ValueCollector {
     if (count_ == 0) first_ = static_cast<char>(c);
     ++count_;
     if (!IsBlank(c)) {
-      trimmedLength_ = count_;
+      trimmed_length_ = count_;
       last_ = static_cast<char>(c);
     }
   }
 
   void Finish() {
     if (size_ == 0) return;
-    std::size_t begin = 0, length = trimmedLength_;
+    std::size_t begin = 0, length = trimmed_length_;
     if (length >= 2 && (first_ == '"' || first_ == '\'') && last_ == first_) {
       begin = 1;
       length -= 2;
@@ -74,8 +79,8 @@ class ValueCollector {
  private:
   char* buffer_;
   std::size_t size_;
-  std::size_t count_ = 0;          // characters seen since the first non-blank one
-  std::size_t trimmedLength_ = 0;  // up to and including the last non-blank one
+  std::size_t count_ = 0;           // characters seen since the first non-blank one
+  std::size_t trimmed_length_ = 0;  // up to and including the last non-blank one
   char first_ = 0;
   char last_ = 0;
 };
@@ -105,8 +110,8 @@ bool FindIniValue(std::FILE* stream, const char* section, const char* key, char*
 
   for (;;) {
     int c = std::getc(stream);
-    bool endOfLine = (c == '\n' || c == '\r' || c == EOF);
-    if (endOfLine) {
+    bool end_of_line = (c == '\n' || c == '\r' || c == EOF);
+    if (end_of_line) {
       if (line == Line::Value) {
         value.Finish();
         return true;
@@ -148,11 +153,8 @@ bool FindIniValue(std::FILE* stream, const char* section, const char* key, char*
           name.Add(c);
         }
         break;
-      case Line::Value:
-        value.Add(c);
-        break;
-      case Line::Ignore:
-        break;
+      case Line::Value: value.Add(c); break;
+      case Line::Ignore: break;
     }
   }
 }

@@ -6,9 +6,9 @@
 namespace qp::platform {
 
 // Copies the value of `key` in `section` of the INI file at `path` into `buffer`, or
-// `defaultText` when the file, the section or the key is missing. The result is cut to
+// `default_text` when the file, the section or the key is missing. The result is cut to
 // `size` - 1 characters and NUL-terminated; returns its length. `size` 0 writes nothing.
 std::size_t ProfileString(const char* path, const char* section, const char* key,
-                          const char* defaultText, char* buffer, std::size_t size);
+                          const char* default_text, char* buffer, std::size_t size);
 
 }  // namespace qp::platform

@@ -45,20 +45,19 @@ constexpr double kLateStep = 0.1;
 constexpr double kMaxLateMs = 16.0;
 
 // Moves `estimate` towards the `quantile` of the overruns it is shown.
-void LearnLateness(double& estimate, double overrunMs, double quantile) {
-  if (overrunMs < 0.0) overrunMs = 0.0;
-  if (overrunMs > kMaxLateMs) overrunMs = kMaxLateMs;
+void LearnLateness(double& estimate, double overrun_ms, double quantile) {
+  if (overrun_ms < 0.0) overrun_ms = 0.0;
+  if (overrun_ms > kMaxLateMs) overrun_ms = kMaxLateMs;
   const double step = kLateStep * (estimate + 0.05);  // never stuck at 0
-  estimate += overrunMs > estimate ? step * quantile : -step * (1.0 - quantile);
+  estimate += overrun_ms > estimate ? step * quantile : -step * (1.0 - quantile);
   if (estimate < 0.0) estimate = 0.0;
   if (estimate > kMaxLateMs) estimate = kMaxLateMs;
 }
 
 // What the composing of frame 0 while paused depends on besides the frame count.
 bool SameComposition(const config::Preset& a, const config::Preset& b) {
-  return a.w == b.w && a.h == b.h && a.compression == b.compression &&
-         a.bit_count == b.bit_count && a.interlaced == b.interlaced && a.scroll_x == b.scroll_x &&
-         a.scroll_y == b.scroll_y;
+  return a.w == b.w && a.h == b.h && a.compression == b.compression && a.bit_count == b.bit_count &&
+         a.interlaced == b.interlaced && a.scroll_x == b.scroll_x && a.scroll_y == b.scroll_y;
 }
 
 // Low 32 bits of the whole part of `value`; 0 for readings no clock can give (NaN, ±inf,
@@ -88,8 +87,8 @@ int32_t Offset(int32_t origin, int32_t step, uint32_t steps, int32_t extra) {
 // True when the connection agreed on top-down rows: RGB with a negative biHeight. The 4:2:2
 // formats are top-down whatever the sign. Read on the worker without the pin lock: the
 // connection cannot change while the filter is started, and only then does the worker run.
-bool TopDownConnection(framework::StreamServices& services, bool videoInfo2) {
-  const BITMAPINFOHEADER* header = FormatBitmapHeader(services.ConnectionType(), videoInfo2);
+bool TopDownConnection(framework::StreamServices& services, bool video_info2) {
+  const BITMAPINFOHEADER* header = FormatBitmapHeader(services.ConnectionType(), video_info2);
   return header != nullptr && header->biCompression == BI_RGB && header->biHeight < 0;
 }
 
@@ -99,30 +98,30 @@ bool TopDownConnection(framework::StreamServices& services, bool videoInfo2) {
 // too small for that stride (a preset chosen after the connection, a stingy allocator) takes
 // the rows at the pitch of whole pixels the buffer has room for, narrower if need be: never
 // beyond the buffer. False when the preset gives no drawable frame.
-bool LayoutFrame(const config::Preset& preset, bool topDown, uint8_t* buffer, std::size_t size,
+bool LayoutFrame(const config::Preset& preset, bool top_down, uint8_t* buffer, std::size_t size,
                  synth::FrameBuffer& frame) {
   const int64_t width = preset.w;
   const int64_t height = preset.h;
-  const int64_t bytesPerPixel = preset.bit_count / 8;
-  if (width <= 0 || height <= 0 || bytesPerPixel <= 0 ||
-      synth::BytesPerPixel(preset.compression, preset.bit_count) != bytesPerPixel)
+  const int64_t bytes_per_pixel = preset.bit_count / 8;
+  if (width <= 0 || height <= 0 || bytes_per_pixel <= 0 ||
+      synth::BytesPerPixel(preset.compression, preset.bit_count) != bytes_per_pixel)
     return false;
-  const uint64_t stride = static_cast<uint64_t>(width * bytesPerPixel + 3) & ~uint64_t{3};
-  int64_t rowPixels = width;
+  const uint64_t stride = static_cast<uint64_t>(width * bytes_per_pixel + 3) & ~uint64_t{3};
+  int64_t row_pixels = width;
   uint64_t pitch = stride;
   // The first test keeps the product below 2^63: `size` comes from a 32-bit long.
   if (stride > size || stride * static_cast<uint64_t>(height) > size) {
-    const uint64_t bufferRowPixels = size / static_cast<uint64_t>(height) / bytesPerPixel;
-    if (bufferRowPixels == 0) return false;
-    pitch = bufferRowPixels * bytesPerPixel;
-    if (static_cast<int64_t>(bufferRowPixels) < rowPixels) rowPixels = bufferRowPixels;
+    const uint64_t buffer_row_pixels = size / static_cast<uint64_t>(height) / bytes_per_pixel;
+    if (buffer_row_pixels == 0) return false;
+    pitch = buffer_row_pixels * bytes_per_pixel;
+    if (static_cast<int64_t>(buffer_row_pixels) < row_pixels) row_pixels = buffer_row_pixels;
   }
   frame.bytes = buffer;
   frame.size = size;
-  frame.rowPixels = static_cast<int32_t>(rowPixels);
+  frame.row_pixels = static_cast<int32_t>(row_pixels);
   frame.rows = static_cast<int32_t>(height);
   frame.pitch = static_cast<int32_t>(pitch);
-  frame.reversed = topDown && preset.compression == config::kFormatRgb;
+  frame.reversed = top_down && preset.compression == config::kFormatRgb;
   return true;
 }
 
@@ -130,7 +129,7 @@ bool LayoutFrame(const config::Preset& preset, bool topDown, uint8_t* buffer, st
 // since) would be copied byte for byte into the wrong layout.
 bool PictureFits(const synth::FrameImage& image, const config::Preset& preset) {
   return image.Pixels() != nullptr && image.format() == preset.compression &&
-         image.bytesPerPixel() == preset.bit_count / 8;
+         image.bytes_per_pixel() == preset.bit_count / 8;
 }
 
 }  // namespace
@@ -168,68 +167,68 @@ HRESULT VideoStreamPin::FillSample(IMediaSample* sample) {
   const config::Preset preset = CurrentPreset();
   // Frame times of 0 or less make every frame due at once; sample times then stand still
   // rather than run backwards.
-  const int64_t frameTime = preset.frame_time > 0 ? preset.frame_time : 0;
+  const int64_t frame_time = preset.frame_time > 0 ? preset.frame_time : 0;
 
   synth::FrameBuffer frame;
-  const bool topDown = TopDownConnection(services_, settings_.use_video_info_header2 != 0);
-  const bool drawable = LayoutFrame(preset, topDown, buffer, size, frame);
+  const bool top_down = TopDownConnection(services_, settings_.use_video_info_header2 != 0);
+  const bool drawable = LayoutFrame(preset, top_down, buffer, size, frame);
   const bool first = !schedule_started_;
   if (first) StartSchedule();
-  const double dueMs = next_due_ms_;
+  const double due_ms = next_due_ms_;
   const int64_t running = environment_.PerformanceCounter();
   double now = StreamClockMs();
-  const bool dueOnEntry = now >= dueMs;
+  const bool due_on_entry = now >= due_ms;
   if (!(first && frame_zero_ready_ && SameComposition(frame_zero_preset_, preset)))
     Compose(preset, drawable, frame, buffer, size);
   frame_zero_ready_ = false;
   const int64_t composed = environment_.PerformanceCounter();
 
-  if (!dueOnEntry) {
+  if (!due_on_entry) {
     hr = WaitUntilDue(now);
     if (hr != S_OK) return hr;
   }
-  AdvanceSchedule(now, static_cast<double>(frameTime) * 0.0001);
+  AdvanceSchedule(now, static_cast<double>(frame_time) * 0.0001);
   MeasureRate(now);
 
   char status[kTextSize];
   FormatStatusLine(status, preset.w, frame_count_, drop_count_, WholeMs(now), fps_);
   if (drawable && PictureFits(font_, preset)) {
-    int32_t textWidth = 0;
-    int32_t textHeight = 0;
-    font_.MeasureText(status, textWidth, textHeight);
-    font_.DrawText(frame, static_cast<int32_t>(int64_t{preset.w} - textWidth), 0, status);
+    int32_t text_width = 0;
+    int32_t text_height = 0;
+    font_.MeasureText(status, text_width, text_height);
+    font_.DrawText(frame, static_cast<int32_t>(int64_t{preset.w} - text_width), 0, status);
   }
 
   const int64_t start = media_time_;
-  Stamp(sample, frameTime, static_cast<long>(size));
+  Stamp(sample, frame_time, static_cast<long>(size));
   // Read once the sample is stamped: its lateness covers the status line and the stamp.
   const int64_t stamped = environment_.PerformanceCounter();
-  if (first) counters_.firstStampedAt.store(QpcNow());
+  if (first) counters_.first_stamped_at.store(QpcNow());
 
-  const double stampedMs = StreamClockMs();
-  const int32_t clockMs = WholeMs(stampedMs);
+  const double stamped_ms = StreamClockMs();
+  const int32_t clock_ms = WholeMs(stamped_ms);
   // A closed log (this system never opens it) would drop the line: spare the formatting.
   if (latency_log_.IsOpen()) {
     char line[kTextSize];
-    FormatLatencyLine(line, clockMs, last_clock_ms_, start);
+    FormatLatencyLine(line, clock_ms, last_clock_ms_, start);
     latency_log_.Append(line);
   }
 
   // On the CPU clock the due time maps exactly onto the counter; the graph's clock is mapped
   // through the reading taken after the stamp.
-  const double countsPerMs = static_cast<double>(counter_frequency_) * 0.001;
+  const double counts_per_ms = static_cast<double>(counter_frequency_) * 0.001;
   pending_.frame = static_cast<uint32_t>(frame_count_);
   pending_.due = use_cpu_clock_
-                     ? static_cast<int64_t>((dueMs + clock_origin_ms_) * countsPerMs)
-                     : stamped - static_cast<int64_t>((stampedMs - dueMs) * countsPerMs);
-  pending_.composeCounts = composed - running;
-  pending_.waitDueCounts = stamped - composed;
-  const bool readyBeforeDue = composed < pending_.due && stamped > pending_.due;
-  pending_.wakeLateCounts = readyBeforeDue ? stamped - pending_.due : 0;
-  frame_time_us_ = static_cast<int32_t>(frameTime / 10 < INT32_MAX ? frameTime / 10 : INT32_MAX);
+                     ? static_cast<int64_t>((due_ms + clock_origin_ms_) * counts_per_ms)
+                     : stamped - static_cast<int64_t>((stamped_ms - due_ms) * counts_per_ms);
+  pending_.compose_counts = composed - running;
+  pending_.wait_due_counts = stamped - composed;
+  const bool ready_before_due = composed < pending_.due && stamped > pending_.due;
+  pending_.wake_late_counts = ready_before_due ? stamped - pending_.due : 0;
+  frame_time_us_ = static_cast<int32_t>(frame_time / 10 < INT32_MAX ? frame_time / 10 : INT32_MAX);
 
   frame_count_ = Wrapped(frame_count_ + int64_t{1});
-  last_clock_ms_ = clockMs;
+  last_clock_ms_ = clock_ms;
   return S_OK;
 }
 
@@ -240,7 +239,7 @@ void VideoStreamPin::Compose(const config::Preset& preset, bool drawable,
     std::memset(buffer, 0, size);
   }
   if (drawable && PictureFits(font_, preset))
-    font_.DrawText(frame, 0, preset.h - font_.cellHeight(), header_line_);
+    font_.DrawText(frame, 0, preset.h - font_.cell_height(), header_line_);
 }
 
 int32_t VideoStreamPin::CounterUs(int64_t counts) const {
@@ -256,11 +255,11 @@ int32_t VideoStreamPin::CounterUs(int64_t counts) const {
 void VideoStreamPin::OnSampleDone(const framework::SampleTimes& times) {
   FrameTimes record{};
   record.frame = pending_.frame;
-  record.waitBufferUs = CounterUs(times.got - times.asked);
-  record.composeUs = CounterUs(pending_.composeCounts);
-  record.waitDueUs = CounterUs(pending_.waitDueCounts);
-  record.deliverUs = CounterUs(times.delivered - times.delivering);
-  record.wakeLateUs = CounterUs(pending_.wakeLateCounts);
+  record.wait_buffer_us = CounterUs(times.got - times.asked);
+  record.compose_us = CounterUs(pending_.compose_counts);
+  record.wait_due_us = CounterUs(pending_.wait_due_counts);
+  record.deliver_us = CounterUs(times.delivered - times.delivering);
+  record.wake_late_us = CounterUs(pending_.wake_late_counts);
 
   const int64_t due = pending_.due;
   int64_t carried = 0;
@@ -275,30 +274,29 @@ void VideoStreamPin::OnSampleDone(const framework::SampleTimes& times) {
     if (from < since) from = since;
     return to > from ? to - from : int64_t{0};
   };
-  const int64_t held = (previous_delivering_ != 0
-                            ? inside(previous_delivering_, previous_delivered_)
-                            : int64_t{0}) +
-                       inside(times.asked, times.got);
-  record.lateUs = times.delivering > due ? CounterUs(times.delivering - due) : 0;
-  int64_t downstreamUs = CounterUs(held);
-  int64_t wakeLateUs = record.wakeLateUs;
+  const int64_t held =
+      (previous_delivering_ != 0 ? inside(previous_delivering_, previous_delivered_) : int64_t{0}) +
+      inside(times.asked, times.got);
+  record.late_us = times.delivering > due ? CounterUs(times.delivering - due) : 0;
+  int64_t downstream_us = CounterUs(held);
+  int64_t wake_late_us = record.wake_late_us;
   if (carried > 0 && previous_late_us_ > 0) {
     const double inherited = static_cast<double>(CounterUs(carried)) / previous_late_us_;
-    downstreamUs += static_cast<int64_t>(inherited * previous_downstream_us_);
-    wakeLateUs += static_cast<int64_t>(inherited * previous_wake_late_us_);
+    downstream_us += static_cast<int64_t>(inherited * previous_downstream_us_);
+    wake_late_us += static_cast<int64_t>(inherited * previous_wake_late_us_);
   }
-  record.downstreamUs =
-      static_cast<int32_t>(downstreamUs < record.lateUs ? downstreamUs : record.lateUs);
-  const int32_t own = record.lateUs - record.downstreamUs;
-  record.wakeLateUs = static_cast<int32_t>(wakeLateUs < own ? wakeLateUs : own);
-  record.workerCpuMs = ReadWorkerCpu(times.delivered);
+  record.downstream_us =
+      static_cast<int32_t>(downstream_us < record.late_us ? downstream_us : record.late_us);
+  const int32_t own = record.late_us - record.downstream_us;
+  record.wake_late_us = static_cast<int32_t>(wake_late_us < own ? wake_late_us : own);
+  record.worker_cpu_ms = ReadWorkerCpu(times.delivered);
   counters_.Add(record, frame_time_us_);
 
   previous_delivering_ = times.delivering;
   previous_delivered_ = times.delivered;
-  previous_late_us_ = record.lateUs;
-  previous_downstream_us_ = record.downstreamUs;
-  previous_wake_late_us_ = record.wakeLateUs;
+  previous_late_us_ = record.late_us;
+  previous_downstream_us_ = record.downstream_us;
+  previous_wake_late_us_ = record.wake_late_us;
 }
 
 // About once a second, and on the first frame: set against the composing time of the frames in
@@ -328,8 +326,8 @@ HRESULT VideoStreamPin::WaitUntilRunning(uint8_t* buffer, std::size_t size) {
     const HRESULT hr = services_.GetFilterState(0, state);
     if (FAILED(hr)) return hr;
     if (state == State_Running) {
-      if (frame_count_ == 0 && counters_.runSeenAt.load() == 0) {
-        counters_.runSeenAt.store(QpcNow());
+      if (frame_count_ == 0 && counters_.run_seen_at.load() == 0) {
+        counters_.run_seen_at.store(QpcNow());
         // What the pause left is brought in all the same: at once it costs less than a fault
         // a page while the frame is written.
         if (resident < size) MakeResident(buffer, resident, size);
@@ -349,16 +347,16 @@ HRESULT VideoStreamPin::WaitUntilRunning(uint8_t* buffer, std::size_t size) {
     if (frame_count_ == 0 && !schedule_started_ && !frame_zero_ready_) {
       frame_zero_preset_ = CurrentPreset();
       synth::FrameBuffer frame;
-      const bool topDown = TopDownConnection(services_, settings_.use_video_info_header2 != 0);
-      const bool drawable = LayoutFrame(frame_zero_preset_, topDown, buffer, size, frame);
+      const bool top_down = TopDownConnection(services_, settings_.use_video_info_header2 != 0);
+      const bool drawable = LayoutFrame(frame_zero_preset_, top_down, buffer, size, frame);
       Compose(frame_zero_preset_, drawable, frame, buffer, size);
       frame_zero_ready_ = true;
       continue;
     }
     // On the fine timer: with only a high-resolution timer, other sleeps keep to 15.6 ms.
-    const int64_t sinceStart = environment_.PerformanceCounter() - started_at_;
+    const int64_t since_start = environment_.PerformanceCounter() - started_at_;
     environment_.SleepFineUs(fine_timer_,
-                             sinceStart < counter_frequency_ * kFinePollMs / 1000 ? 100 : 1000);
+                             since_start < counter_frequency_ * kFinePollMs / 1000 ? 100 : 1000);
   }
 }
 
@@ -397,51 +395,50 @@ void VideoStreamPin::StartSchedule() {
 // wait behaves across the 49.7-day wrap.
 HRESULT VideoStreamPin::WaitUntilDue(double& now) {
   const DWORD start = environment_.TickCount();
-  const bool fineMailbox = services_.FineCommandWait();
-  const double countsPerMs = static_cast<double>(counter_frequency_) * 0.001;
-  int64_t spinFrom = -1;  // counter when this frame's busy wait began
+  const bool fine_mailbox = services_.FineCommandWait();
+  const double counts_per_ms = static_cast<double>(counter_frequency_) * 0.001;
+  int64_t spin_from = -1;  // counter when this frame's busy wait began
   for (;;) {
     now = StreamClockMs();
     if (now >= next_due_ms_) return S_OK;
     const DWORD elapsed = static_cast<DWORD>(environment_.TickCount() - start);
     if (elapsed > kGiveUpMs) return S_FALSE;
     // Never past the give-up point by more than a tick.
-    const double giveUpIn = static_cast<double>(kGiveUpMs - elapsed) + 1.0;
+    const double give_up_in = static_cast<double>(kGiveUpMs - elapsed) + 1.0;
     // A stop must not wait for a long frame time to pass; the command stays posted.
     framework::StreamCommand command;
     const bool posted = services_.PeekCommand(command);
     if (posted && command == framework::CommandStop) return S_FALSE;
     // The least time left: the graph's clock reads whole ms, so it shows the due time only from
     // the whole ms after it, up to a ms later than its reading says.
-    const double left =
-        use_cpu_clock_ ? next_due_ms_ - now : std::ceil(next_due_ms_) - now - 1.0;
+    const double left = use_cpu_clock_ ? next_due_ms_ - now : std::ceil(next_due_ms_) - now - 1.0;
 
-    const double spinWithin =
+    const double spin_within =
         sleep_late_ms_ + kMarginMs < kSpinBudgetMs ? sleep_late_ms_ + kMarginMs : kSpinBudgetMs;
-    if (left <= spinWithin) {
+    if (left <= spin_within) {
       const int64_t counter = environment_.PerformanceCounter();
-      if (spinFrom < 0) spinFrom = counter;
-      if (static_cast<double>(counter - spinFrom) < kSpinBudgetMs * countsPerMs) {
+      if (spin_from < 0) spin_from = counter;
+      if (static_cast<double>(counter - spin_from) < kSpinBudgetMs * counts_per_ms) {
         environment_.SpinPause();
         continue;
       }
       // Spent: a clock that does not move is looked at between sleeps.
-      SleepFine(left > kSpentSleepMs ? left : kSpentSleepMs, giveUpIn);
+      SleepFine(left > kSpentSleepMs ? left : kSpentSleepMs, give_up_in);
       continue;
     }
     // Every wake-up costs processor time: one wait for nearly all of it. A wait on whole ms
     // may also end up to a ms early.
-    double coarse = left - wait_late_ms_ - kMarginMs - (fineMailbox ? 0.0 : 1.0);
-    if (coarse > giveUpIn) coarse = giveUpIn;
+    double coarse = left - wait_late_ms_ - kMarginMs - (fine_mailbox ? 0.0 : 1.0);
+    if (coarse > give_up_in) coarse = give_up_in;
     const int64_t asked =
-        fineMailbox ? static_cast<int64_t>(coarse * 1000.0) : static_cast<int64_t>(coarse) * 1000;
+        fine_mailbox ? static_cast<int64_t>(coarse * 1000.0) : static_cast<int64_t>(coarse) * 1000;
     if (!posted && asked > 0) {
       const int64_t before = environment_.PerformanceCounter();
       if (services_.WaitForCommand(asked, command)) {
         if (command == framework::CommandStop) return S_FALSE;
       } else {
         const double waited =
-            static_cast<double>(environment_.PerformanceCounter() - before) / countsPerMs;
+            static_cast<double>(environment_.PerformanceCounter() - before) / counts_per_ms;
         LearnLateness(wait_late_ms_, waited - static_cast<double>(asked) * 0.001, kWaitQuantile);
       }
       continue;
@@ -449,13 +446,13 @@ HRESULT VideoStreamPin::WaitUntilDue(double& now) {
     // Aimed to end its lateness before the due time; on a grid coarser than the busy wait, at
     // the first tick past the busy wait's reach.
     double piece = left - sleep_late_ms_;
-    if (piece <= 0.0) piece = left - spinWithin;
-    SleepFine(piece < kSleepPieceMs ? piece : kSleepPieceMs, giveUpIn);
+    if (piece <= 0.0) piece = left - spin_within;
+    SleepFine(piece < kSleepPieceMs ? piece : kSleepPieceMs, give_up_in);
   }
 }
 
-void VideoStreamPin::SleepFine(double ms, double giveUpIn) {
-  if (ms > giveUpIn) ms = giveUpIn;
+void VideoStreamPin::SleepFine(double ms, double give_up_in) {
+  if (ms > give_up_in) ms = give_up_in;
   if (ms < kShortestSleepMs) ms = kShortestSleepMs;
   const int64_t asked = static_cast<int64_t>(ms * 1000.0);
   const int64_t before = environment_.PerformanceCounter();
@@ -467,8 +464,8 @@ void VideoStreamPin::SleepFine(double ms, double giveUpIn) {
 
 // The schedule moves one frame time per frame from the previous due time, never from now, so
 // a late stream catches up back to back; a frame already a whole frame time behind is a drop.
-void VideoStreamPin::AdvanceSchedule(double now, double frameMs) {
-  next_due_ms_ += frameMs;
+void VideoStreamPin::AdvanceSchedule(double now, double frame_ms) {
+  next_due_ms_ += frame_ms;
   if (!(next_due_ms_ > now)) drop_count_ = Wrapped(drop_count_ + int64_t{1});
 }
 
@@ -487,14 +484,14 @@ bool VideoStreamPin::CopyBackground(const config::Preset& preset,
   // format's own order, whichever end of the buffer they start from: 4:2:2 top-down, so the
   // top field is the even rows; RGB bottom-up, where row 0 is the picture's last line and the
   // top field is the odd rows of an even-height frame.
-  const int32_t earlyX = Offset(origin_x_, sx, 2 * n, 0);
-  const int32_t earlyY = Offset(origin_y_, sy, 2 * n, 0);
-  const int32_t lateX = Offset(origin_x_, sx, 2 * n, sx);
-  const int32_t lateY = Offset(origin_y_, sy, 2 * n, sy);
-  const bool topFieldOdd = preset.compression == config::kFormatRgb && frame.rows % 2 == 0;
-  const bool earlyOnOdd = (preset.interlaced == 1) == topFieldOdd;
-  return earlyOnOdd ? background_.CopyWindow(frame, lateX, earlyX, lateY, earlyY)
-                    : background_.CopyWindow(frame, earlyX, lateX, earlyY, lateY);
+  const int32_t early_x = Offset(origin_x_, sx, 2 * n, 0);
+  const int32_t early_y = Offset(origin_y_, sy, 2 * n, 0);
+  const int32_t late_x = Offset(origin_x_, sx, 2 * n, sx);
+  const int32_t late_y = Offset(origin_y_, sy, 2 * n, sy);
+  const bool top_field_odd = preset.compression == config::kFormatRgb && frame.rows % 2 == 0;
+  const bool early_on_odd = (preset.interlaced == 1) == top_field_odd;
+  return early_on_odd ? background_.CopyWindow(frame, late_x, early_x, late_y, early_y)
+                      : background_.CopyWindow(frame, early_x, late_x, early_y, late_y);
 }
 
 // Windows of at least 1000 ms, each opening at the frame that closed the previous one.
@@ -509,11 +506,11 @@ void VideoStreamPin::MeasureRate(double now) {
 
 // Sample times follow the frame count alone: [n·FT, (n+1)·FT), saturating rather than
 // overflowing for absurd frame times.
-void VideoStreamPin::Stamp(IMediaSample* sample, int64_t frameTime, long size) {
+void VideoStreamPin::Stamp(IMediaSample* sample, int64_t frame_time, long size) {
   REFERENCE_TIME start = media_time_;
-  media_time_ = media_time_ > std::numeric_limits<int64_t>::max() - frameTime
+  media_time_ = media_time_ > std::numeric_limits<int64_t>::max() - frame_time
                     ? std::numeric_limits<int64_t>::max()
-                    : media_time_ + frameTime;
+                    : media_time_ + frame_time;
   REFERENCE_TIME stop = media_time_;
   sample->SetTime(&start, &stop);
   sample->SetSyncPoint(TRUE);

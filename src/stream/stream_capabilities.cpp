@@ -24,37 +24,37 @@ const HRESULT kNoMatch = HRESULT_FROM_WIN32(ERROR_NO_MATCH);  // 0x80070491
 constexpr uint64_t kFrameTimeWindow = 50;
 
 // Distances in unsigned arithmetic, so no frame time at the ends of the range overflows.
-bool WithinFrameWindow(int64_t frameTime, int64_t requested) {
-  const uint64_t a = static_cast<uint64_t>(frameTime);
+bool WithinFrameWindow(int64_t frame_time, int64_t requested) {
+  const uint64_t a = static_cast<uint64_t>(frame_time);
   const uint64_t b = static_cast<uint64_t>(requested);
-  return (requested >= frameTime ? b - a : a - b) <= kFrameTimeWindow;
+  return (requested >= frame_time ? b - a : a - b) <= kFrameTimeWindow;
 }
 
 bool Matches(const config::Preset& preset, const BITMAPINFOHEADER& header,
-             REFERENCE_TIME frameTime) {
+             REFERENCE_TIME frame_time) {
   return header.biWidth == preset.w && header.biHeight == preset.h &&
          header.biCompression == preset.compression &&
          static_cast<int32_t>(header.biBitCount) == preset.bit_count &&
-         WithinFrameWindow(preset.frame_time, frameTime);
+         WithinFrameWindow(preset.frame_time, frame_time);
 }
 
 // What the downstream agreed to: the buffer layout and the frame rate of its type.
 bool SameFrame(const config::Preset& a, const config::Preset& b) {
-  return a.w == b.w && a.h == b.h && a.compression == b.compression &&
-         a.bit_count == b.bit_count && a.frame_time == b.frame_time;
+  return a.w == b.w && a.h == b.h && a.compression == b.compression && a.bit_count == b.bit_count &&
+         a.frame_time == b.frame_time;
 }
 
 // AvgTimePerFrame sits at the same offset in both header kinds. Only for a type whose
 // FormatBitmapHeader was found: then the block holds the whole header.
-REFERENCE_TIME FormatFrameTime(const AM_MEDIA_TYPE& type, bool videoInfo2) {
-  return videoInfo2 ? reinterpret_cast<const VIDEOINFOHEADER2*>(type.pbFormat)->AvgTimePerFrame
-                    : reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat)->AvgTimePerFrame;
+REFERENCE_TIME FormatFrameTime(const AM_MEDIA_TYPE& type, bool video_info2) {
+  return video_info2 ? reinterpret_cast<const VIDEOINFOHEADER2*>(type.pbFormat)->AvgTimePerFrame
+                     : reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat)->AvgTimePerFrame;
 }
 
-void FillCaps(const BITMAPINFOHEADER& header, REFERENCE_TIME frameTime, bool videoInfo2,
+void FillCaps(const BITMAPINFOHEADER& header, REFERENCE_TIME frame_time, bool video_info2,
               VIDEO_STREAM_CONFIG_CAPS& caps) {
   std::memset(&caps, 0, sizeof caps);
-  caps.guid = videoInfo2 ? FORMAT_VideoInfo2 : FORMAT_VideoInfo;
+  caps.guid = video_info2 ? FORMAT_VideoInfo2 : FORMAT_VideoInfo;
   const SIZE size = {header.biWidth, header.biHeight};
   caps.InputSize = size;
   // One fixed size and frame time: no cropping, scaling or rate range.
@@ -68,17 +68,17 @@ void FillCaps(const BITMAPINFOHEADER& header, REFERENCE_TIME frameTime, bool vid
   caps.MaxOutputSize = size;
   caps.OutputGranularityX = 1;
   caps.OutputGranularityY = 1;
-  caps.MinFrameInterval = frameTime;
-  caps.MaxFrameInterval = frameTime;
-  caps.MinBitsPerSecond = CapabilityBitRate(header.biSizeImage, frameTime);
+  caps.MinFrameInterval = frame_time;
+  caps.MaxFrameInterval = frame_time;
+  caps.MinBitsPerSecond = CapabilityBitRate(header.biSizeImage, frame_time);
   caps.MaxBitsPerSecond = caps.MinBitsPerSecond;
 }
 
 }  // namespace
 
-LONG CapabilityBitRate(DWORD imageSize, REFERENCE_TIME frameTime) {
-  const double rate = frameTime == 0 ? 30.0 : 10000000.0 / static_cast<double>(frameTime);
-  const double bits = static_cast<double>(imageSize) * 8.0 * rate;
+LONG CapabilityBitRate(DWORD image_size, REFERENCE_TIME frame_time) {
+  const double rate = frame_time == 0 ? 30.0 : 10000000.0 / static_cast<double>(frame_time);
+  const double bits = static_cast<double>(image_size) * 8.0 * rate;
   if (!(bits > 0.0)) return 0;
   if (bits >= static_cast<double>(LONG_MAX)) return LONG_MAX;
   return static_cast<LONG>(bits);
@@ -105,12 +105,12 @@ HRESULT StreamCapabilities::SetFormat(const AM_MEDIA_TYPE* type) {
   // A block shorter than its header would be read past its end.
   const BITMAPINFOHEADER* header = FormatBitmapHeader(*type, VideoInfo2());
   if (header == nullptr) return kNoMatch;
-  const REFERENCE_TIME frameTime = FormatFrameTime(*type, VideoInfo2());
+  const REFERENCE_TIME frame_time = FormatFrameTime(*type, VideoInfo2());
 
   const config::Preset* chosen = nullptr;
   const int32_t count = PresetCount();
   for (int32_t i = 0; i < count && chosen == nullptr; ++i)
-    if (Matches(settings_.presets[i], *header, frameTime)) chosen = &settings_.presets[i];
+    if (Matches(settings_.presets[i], *header, frame_time)) chosen = &settings_.presets[i];
   if (chosen == nullptr) return kNoMatch;
 
   ScopedLock hold(pin_.FormatLock());

@@ -73,6 +73,6 @@ class StreamCapabilities {
 // MinBitsPerSecond and MaxBitsPerSecond of a capability: image bytes × 8 per frame at
 // 10,000,000 / frame time frames per second (30 for a frame time of 0), truncated, saturated to
 // [0, LONG_MAX]; a negative frame time gives 0.
-LONG CapabilityBitRate(DWORD imageSize, REFERENCE_TIME frameTime);
+LONG CapabilityBitRate(DWORD image_size, REFERENCE_TIME frame_time);
 
 }  // namespace qp::stream

@@ -95,7 +95,8 @@ class SystemEnvironment final : public StreamEnvironment {
     FILETIME created, exited, kernel, user;
     if (!GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user)) return -1;
     const auto ticks = [](const FILETIME& t) {
-      return static_cast<int64_t>((static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
+      return static_cast<int64_t>((static_cast<uint64_t>(t.dwHighDateTime) << 32) |
+                                  t.dwLowDateTime);
     };
     return ticks(kernel) + ticks(user);
   }
@@ -112,13 +113,13 @@ class SystemEnvironment final : public StreamEnvironment {
       timer.grain = {kHighResolutionGrainUs, CurrentTimerPeriodUs()};
       return;
     }
-    timer.periodRaised = timeBeginPeriod(1) == TIMERR_NOERROR;
-    const int64_t period = timer.periodRaised ? kRaisedGrainUs : CurrentTimerPeriodUs();
+    timer.period_raised = timeBeginPeriod(1) == TIMERR_NOERROR;
+    const int64_t period = timer.period_raised ? kRaisedGrainUs : CurrentTimerPeriodUs();
     timer.grain = {period, period};
   }
   void EndTimerPeriod(FineTimer& timer) override {
     if (timer.waitable) CloseHandle(timer.waitable);
-    if (timer.periodRaised) timeEndPeriod(1);
+    if (timer.period_raised) timeEndPeriod(1);
     timer = FineTimer{};
   }
   void SleepFineUs(const FineTimer& timer, int64_t microseconds) override {

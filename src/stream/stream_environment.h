@@ -40,14 +40,14 @@ class StreamEnvironment {
   // How late a wait with a timeout may end, µs: on Windows up to one period of the system's
   // timer (15.625 ms by default), under Wine within about 0.1 ms.
   struct TimerGrain {
-    int64_t sleepUs = 15625;  // SleepFineUs
-    int64_t waitUs = 15625;   // any other wait with a timeout (the command mailbox's)
+    int64_t sleep_us = 15625;  // SleepFineUs
+    int64_t wait_us = 15625;   // any other wait with a timeout (the command mailbox's)
   };
   // The finest timer the system grants, owned by the stream that set it up.
   struct FineTimer {
-    HANDLE waitable = nullptr;  // a high-resolution waitable timer, or null
-    bool periodRaised = false;  // timeBeginPeriod(1) awaits its timeEndPeriod
-    TimerGrain grain;           // what the waits are expected to overrun
+    HANDLE waitable = nullptr;   // a high-resolution waitable timer, or null
+    bool period_raised = false;  // timeBeginPeriod(1) awaits its timeEndPeriod
+    TimerGrain grain;            // what the waits are expected to overrun
   };
   // Sets up `timer`: a high-resolution waitable timer for SleepFineUs where the system has one,
   // otherwise a 1 ms timer resolution. Held while a stream runs: the raised resolution costs

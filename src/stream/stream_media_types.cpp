@@ -32,8 +32,8 @@ HRESULT VideoStreamPin::GetOfferedType(int32_t index, MediaType* type) {
   if (type == nullptr) return E_POINTER;
   if (index < 0) return E_INVALIDARG;
   if (index > 1) return VFW_S_NO_MORE_ITEMS;
-  const bool videoInfo2 = settings_.use_video_info_header2 != 0;
-  return BuildOfferedType(CurrentPreset(), videoInfo2, *type) ? S_OK : E_OUTOFMEMORY;
+  const bool video_info2 = settings_.use_video_info_header2 != 0;
+  return BuildOfferedType(CurrentPreset(), video_info2, *type) ? S_OK : E_OUTOFMEMORY;
 }
 
 // Neither the format type nor the subtype is compared. No lock: some callers hold none, and a
@@ -42,8 +42,7 @@ HRESULT VideoStreamPin::CheckType(const MediaType* type) {
   if (type == nullptr) return E_POINTER;
   if (!IsEqualGUID(type->majortype, MEDIATYPE_Video) || !type->bFixedSizeSamples)
     return E_INVALIDARG;
-  const BITMAPINFOHEADER* header =
-      FormatBitmapHeader(*type, settings_.use_video_info_header2 != 0);
+  const BITMAPINFOHEADER* header = FormatBitmapHeader(*type, settings_.use_video_info_header2 != 0);
   if (header == nullptr) return E_INVALIDARG;
   return DescribesPreset(*header, CurrentPreset()) ? S_OK : E_INVALIDARG;
 }
@@ -82,11 +81,11 @@ HRESULT VideoStreamPin::SizeBuffers(IMemAllocator* allocator, ALLOCATOR_PROPERTI
   if (header == nullptr) return E_UNEXPECTED;
   // A peer's type may leave biSizeImage 0 (allowed for RGB) or too small; the buffers must
   // still hold the image the header describes.
-  const uint32_t imageSize = framework::BitmapImageSize(*header);
-  const uint32_t bufferSize = header->biSizeImage > imageSize ? header->biSizeImage : imageSize;
-  if (bufferSize > static_cast<uint32_t>(LONG_MAX)) return E_INVALIDARG;
+  const uint32_t image_size = framework::BitmapImageSize(*header);
+  const uint32_t buffer_size = header->biSizeImage > image_size ? header->biSizeImage : image_size;
+  if (buffer_size > static_cast<uint32_t>(LONG_MAX)) return E_INVALIDARG;
   request->cBuffers = settings_.buff_num;
-  request->cbBuffer = static_cast<long>(bufferSize);
+  request->cbBuffer = static_cast<long>(buffer_size);
   ALLOCATOR_PROPERTIES actual = {};
   const HRESULT hr = allocator->SetProperties(request, &actual);
   if (FAILED(hr)) return hr;

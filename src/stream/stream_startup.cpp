@@ -37,7 +37,7 @@ HRESULT VideoStreamPin::OnThreadStart() {
   thread_cpu_at_start_.store(ThreadCpuTime(cpu) ? cpu : 0);
   const int64_t begun = RealCounter();
   const HRESULT hr = StartStream();
-  counters_.startUpUs.store(RealUs(RealCounter() - begun));
+  counters_.start_up_us.store(RealUs(RealCounter() - begun));
   return hr;
 }
 
@@ -50,8 +50,8 @@ HRESULT VideoStreamPin::StartStream() {
     environment_.BeginTimerPeriod(fine_timer_);
     timer_period_held_ = true;
   }
-  sleep_late_ms_ = static_cast<double>(fine_timer_.grain.sleepUs) * 0.001;
-  wait_late_ms_ = static_cast<double>(fine_timer_.grain.waitUs) * 0.001;
+  sleep_late_ms_ = static_cast<double>(fine_timer_.grain.sleep_us) * 0.001;
+  wait_late_ms_ = static_cast<double>(fine_timer_.grain.wait_us) * 0.001;
 
   media_time_ = 0;
   frame_count_ = 0;
@@ -78,9 +78,9 @@ HRESULT VideoStreamPin::StartStream() {
   FormatHeaderLine(header_line_, preset, use_cpu_clock_);
 
   counters_.Reset();
-  counters_.runCalledAt.store(0);
-  counters_.runSeenAt.store(0);
-  counters_.firstStampedAt.store(0);
+  counters_.run_called_at.store(0);
+  counters_.run_seen_at.store(0);
+  counters_.first_stamped_at.store(0);
   previous_delivering_ = 0;
   cpu_read_at_ = 0;
   cpu_at_start_ = -1;
@@ -92,14 +92,14 @@ HRESULT VideoStreamPin::StartStream() {
   environment_.ModuleDirectory(directory);
   char path[platform::kMaxPath];
   PicturePath(directory, preset.bmp, path);
-  if (!LoadPictureTimed(background_, path, preset.w, preset.h, preset,
-                        counters_.backgroundCached, counters_.backgroundUs) &&
+  if (!LoadPictureTimed(background_, path, preset.w, preset.h, preset, counters_.background_cached,
+                        counters_.background_us) &&
       !background_.CreateBlank(preset.w, preset.h, preset.compression, preset.bit_count)) {
     return E_OUTOFMEMORY;
   }
   // No fallback: a stream cannot start without its glyph sheet.
   PicturePath(directory, preset.font, path);
-  if (!LoadPictureTimed(font_, path, 0, 0, preset, counters_.glyphsCached, counters_.glyphsUs))
+  if (!LoadPictureTimed(font_, path, 0, 0, preset, counters_.glyphs_cached, counters_.glyphs_us))
     return E_OUTOFMEMORY;
 
   // Centres a background taller than the frame when it does not scroll vertically; neither
@@ -115,13 +115,13 @@ HRESULT VideoStreamPin::StartStream() {
 }
 
 HRESULT VideoStreamPin::OnRun(REFERENCE_TIME start) {
-  counters_.runCalledAt.store(RealCounter());
+  counters_.run_called_at.store(RealCounter());
   // Stream time 0 on the counter: `start` on the graph's clock may lie ahead of now.
   int64_t origin = environment_.PerformanceCounter();
-  REFERENCE_TIME streamTime = 0;
-  if (SUCCEEDED(services_.GetStreamTime(streamTime))) {
+  REFERENCE_TIME stream_time = 0;
+  if (SUCCEEDED(services_.GetStreamTime(stream_time))) {
     const int64_t frequency = environment_.PerformanceFrequency();
-    origin -= static_cast<int64_t>(static_cast<double>(streamTime) * 1e-7 *
+    origin -= static_cast<int64_t>(static_cast<double>(stream_time) * 1e-7 *
                                    static_cast<double>(frequency > 0 ? frequency : 1));
   }
   run_origin_.store(origin != 0 ? origin : 1);
@@ -140,16 +140,16 @@ bool VideoStreamPin::LoadPictureTimed(synth::FrameImage& image, const char* path
 }
 
 void VideoStreamPin::OnActivated(const framework::ActivationTimes& times) {
-  counters_.activateUs.store(times.activateUs);
-  counters_.commitUs.store(times.commitUs);
-  counters_.threadUs.store(times.threadUs);
-  counters_.initUs.store(times.initUs);
+  counters_.activate_us.store(times.activate_us);
+  counters_.commit_us.store(times.commit_us);
+  counters_.thread_us.store(times.thread_us);
+  counters_.init_us.store(times.init_us);
 }
 
 void VideoStreamPin::ReadTotals(StreamTotals& totals) {
   counters_.ReadTotals(totals);
   int64_t cpu = 0;
-  totals.workerCpu100ns = ThreadCpuTime(cpu) ? cpu - thread_cpu_at_start_.load() : -1;
+  totals.worker_cpu100ns = ThreadCpuTime(cpu) ? cpu - thread_cpu_at_start_.load() : -1;
 }
 
 HRESULT VideoStreamPin::OnThreadStop() {

@@ -30,7 +30,7 @@ DWORD InterlaceFlags(int32_t interlaced) {
   return 0;
 }
 
-bool BuildOfferedType(const config::Preset& preset, bool videoInfo2, framework::MediaType& type) {
+bool BuildOfferedType(const config::Preset& preset, bool video_info2, framework::MediaType& type) {
   FreeFormat(type);
   ResetType(type);
   const BITMAPINFOHEADER header = PresetBitmapHeader(preset);
@@ -40,7 +40,7 @@ bool BuildOfferedType(const config::Preset& preset, bool videoInfo2, framework::
   type.bFixedSizeSamples = TRUE;  // also for an absurd preset whose image size is 0
   type.lSampleSize = header.biSizeImage;
 
-  if (videoInfo2) {
+  if (video_info2) {
     VIDEOINFOHEADER2 format = {};
     format.AvgTimePerFrame = preset.frame_time;
     format.dwInterlaceFlags = InterlaceFlags(preset.interlaced);
@@ -60,9 +60,9 @@ bool BuildOfferedType(const config::Preset& preset, bool videoInfo2, framework::
   return type.SetFormat(&format, sizeof format);
 }
 
-const BITMAPINFOHEADER* FormatBitmapHeader(const AM_MEDIA_TYPE& type, bool videoInfo2) {
+const BITMAPINFOHEADER* FormatBitmapHeader(const AM_MEDIA_TYPE& type, bool video_info2) {
   if (type.pbFormat == nullptr) return nullptr;
-  if (videoInfo2) {
+  if (video_info2) {
     if (type.cbFormat < sizeof(VIDEOINFOHEADER2)) return nullptr;
     return &reinterpret_cast<const VIDEOINFOHEADER2*>(type.pbFormat)->bmiHeader;
   }

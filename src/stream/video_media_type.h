@@ -21,10 +21,10 @@ DWORD InterlaceFlags(int32_t interlaced);
 
 // Replaces `type` with the video type of `preset`. False (E_OUTOFMEMORY for the caller) when
 // the format block cannot be had.
-bool BuildOfferedType(const config::Preset& preset, bool videoInfo2, framework::MediaType& type);
+bool BuildOfferedType(const config::Preset& preset, bool video_info2, framework::MediaType& type);
 
 // The bmiHeader of `type`'s format block read as a VIDEOINFOHEADER2 or a VIDEOINFOHEADER; null
 // when there is no block or it is shorter than that header. The format type is not looked at.
-const BITMAPINFOHEADER* FormatBitmapHeader(const AM_MEDIA_TYPE& type, bool videoInfo2);
+const BITMAPINFOHEADER* FormatBitmapHeader(const AM_MEDIA_TYPE& type, bool video_info2);
 
 }  // namespace qp::stream

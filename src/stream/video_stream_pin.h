@@ -66,9 +66,9 @@ class VideoStreamPin : public framework::StreamPinBase,
   HRESULT STDMETHODCALLTYPE GetFormat(AM_MEDIA_TYPE** type) override;
   HRESULT STDMETHODCALLTYPE GetNumberOfCapabilities(int* count, int* size) override;
   HRESULT STDMETHODCALLTYPE GetStreamCaps(int index, AM_MEDIA_TYPE** type, BYTE* caps) override;
-  HRESULT STDMETHODCALLTYPE Set(REFGUID set, DWORD id, void* instance, DWORD instanceSize,
+  HRESULT STDMETHODCALLTYPE Set(REFGUID set, DWORD id, void* instance, DWORD instance_size,
                                 void* data, DWORD dataSize) override;
-  HRESULT STDMETHODCALLTYPE Get(REFGUID set, DWORD id, void* instance, DWORD instanceSize,
+  HRESULT STDMETHODCALLTYPE Get(REFGUID set, DWORD id, void* instance, DWORD instance_size,
                                 void* data, DWORD dataSize, DWORD* returned) override;
   HRESULT STDMETHODCALLTYPE QuerySupported(REFGUID set, DWORD id, DWORD* support) override;
 
@@ -110,7 +110,8 @@ class VideoStreamPin : public framework::StreamPinBase,
 
   // The worker's figures, for tools; any thread, no lock the worker takes.
   void ReadTotals(StreamTotals& totals);
-  uint32_t ReadFrames(uint64_t first, FrameTimes* records, uint32_t capacity, uint64_t* from) const {
+  uint32_t ReadFrames(uint64_t first, FrameTimes* records, uint32_t capacity,
+                      uint64_t* from) const {
     return counters_.ReadFrames(first, records, capacity, from);
   }
 
@@ -135,24 +136,24 @@ class VideoStreamPin : public framework::StreamPinBase,
   // Frame 0's due time: the stream's run start.
   void StartSchedule();
   HRESULT WaitUntilDue(double& now);
-  // Sleeps on the fine timer and learns how late it ended; `giveUpIn` bounds it, ms.
-  void SleepFine(double ms, double giveUpIn);
+  // Sleeps on the fine timer and learns how late it ended; `give_up_in` bounds it, ms.
+  void SleepFine(double ms, double give_up_in);
   // Paints the background and the header line, or blanks the sample when it cannot.
   void Compose(const config::Preset& preset, bool drawable, const synth::FrameBuffer& frame,
                uint8_t* buffer, std::size_t size);
   // Loads one picture through the cache; false when it cannot be had. *cached and *us say how.
-  bool LoadPictureTimed(synth::FrameImage& image, const char* path, int32_t width,
-                        int32_t height, const config::Preset& preset,
-                        std::atomic<int32_t>& cached, std::atomic<int32_t>& us);
+  bool LoadPictureTimed(synth::FrameImage& image, const char* path, int32_t width, int32_t height,
+                        const config::Preset& preset, std::atomic<int32_t>& cached,
+                        std::atomic<int32_t>& us);
   int32_t CounterUs(int64_t counts) const;
   // Worker thread: the worker's processor time in ms since the stream's first reading, when a
   // reading is due at counter value `now`; -1 otherwise.
   int32_t ReadWorkerCpu(int64_t now);
-  void AdvanceSchedule(double now, double frameMs);
+  void AdvanceSchedule(double now, double frame_ms);
   // False when the background cannot be copied into `frame`.
   bool CopyBackground(const config::Preset& preset, const synth::FrameBuffer& frame) const;
   void MeasureRate(double now);
-  void Stamp(IMediaSample* sample, int64_t frameTime, long size);
+  void Stamp(IMediaSample* sample, int64_t frame_time, long size);
 
   framework::StreamServices& services_;  // this pin, or a test's stand-in that outlives it
   StreamEnvironment& environment_;
@@ -164,7 +165,7 @@ class VideoStreamPin : public framework::StreamPinBase,
   // Worker thread, under stream_lock_; reset by every start-up.
   int32_t frame_count_ = 0;
   int32_t drop_count_ = 0;
-  int64_t media_time_ = 0;       // start of the next sample, 100 ns
+  int64_t media_time_ = 0;  // start of the next sample, 100 ns
   bool use_cpu_clock_ = false;
   int64_t counter_frequency_ = 1;
   bool schedule_started_ = false;  // false until frame 0 since start-up
@@ -193,10 +194,10 @@ class VideoStreamPin : public framework::StreamPinBase,
   // Worker thread: the frame in progress, from FillSample to OnSampleDone, in counter units.
   struct FrameInProgress {
     uint32_t frame = 0;
-    int64_t composeCounts = 0;
-    int64_t waitDueCounts = 0;
+    int64_t compose_counts = 0;
+    int64_t wait_due_counts = 0;
     int64_t due = 0;
-    int64_t wakeLateCounts = 0;
+    int64_t wake_late_counts = 0;
   } pending_;
   int64_t previous_delivering_ = 0;  // 0: no frame delivered since start-up
   int64_t previous_delivered_ = 0;
@@ -208,9 +209,9 @@ class VideoStreamPin : public framework::StreamPinBase,
   // The counter at stream time 0 of the latest run, set by OnRun; 0 before the first Run of
   // this start-up. Written by a control thread, read by the worker.
   std::atomic<int64_t> run_origin_{0};
-  int64_t cpu_read_at_ = 0;       // counter at the last reading of the worker's processor
-                                  // time; 0 before the first
-  int64_t cpu_at_start_ = -1;     // the first reading of this stream, 100 ns
+  int64_t cpu_read_at_ = 0;    // counter at the last reading of the worker's processor
+                               // time; 0 before the first
+  int64_t cpu_at_start_ = -1;  // the first reading of this stream, 100 ns
   // The worker thread's processor time when this stream started, 100 ns; any thread reads it.
   std::atomic<int64_t> thread_cpu_at_start_{0};
   WorkerCounters counters_;

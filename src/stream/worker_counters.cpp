@@ -17,29 +17,30 @@ void Bump(std::atomic<T>& counter, U by) {
 
 void WorkerCounters::Reset() {
   written_.store(0, std::memory_order_release);
-  for (auto* c : {&waitBufferUs_, &composeUs_, &waitDueUs_, &deliverUs_}) c->store(0, kRelaxed);
-  lateFrames_.store(0, kRelaxed);
-  downstreamLateFrames_.store(0, kRelaxed);
-  maxSourceLateUs_.store(0, kRelaxed);
-  maxDownstreamUs_.store(0, kRelaxed);
+  for (auto* c : {&wait_buffer_us_, &compose_us_, &wait_due_us_, &deliver_us_})
+    c->store(0, kRelaxed);
+  late_frames_.store(0, kRelaxed);
+  downstream_late_frames_.store(0, kRelaxed);
+  max_source_late_us_.store(0, kRelaxed);
+  max_downstream_us_.store(0, kRelaxed);
 }
 
-void WorkerCounters::Add(const FrameTimes& times, int32_t frameTimeUs) {
+void WorkerCounters::Add(const FrameTimes& times, int32_t frame_time_us) {
   const uint64_t index = written_.load(kRelaxed);
   ring_[index % kCapacity] = times;
   written_.store(index + 1, std::memory_order_release);
 
-  Bump(waitBufferUs_, times.waitBufferUs);
-  Bump(composeUs_, times.composeUs);
-  Bump(waitDueUs_, times.waitDueUs);
-  Bump(deliverUs_, times.deliverUs);
-  const int32_t source = times.lateUs - times.downstreamUs;
-  if (source > maxSourceLateUs_.load(kRelaxed)) maxSourceLateUs_.store(source, kRelaxed);
-  if (times.downstreamUs > maxDownstreamUs_.load(kRelaxed))
-    maxDownstreamUs_.store(times.downstreamUs, kRelaxed);
-  if (times.lateUs > frameTimeUs) {
-    Bump(lateFrames_, 1);
-    if (times.downstreamUs >= source) Bump(downstreamLateFrames_, 1);
+  Bump(wait_buffer_us_, times.wait_buffer_us);
+  Bump(compose_us_, times.compose_us);
+  Bump(wait_due_us_, times.wait_due_us);
+  Bump(deliver_us_, times.deliver_us);
+  const int32_t source = times.late_us - times.downstream_us;
+  if (source > max_source_late_us_.load(kRelaxed)) max_source_late_us_.store(source, kRelaxed);
+  if (times.downstream_us > max_downstream_us_.load(kRelaxed))
+    max_downstream_us_.store(times.downstream_us, kRelaxed);
+  if (times.late_us > frame_time_us) {
+    Bump(late_frames_, 1);
+    if (times.downstream_us >= source) Bump(downstream_late_frames_, 1);
   }
 }
 
@@ -47,8 +48,8 @@ uint32_t WorkerCounters::ReadFrames(uint64_t first, FrameTimes* records, uint32_
                                     uint64_t* from) const {
   const uint64_t end = written_.load(std::memory_order_acquire);
   // The slot of record end - kCapacity is the one the next Add writes, before it publishes.
-  const uint64_t oldestKept = end >= kCapacity ? end - kCapacity + 1 : 0;
-  uint64_t begin = first < oldestKept ? oldestKept : first;
+  const uint64_t oldest_kept = end >= kCapacity ? end - kCapacity + 1 : 0;
+  uint64_t begin = first < oldest_kept ? oldest_kept : first;
   if (begin > end) begin = end;
   uint32_t count = static_cast<uint32_t>(end - begin < capacity ? end - begin : capacity);
   if (records == nullptr) count = 0;
@@ -57,10 +58,10 @@ uint32_t WorkerCounters::ReadFrames(uint64_t first, FrameTimes* records, uint32_
   // Records the worker may have written over while they were copied go.
   std::atomic_thread_fence(std::memory_order_acquire);
   const uint64_t now = written_.load(kRelaxed);
-  const uint64_t oldestIntact = now >= kCapacity ? now - kCapacity + 1 : 0;
+  const uint64_t oldest_intact = now >= kCapacity ? now - kCapacity + 1 : 0;
   uint32_t dropped = 0;
-  if (begin < oldestIntact && count > 0) {
-    const uint64_t lost = oldestIntact - begin;
+  if (begin < oldest_intact && count > 0) {
+    const uint64_t lost = oldest_intact - begin;
     dropped = static_cast<uint32_t>(lost < count ? lost : count);
     std::memmove(records, records + dropped, sizeof(FrameTimes) * (count - dropped));
   }
@@ -70,20 +71,20 @@ uint32_t WorkerCounters::ReadFrames(uint64_t first, FrameTimes* records, uint32_
 
 void WorkerCounters::ReadTotals(StreamTotals& totals) const {
   totals.frames = written_.load(std::memory_order_acquire);
-  totals.waitBufferUs = waitBufferUs_.load(kRelaxed);
-  totals.composeUs = composeUs_.load(kRelaxed);
-  totals.waitDueUs = waitDueUs_.load(kRelaxed);
-  totals.deliverUs = deliverUs_.load(kRelaxed);
-  totals.lateFrames = lateFrames_.load(kRelaxed);
-  totals.downstreamLateFrames = downstreamLateFrames_.load(kRelaxed);
-  totals.maxSourceLateUs = maxSourceLateUs_.load(kRelaxed);
-  totals.maxDownstreamUs = maxDownstreamUs_.load(kRelaxed);
-  totals.startup = {activateUs.load(), commitUs.load(), threadUs.load(), initUs.load(),
-                    startUpUs.load(), backgroundUs.load(), glyphsUs.load(),
-                    backgroundCached.load(), glyphsCached.load()};
-  totals.runCalledAt = runCalledAt.load();
-  totals.runSeenAt = runSeenAt.load();
-  totals.firstStampedAt = firstStampedAt.load();
+  totals.wait_buffer_us = wait_buffer_us_.load(kRelaxed);
+  totals.compose_us = compose_us_.load(kRelaxed);
+  totals.wait_due_us = wait_due_us_.load(kRelaxed);
+  totals.deliver_us = deliver_us_.load(kRelaxed);
+  totals.late_frames = late_frames_.load(kRelaxed);
+  totals.downstream_late_frames = downstream_late_frames_.load(kRelaxed);
+  totals.max_source_late_us = max_source_late_us_.load(kRelaxed);
+  totals.max_downstream_us = max_downstream_us_.load(kRelaxed);
+  totals.startup = {activate_us.load(), commit_us.load(),         thread_us.load(),
+                    init_us.load(),     start_up_us.load(),       background_us.load(),
+                    glyphs_us.load(),   background_cached.load(), glyphs_cached.load()};
+  totals.run_called_at = run_called_at.load();
+  totals.run_seen_at = run_seen_at.load();
+  totals.first_stamped_at = first_stamped_at.load();
 }
 
 }  // namespace qp::stream

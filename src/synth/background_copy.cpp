@@ -56,63 +56,63 @@ void CopyStreaming(uint8_t* out, const uint8_t* from, int64_t bytes) {
 
 }  // namespace
 
-// Frame layout: row i starts at RowStart(frame, i); only the first rowPixels × bytesPerPixel
+// Frame layout: row i starts at RowStart(frame, i); only the first row_pixels × bytes_per_pixel
 // bytes of a row are pixels. Bytes between that and the pitch are padding, left as they are.
 // Frame column c shows picture column (x + c) mod width, also when the frame is wider than the
 // picture (then a row takes more than two runs).
-bool FrameImage::CopyWindow(const FrameBuffer& frame, int32_t evenColumn, int32_t oddColumn,
-                            int32_t evenLine, int32_t oddLine) const {
+bool FrameImage::CopyWindow(const FrameBuffer& frame, int32_t even_column, int32_t odd_column,
+                            int32_t even_line, int32_t odd_line) const {
   const uint8_t* source = pixels_.get();
-  if (source == nullptr || width_ <= 0 || height_ <= 0 || bytesPerPixel_ <= 0) return false;
-  const int64_t bpp = bytesPerPixel_;
-  const int64_t imageStride = static_cast<int64_t>(width_) * bpp;
-  if (stride_ != imageStride) return false;
+  if (source == nullptr || width_ <= 0 || height_ <= 0 || bytes_per_pixel_ <= 0) return false;
+  const int64_t bpp = bytes_per_pixel_;
+  const int64_t image_stride = static_cast<int64_t>(width_) * bpp;
+  if (stride_ != image_stride) return false;
 
   if (!FrameFits(frame, bpp)) return false;
-  const int64_t rowBytes = static_cast<int64_t>(frame.rowPixels) * bpp;
+  const int64_t row_bytes = static_cast<int64_t>(frame.row_pixels) * bpp;
   // Reversed rows are written walking back from the buffer's end: the same single pass.
-  uint8_t* const firstRow = RowStart(frame, 0);
+  uint8_t* const first_row = RowStart(frame, 0);
   const int64_t step = RowStep(frame);
 
   const int64_t width = width_;
   const int64_t height = height_;
   const int64_t rows = frame.rows;
-  const bool bottomUp = format_ == 0;  // RGB; the 4:2:2 formats are stored top-down
+  const bool bottom_up = format_ == 0;  // RGB; the 4:2:2 formats are stored top-down
 
   // Per row class: first picture column, and the stored image row that buffer row 0 would take.
-  int64_t column[2] = {Wrap(evenColumn, width), Wrap(oddColumn, width)};
-  int64_t rowBase[2];
-  const int32_t line[2] = {evenLine, oddLine};
+  int64_t column[2] = {Wrap(even_column, width), Wrap(odd_column, width)};
+  int64_t row_base[2];
+  const int32_t line[2] = {even_line, odd_line};
   for (int k = 0; k < 2; ++k) {
     const int64_t y = Wrap(line[k], height);
     // Bottom-up: buffer row rows-1 is the frame's top line and must show picture line y,
     // which is stored row height-1-y; so buffer row i takes stored row (base + i) mod height.
-    rowBase[k] = bottomUp ? height - (rows + y) % height : y;
+    row_base[k] = bottom_up ? height - (rows + y) % height : y;
   }
 
 #if defined(__SSE2__)
-  const bool streaming = rowBytes * rows >= kStreamingFrameBytes;
+  const bool streaming = row_bytes * rows >= kStreamingFrameBytes;
 #else
   const bool streaming = false;
 #endif
   for (int64_t i = 0; i < rows; ++i) {
     const int k = static_cast<int>(i & 1);
-    const uint8_t* storedRow = source + ((rowBase[k] + i) % height) * imageStride;
-    uint8_t* out = firstRow + i * step;
-    int64_t remaining = rowBytes;
+    const uint8_t* stored_row = source + ((row_base[k] + i) % height) * image_stride;
+    uint8_t* out = first_row + i * step;
+    int64_t remaining = row_bytes;
     int64_t from = column[k] * bpp;
     while (remaining > 0) {
-      const int64_t run = remaining < imageStride - from ? remaining : imageStride - from;
+      const int64_t run = remaining < image_stride - from ? remaining : image_stride - from;
 #if defined(__SSE2__)
       // A row in one piece only: a cache line shared by two pieces, written partly streamed
       // and partly cached, would cost more than streaming saves.
-      if (streaming && run == rowBytes) {
-        CopyStreaming(out, storedRow + from, run);
+      if (streaming && run == row_bytes) {
+        CopyStreaming(out, stored_row + from, run);
       } else {
-        std::memcpy(out, storedRow + from, static_cast<std::size_t>(run));
+        std::memcpy(out, stored_row + from, static_cast<std::size_t>(run));
       }
 #else
-      std::memcpy(out, storedRow + from, static_cast<std::size_t>(run));
+      std::memcpy(out, stored_row + from, static_cast<std::size_t>(run));
 #endif
       out += run;
       remaining -= run;

@@ -10,8 +10,8 @@ namespace qp::synth {
 namespace {
 
 constexpr std::size_t kFileHeaderSize = 14;
-constexpr uint32_t kInfoHeaderSize = 40;       // BITMAPINFOHEADER
-constexpr uint32_t kMaskedHeaderSize = 52;     // V2 and later carry the masks inside
+constexpr uint32_t kInfoHeaderSize = 40;    // BITMAPINFOHEADER
+constexpr uint32_t kMaskedHeaderSize = 52;  // V2 and later carry the masks inside
 constexpr uint32_t kCompressionRgb = 0;
 constexpr uint32_t kCompressionBitFields = 3;
 
@@ -29,36 +29,36 @@ bool IsKnownInfoHeaderSize(uint32_t size) {
   return size == 40 || size == 52 || size == 56 || size == 108 || size == 124;
 }
 
-// Parses the info header at `info` (within data[0, size)). `pixelOffset` is where the rows
+// Parses the info header at `info` (within data[0, size)). `pixel_offset` is where the rows
 // start, counted from `data`; 0 means "right after the header, masks and colour table", as in
 // a packed DIB.
-bool ParseInfo(const uint8_t* data, std::size_t size, std::size_t info, uint64_t pixelOffset,
+bool ParseInfo(const uint8_t* data, std::size_t size, std::size_t info, uint64_t pixel_offset,
                BmpPicture& picture) {
   if (size < info || size - info < 4) return false;
-  const uint32_t headerSize = ReadU32(data + info);
-  if (!IsKnownInfoHeaderSize(headerSize) || size - info < headerSize) return false;
+  const uint32_t header_size = ReadU32(data + info);
+  if (!IsKnownInfoHeaderSize(header_size) || size - info < header_size) return false;
   const uint8_t* h = data + info;
 
   const int32_t width = ReadI32(h + 4);
-  const int32_t rawHeight = ReadI32(h + 8);
+  const int32_t raw_height = ReadI32(h + 8);
   const uint16_t planes = ReadU16(h + 12);
-  const uint16_t bitCount = ReadU16(h + 14);
+  const uint16_t bit_count = ReadU16(h + 14);
   const uint32_t compression = ReadU32(h + 16);
-  const uint32_t colorsUsed = ReadU32(h + 32);
+  const uint32_t colors_used = ReadU32(h + 32);
 
   if (width <= 0 || width > kMaxBmpSide) return false;
   // Compare in 64 bits: negating INT32_MIN would overflow.
-  const int64_t height = rawHeight < 0 ? -static_cast<int64_t>(rawHeight) : rawHeight;
+  const int64_t height = raw_height < 0 ? -static_cast<int64_t>(raw_height) : raw_height;
   if (height == 0 || height > kMaxBmpSide) return false;
   if (planes != 1) return false;
-  if (bitCount != 24 && bitCount != 32) return false;
+  if (bit_count != 24 && bit_count != 32) return false;
 
-  uint64_t masksAfterHeader = 0;
+  uint64_t masks_after_header = 0;
   if (compression == kCompressionBitFields) {
-    if (bitCount != 32) return false;
+    if (bit_count != 32) return false;
     // Red, green, blue masks at byte 40: inside a V2 or later header, after a plain one.
     const std::size_t masks = info + kInfoHeaderSize;
-    if (headerSize < kMaskedHeaderSize) masksAfterHeader = 12;
+    if (header_size < kMaskedHeaderSize) masks_after_header = 12;
     if (size - masks < 12) return false;
     const uint32_t red = ReadU32(data + masks);
     const uint32_t green = ReadU32(data + masks + 4);
@@ -68,30 +68,30 @@ bool ParseInfo(const uint8_t* data, std::size_t size, std::size_t info, uint64_t
     return false;
   }
 
-  if (pixelOffset == 0) {
+  if (pixel_offset == 0) {
     // Colour tables of 24/32-bit pictures are optional hints; the rows follow them.
-    pixelOffset = info + headerSize + masksAfterHeader + uint64_t{colorsUsed} * 4;
-  } else if (pixelOffset < info + headerSize + masksAfterHeader) {
+    pixel_offset = info + header_size + masks_after_header + uint64_t{colors_used} * 4;
+  } else if (pixel_offset < info + header_size + masks_after_header) {
     return false;  // pixels overlapping the headers
   }
 
-  const int32_t bytesPerPixel = bitCount / 8;
-  const uint64_t rowBytes = (uint64_t(width) * bitCount + 31) / 32 * 4;
+  const int32_t bytes_per_pixel = bit_count / 8;
+  const uint64_t row_bytes = (uint64_t(width) * bit_count + 31) / 32 * 4;
   // The last row need not carry its padding; no byte beyond the last pixel is read.
-  const uint64_t needed = rowBytes * uint64_t(height - 1) + uint64_t(width) * bytesPerPixel;
-  if (pixelOffset > size || size - pixelOffset < needed) return false;
+  const uint64_t needed = row_bytes * uint64_t(height - 1) + uint64_t(width) * bytes_per_pixel;
+  if (pixel_offset > size || size - pixel_offset < needed) return false;
 
-  const uint8_t* rows = data + pixelOffset;
-  const std::ptrdiff_t step = static_cast<std::ptrdiff_t>(rowBytes);
+  const uint8_t* rows = data + pixel_offset;
+  const std::ptrdiff_t step = static_cast<std::ptrdiff_t>(row_bytes);
   picture.width = width;
   picture.height = static_cast<int32_t>(height);
-  picture.bytesPerPixel = bytesPerPixel;
-  if (rawHeight > 0) {
-    picture.bottomLine = rows;
-    picture.lineStep = step;
+  picture.bytes_per_pixel = bytes_per_pixel;
+  if (raw_height > 0) {
+    picture.bottom_line = rows;
+    picture.line_step = step;
   } else {
-    picture.bottomLine = rows + step * (height - 1);
-    picture.lineStep = -step;
+    picture.bottom_line = rows + step * (height - 1);
+    picture.line_step = -step;
   }
   return true;
 }
@@ -101,9 +101,9 @@ bool ParseInfo(const uint8_t* data, std::size_t size, std::size_t info, uint64_t
 bool ParseBmpFile(const uint8_t* data, std::size_t size, BmpPicture& picture) {
   if (data == nullptr || size < kFileHeaderSize + kInfoHeaderSize) return false;
   if (data[0] != 'B' || data[1] != 'M') return false;
-  const uint32_t pixelOffset = ReadU32(data + 10);
-  if (pixelOffset == 0) return false;
-  return ParseInfo(data, size, kFileHeaderSize, pixelOffset, picture);
+  const uint32_t pixel_offset = ReadU32(data + 10);
+  if (pixel_offset == 0) return false;
+  return ParseInfo(data, size, kFileHeaderSize, pixel_offset, picture);
 }
 
 bool ParseBmpInfo(const uint8_t* data, std::size_t size, BmpPicture& picture) {

@@ -18,15 +18,15 @@ constexpr std::size_t kMaxBmpFileBytes = std::size_t{256} << 20;
 
 // A parsed picture: a view of pixel rows inside the caller's bytes, which must outlive it.
 struct BmpPicture {
-  int32_t width = 0;          // > 0
-  int32_t height = 0;         // > 0, whatever the file's row order
-  int32_t bytesPerPixel = 0;  // 3 (blue, green, red) or 4 (blue, green, red, ignored)
-  const uint8_t* bottomLine = nullptr;
-  std::ptrdiff_t lineStep = 0;  // bytes from a line to the one above it; negative if top-down
+  int32_t width = 0;            // > 0
+  int32_t height = 0;           // > 0, whatever the file's row order
+  int32_t bytes_per_pixel = 0;  // 3 (blue, green, red) or 4 (blue, green, red, ignored)
+  const uint8_t* bottom_line = nullptr;
+  std::ptrdiff_t line_step = 0;  // bytes from a line to the one above it; negative if top-down
 
   // Picture line `y` counted from the bottom, 0 <= y < height: width pixels, all inside the
   // parsed bytes.
-  const uint8_t* Line(int32_t y) const { return bottomLine + lineStep * y; }
+  const uint8_t* Line(int32_t y) const { return bottom_line + line_step * y; }
 };
 
 // A whole BMP file ("BM", file header, info header, pixels at the header's pixel offset).

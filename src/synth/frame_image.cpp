@@ -28,30 +28,30 @@ int64_t TiledSide(int32_t source, int32_t requested) {
 }
 
 // At least 1 × 1 and within the byte budget; computed in 64 bits.
-bool FitsBudget(int64_t width, int64_t height, int32_t bytesPerPixel) {
+bool FitsBudget(int64_t width, int64_t height, int32_t bytes_per_pixel) {
   return width > 0 && height > 0 &&
-         uint64_t(width) * uint64_t(height) * uint64_t(bytesPerPixel) <= kMaxImageBytes;
+         uint64_t(width) * uint64_t(height) * uint64_t(bytes_per_pixel) <= kMaxImageBytes;
 }
 
 // The picture comes from the host executable's resources first, then from the file; the file
-// bytes, which `picture` points into, are kept in `fileBytes`.
-bool ObtainPicture(const char* path, std::vector<uint8_t>& fileBytes, BmpPicture& picture) {
+// bytes, which `picture` points into, are kept in `file_bytes`.
+bool ObtainPicture(const char* path, std::vector<uint8_t>& file_bytes, BmpPicture& picture) {
   const uint8_t* resource = nullptr;
-  std::size_t resourceSize = 0;
-  if (platform::FindHostBitmapResource(path, resource, resourceSize) &&
-      ParseBmpInfo(resource, resourceSize, picture)) {
+  std::size_t resource_size = 0;
+  if (platform::FindHostBitmapResource(path, resource, resource_size) &&
+      ParseBmpInfo(resource, resource_size, picture)) {
     return true;
   }
-  return ReadBmpFileBytes(path, fileBytes) &&
-         ParseBmpFile(fileBytes.data(), fileBytes.size(), picture);
+  return ReadBmpFileBytes(path, file_bytes) &&
+         ParseBmpFile(file_bytes.data(), file_bytes.size(), picture);
 }
 
 // RGB 32/24, rows bottom-up. `width` and `height` are whole multiples of the picture's; the
 // fourth byte of RGB 32 is left as allocated (zero).
-void FillRgb(uint8_t* pixels, int32_t width, int32_t height, int32_t bytesPerPixel,
+void FillRgb(uint8_t* pixels, int32_t width, int32_t height, int32_t bytes_per_pixel,
              const BmpPicture& picture) {
-  const std::size_t stride = std::size_t(width) * bytesPerPixel;
-  const std::size_t tile = std::size_t(picture.width) * bytesPerPixel;
+  const std::size_t stride = std::size_t(width) * bytes_per_pixel;
+  const std::size_t tile = std::size_t(picture.width) * bytes_per_pixel;
   for (int32_t i = 0; i < height; ++i) {
     uint8_t* row = pixels + stride * i;
     if (i >= picture.height) {
@@ -60,8 +60,8 @@ void FillRgb(uint8_t* pixels, int32_t width, int32_t height, int32_t bytesPerPix
     }
     const uint8_t* source = picture.Line(i);
     for (int32_t x = 0; x < picture.width; ++x) {
-      const uint8_t* from = source + std::size_t(x) * picture.bytesPerPixel;
-      uint8_t* to = row + std::size_t(x) * bytesPerPixel;
+      const uint8_t* from = source + std::size_t(x) * picture.bytes_per_pixel;
+      uint8_t* to = row + std::size_t(x) * bytes_per_pixel;
       to[0] = from[0];
       to[1] = from[1];
       to[2] = from[2];
@@ -87,8 +87,8 @@ void FillPacked(uint8_t* pixels, int32_t width, int32_t height, PackPairFunction
     int32_t x = 0;  // picture column of the pair's left pixel
     for (int32_t k = 0; k < width / 2; ++k) {
       const int32_t next = x + 1 == picture.width ? 0 : x + 1;
-      pack(source + std::size_t(x) * picture.bytesPerPixel,
-           source + std::size_t(next) * picture.bytesPerPixel, row + std::size_t(k) * 4);
+      pack(source + std::size_t(x) * picture.bytes_per_pixel,
+           source + std::size_t(next) * picture.bytes_per_pixel, row + std::size_t(k) * 4);
       x = next + 1 == picture.width ? 0 : next + 1;
     }
   }
@@ -107,59 +107,59 @@ std::shared_ptr<const uint8_t[]> NewPixels(std::size_t bytes, uint8_t*& writable
 
 }  // namespace
 
-bool FrameImage::LoadPicture(const char* path, int32_t requestedWidth, int32_t requestedHeight,
-                             uint32_t format, int32_t bitCount) {
-  const int32_t bytesPerPixel = BytesPerPixel(format, bitCount);
-  if (bytesPerPixel == 0 || path == nullptr) return false;
-  if (requestedWidth > kMaxRequestedSide || requestedHeight > kMaxRequestedSide) return false;
+bool FrameImage::LoadPicture(const char* path, int32_t requested_width, int32_t requested_height,
+                             uint32_t format, int32_t bit_count) {
+  const int32_t bytes_per_pixel = BytesPerPixel(format, bit_count);
+  if (bytes_per_pixel == 0 || path == nullptr) return false;
+  if (requested_width > kMaxRequestedSide || requested_height > kMaxRequestedSide) return false;
 
-  std::vector<uint8_t> fileBytes;
+  std::vector<uint8_t> file_bytes;
   BmpPicture picture;
-  if (!ObtainPicture(path, fileBytes, picture)) return false;
+  if (!ObtainPicture(path, file_bytes, picture)) return false;
 
-  const int64_t width = TiledSide(picture.width, requestedWidth);
-  const int64_t height = TiledSide(picture.height, requestedHeight);
-  if (!FitsBudget(width, height, bytesPerPixel)) return false;
+  const int64_t width = TiledSide(picture.width, requested_width);
+  const int64_t height = TiledSide(picture.height, requested_height);
+  if (!FitsBudget(width, height, bytes_per_pixel)) return false;
 
   ReleasePixels();
   width_ = static_cast<int32_t>(width);
   height_ = static_cast<int32_t>(height);
   format_ = format;
-  bytesPerPixel_ = bytesPerPixel;
-  stride_ = width_ * bytesPerPixel;
+  bytes_per_pixel_ = bytes_per_pixel;
+  stride_ = width_ * bytes_per_pixel;
   uint8_t* pixels = nullptr;
-  pixels_ = NewPixels(std::size_t(width) * height * bytesPerPixel, pixels);
+  pixels_ = NewPixels(std::size_t(width) * height * bytes_per_pixel, pixels);
   if (!pixels_) return false;
 
   if (format == kFormatRgb) {
-    FillRgb(pixels, width_, height_, bytesPerPixel, picture);
+    FillRgb(pixels, width_, height_, bytes_per_pixel, picture);
   } else {
     FillPacked(pixels, width_, height_, PackerFor(format), picture);
   }
-  cellWidth_ = width_ / 32;
-  cellHeight_ = height_ / 16;
+  cell_width_ = width_ / 32;
+  cell_height_ = height_ / 16;
   return true;
 }
 
-bool FrameImage::CreateBlank(int32_t width, int32_t height, uint32_t format, int32_t bitCount) {
-  const int32_t bytesPerPixel = BytesPerPixel(format, bitCount);
-  if (bytesPerPixel == 0) return false;
+bool FrameImage::CreateBlank(int32_t width, int32_t height, uint32_t format, int32_t bit_count) {
+  const int32_t bytes_per_pixel = BytesPerPixel(format, bit_count);
+  if (bytes_per_pixel == 0) return false;
   // Sides of 0 or less are refused too: every reader of an image divides by its size.
   if (width > kMaxRequestedSide || height > kMaxRequestedSide) return false;
-  if (!FitsBudget(width, height, bytesPerPixel)) return false;
+  if (!FitsBudget(width, height, bytes_per_pixel)) return false;
 
   format_ = format;
   width_ = width;
   height_ = height;
-  bytesPerPixel_ = bytesPerPixel;
-  stride_ = width * bytesPerPixel;
+  bytes_per_pixel_ = bytes_per_pixel;
+  stride_ = width * bytes_per_pixel;
   ReleasePixels();
   // All zero: black in RGB; in 4:2:2 luma 0 and chroma 0, matching an unbacked frame.
   uint8_t* pixels = nullptr;
-  pixels_ = NewPixels(std::size_t(width) * height * bytesPerPixel, pixels);
+  pixels_ = NewPixels(std::size_t(width) * height * bytes_per_pixel, pixels);
   if (!pixels_) return false;
-  cellWidth_ = width / 32;
-  cellHeight_ = height / 16;
+  cell_width_ = width / 32;
+  cell_height_ = height / 16;
   return true;
 }
 

@@ -79,43 +79,44 @@ bool Settled(const platform::FileStamp& stamp, int64_t now) {
 
 }  // namespace
 
-PictureCache::Outcome PictureCache::Load(const char* path, int32_t requestedWidth,
-                                         int32_t requestedHeight, uint32_t format,
-                                         int32_t bitCount, FrameImage& image) {
+PictureCache::Outcome PictureCache::Load(const char* path, int32_t requested_width,
+                                         int32_t requested_height, uint32_t format,
+                                         int32_t bit_count, FrameImage& image) {
   // Taken before anything of the file is looked at: a change after it gets a later time.
   const int64_t now = platform::FileTimeNow();
   platform::FileStamp stamp;
   const bool stamped = path != nullptr && platform::ReadFileStamp(path, stamp);
   const bool settled = stamped && Settled(stamp, now);
-  uint64_t contentHash = 0;
+  uint64_t content_hash = 0;
   bool hashed = false;
   if (path != nullptr) {
     FrameImage cached;
-    uint64_t cachedHash = 0;
+    uint64_t cached_hash = 0;
     {
       std::lock_guard<std::mutex> hold(lock_);
       if (!stamped) DropLocked(path);
-      Entry* entry = stamped ? FindLocked(path, requestedWidth, requestedHeight, format, bitCount)
-                             : nullptr;
+      Entry* entry = stamped
+                         ? FindLocked(path, requested_width, requested_height, format, bit_count)
+                         : nullptr;
       if (entry != nullptr && entry->stamp == stamp) {
         if (entry->settled) {
-          entry->lastUse = ++uses_;
+          entry->last_use = ++uses_;
           image = entry->image;
           return Outcome::kFromCache;
         }
         cached = entry->image;
-        cachedHash = entry->contentHash;
+        cached_hash = entry->content_hash;
       }
     }
     // A recent change time may be shared by a later change: only the bytes tell.
     if (cached.Pixels() != nullptr) {
-      hashed = HashFileContents(path, contentHash);
-      if (hashed && contentHash == cachedHash) {
+      hashed = HashFileContents(path, content_hash);
+      if (hashed && content_hash == cached_hash) {
         std::lock_guard<std::mutex> hold(lock_);
-        Entry* entry = FindLocked(path, requestedWidth, requestedHeight, format, bitCount);
-        if (entry != nullptr && entry->stamp == stamp && entry->contentHash == contentHash) {
+        Entry* entry = FindLocked(path, requested_width, requested_height, format, bit_count);
+        if (entry != nullptr && entry->stamp == stamp && entry->content_hash == content_hash) {
           entry->settled = settled;
-          entry->lastUse = ++uses_;
+          entry->last_use = ++uses_;
         }
         image = cached;
         return Outcome::kFromCache;
@@ -123,20 +124,20 @@ PictureCache::Outcome PictureCache::Load(const char* path, int32_t requestedWidt
     }
   }
   // Not under the lock: another start-up need not wait for this conversion.
-  if (stamped && !settled && !hashed) hashed = HashFileContents(path, contentHash);
-  if (!image.LoadPicture(path, requestedWidth, requestedHeight, format, bitCount))
+  if (stamped && !settled && !hashed) hashed = HashFileContents(path, content_hash);
+  if (!image.LoadPicture(path, requested_width, requested_height, format, bit_count))
     return Outcome::kFailed;
   // A file that changed while it was read may hold either version: not kept. A settled change
   // time alone tells that; a recent one needs the bytes again.
   platform::FileStamp after;
-  uint64_t hashAfter = 0;
+  uint64_t hash_after = 0;
   if (!(settled || hashed) || !platform::ReadFileStamp(path, after) || !(after == stamp) ||
-      (hashed && (!HashFileContents(path, hashAfter) || hashAfter != contentHash)) ||
+      (hashed && (!HashFileContents(path, hash_after) || hash_after != content_hash)) ||
       image.PixelBytes() > kMaxBytes)
     return Outcome::kLoaded;
   try {
-    Entry entry{path,  requestedWidth, requestedHeight, format, bitCount, stamp, contentHash,
-                settled, image, 0};
+    Entry entry{path,  requested_width, requested_height, format, bit_count,
+                stamp, content_hash,    settled,          image,  0};
     std::lock_guard<std::mutex> hold(lock_);
     KeepLocked(std::move(entry));
   } catch (const std::bad_alloc&) {
@@ -146,10 +147,10 @@ PictureCache::Outcome PictureCache::Load(const char* path, int32_t requestedWidt
 }
 
 PictureCache::Entry* PictureCache::FindLocked(const char* path, int32_t width, int32_t height,
-                                              uint32_t format, int32_t bitCount) {
+                                              uint32_t format, int32_t bit_count) {
   for (Entry& entry : entries_) {
     if (entry.width == width && entry.height == height && entry.format == format &&
-        entry.bitCount == bitCount && entry.path == path)
+        entry.bit_count == bit_count && entry.path == path)
       return &entry;
   }
   return nullptr;
@@ -159,18 +160,17 @@ void PictureCache::KeepLocked(Entry entry) {
   // The older entry for the same request is out of date.
   std::erase_if(entries_, [&](const Entry& e) {
     return e.width == entry.width && e.height == entry.height && e.format == entry.format &&
-           e.bitCount == entry.bitCount && e.path == entry.path;
+           e.bit_count == entry.bit_count && e.path == entry.path;
   });
-  entry.lastUse = ++uses_;
+  entry.last_use = ++uses_;
   const std::size_t adding = entry.image.PixelBytes();
   for (;;) {
     std::size_t bytes = adding;
     for (const Entry& e : entries_) bytes += e.image.PixelBytes();
     if (entries_.empty() || (entries_.size() < kMaxEntries && bytes <= kMaxBytes)) break;
-    entries_.erase(std::min_element(entries_.begin(), entries_.end(),
-                                    [](const Entry& a, const Entry& b) {
-                                      return a.lastUse < b.lastUse;
-                                    }));
+    entries_.erase(
+        std::min_element(entries_.begin(), entries_.end(),
+                         [](const Entry& a, const Entry& b) { return a.last_use < b.last_use; }));
   }
   entries_.push_back(std::move(entry));
 }

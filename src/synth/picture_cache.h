@@ -30,8 +30,8 @@ class PictureCache {
 
   // As FrameImage::LoadPicture; on success `image` shares the cached pixels. On kFailed
   // `image` is as LoadPicture leaves it.
-  Outcome Load(const char* path, int32_t requestedWidth, int32_t requestedHeight,
-               uint32_t format, int32_t bitCount, FrameImage& image);
+  Outcome Load(const char* path, int32_t requested_width, int32_t requested_height, uint32_t format,
+               int32_t bit_count, FrameImage& image);
   void Clear();
   std::size_t Entries() const;
 
@@ -40,15 +40,15 @@ class PictureCache {
     std::string path;
     int32_t width, height;
     uint32_t format;
-    int32_t bitCount;
+    int32_t bit_count;
     platform::FileStamp stamp;
-    uint64_t contentHash;  // of the file's bytes; used while not `settled`
-    bool settled;          // the change time alone tells a change
+    uint64_t content_hash;  // of the file's bytes; used while not `settled`
+    bool settled;           // the change time alone tells a change
     FrameImage image;
-    uint64_t lastUse;
+    uint64_t last_use;
   };
   Entry* FindLocked(const char* path, int32_t width, int32_t height, uint32_t format,
-                    int32_t bitCount);
+                    int32_t bit_count);
   void KeepLocked(Entry entry);
   void DropLocked(const char* path);
 

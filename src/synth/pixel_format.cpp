@@ -51,17 +51,14 @@ PairValues ConvertPair(const uint8_t* left, const uint8_t* right) {
 
 }  // namespace
 
-int32_t BytesPerPixel(uint32_t format, int32_t bitCount) {
+int32_t BytesPerPixel(uint32_t format, int32_t bit_count) {
   switch (format) {
-    case kFormatRgb:
-      return bitCount == 32 ? 4 : bitCount == 24 ? 3 : 0;
+    case kFormatRgb: return bit_count == 32 ? 4 : bit_count == 24 ? 3 : 0;
     case kFormatYUY2:
     case kFormatYVYU:
     case kFormatUYVY:
-    case kFormatHDYC:
-      return bitCount == 16 ? 2 : 0;
-    default:
-      return 0;
+    case kFormatHDYC: return bit_count == 16 ? 2 : 0;
+    default: return 0;
   }
 }
 
@@ -99,16 +96,11 @@ void PackHDYC(const uint8_t* left, const uint8_t* right, uint8_t* out) {
 
 PackPairFunction PackerFor(uint32_t format) {
   switch (format) {
-    case kFormatYUY2:
-      return PackYUY2;
-    case kFormatYVYU:
-      return PackYVYU;
-    case kFormatUYVY:
-      return PackUYVY;
-    case kFormatHDYC:
-      return PackHDYC;
-    default:
-      return nullptr;
+    case kFormatYUY2: return PackYUY2;
+    case kFormatYVYU: return PackYVYU;
+    case kFormatUYVY: return PackUYVY;
+    case kFormatHDYC: return PackHDYC;
+    default: return nullptr;
   }
 }
 

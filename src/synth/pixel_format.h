@@ -22,7 +22,7 @@ constexpr uint32_t kFormatHDYC = FourCC('H', 'D', 'Y', 'C');  // Cb Y0 Cr Y1, BT
 
 // Bytes per pixel of a valid pair: (RGB, 32) 4, (RGB, 24) 3, (4:2:2 code, 16) 2. Zero for any
 // other pair, which no image may be built in.
-int32_t BytesPerPixel(uint32_t format, int32_t bitCount);
+int32_t BytesPerPixel(uint32_t format, int32_t bit_count);
 
 // Packs two horizontally adjacent pixels, each given as blue, green, red bytes, into the four
 // bytes of a 4:2:2 pixel pair. Studio range; chroma is the pair's average, halves rounded up.

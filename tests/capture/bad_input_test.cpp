@@ -45,8 +45,7 @@ class BadInputTest : public ::testing::Test {
     source->Stop();
     std::printf("connect 0x%08lx run 0x%08lx state 0x%08lx pause 0x%08lx frames %zu\n",
                 static_cast<unsigned long>(o.connect), static_cast<unsigned long>(o.run),
-                static_cast<unsigned long>(o.state), static_cast<unsigned long>(o.pause),
-                o.frames);
+                static_cast<unsigned long>(o.state), static_cast<unsigned long>(o.pause), o.frames);
     return o;
   }
 };
@@ -116,8 +115,8 @@ TEST_F(BadInputTest, PresetTooLargeForMemoryFailsWithAResultCode) {
   ModuleFiles files;
   files.Background("qp_bg.bmp", 320, 240);
   files.GlyphSheet("qp_font.bmp");
-  for (auto [width, height] : {std::pair{65536, 65536}, std::pair{40000, 30000},
-                               std::pair{1000000, 1000000}}) {
+  for (auto [width, height] :
+       {std::pair{65536, 65536}, std::pair{40000, 30000}, std::pair{1000000, 1000000}}) {
     SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height));
     files.Ini(OnePresetIni(width, height, "RG32"));
     Watchdog dog(20000, "too large preset");
@@ -125,7 +124,6 @@ TEST_F(BadInputTest, PresetTooLargeForMemoryFailsWithAResultCode) {
     EXPECT_TRUE(FAILED(o.connect) || FAILED(o.pause));
   }
 }
-
 
 // A caller's type that claims a format block without giving one is refused with a code at
 // every entry point of the pin, is never read, and leaves the pin free to connect.

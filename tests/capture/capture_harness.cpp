@@ -104,9 +104,9 @@ void ModuleFiles::GlyphSheet(const std::string& name) {
 
 std::string OnePresetIni(int width, int height, const std::string& fcc,
                          const std::string& extra_preset, const std::string& extra_main) {
-  return "[MAIN]\npreset_num=1\n" + extra_main + "[PRESET_01]\nenable=1\nw=" +
-         std::to_string(width) + "\nh=" + std::to_string(height) + "\nfcc=" + fcc +
-         "\nbmp=qp_bg.bmp\nfont=qp_font.bmp\n" + extra_preset;
+  return "[MAIN]\npreset_num=1\n" + extra_main +
+         "[PRESET_01]\nenable=1\nw=" + std::to_string(width) + "\nh=" + std::to_string(height) +
+         "\nfcc=" + fcc + "\nbmp=qp_bg.bmp\nfont=qp_font.bmp\n" + extra_preset;
 }
 
 HRESULT CreateSource(ComPtr<IBaseFilter>& filter) {
@@ -183,16 +183,15 @@ GrabberGraph::~GrabberGraph() {
 }
 
 HRESULT GrabberGraph::Add(IBaseFilter* source, SampleLog* log) {
-  HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER,
-                                IID_IGraphBuilder, reinterpret_cast<void**>(&graph));
+  HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                                reinterpret_cast<void**>(&graph));
   if (FAILED(hr)) return hr;
   graph.As(control);
   if (FAILED(hr = CoCreateInstance(kSampleGrabberClassId, nullptr, CLSCTX_INPROC_SERVER,
                                    IID_IBaseFilter, reinterpret_cast<void**>(&grabber_filter))) ||
       FAILED(hr = CoCreateInstance(kNullRendererClassId, nullptr, CLSCTX_INPROC_SERVER,
                                    IID_IBaseFilter, reinterpret_cast<void**>(&renderer))) ||
-      FAILED(hr = grabber_filter.As(grabber)) ||
-      FAILED(hr = grabber->SetCallback(log, 0)) ||
+      FAILED(hr = grabber_filter.As(grabber)) || FAILED(hr = grabber->SetCallback(log, 0)) ||
       FAILED(hr = graph->AddFilter(source, L"Quor Plemo")) ||
       FAILED(hr = graph->AddFilter(grabber_filter.Get(), L"Grabber")) ||
       FAILED(hr = graph->AddFilter(renderer.Get(), L"Renderer"))) {
@@ -247,14 +246,13 @@ std::string ReadText(const std::vector<uint8_t>& frame, const AM_MEDIA_TYPE& typ
   const int width = header.biWidth, height = std::abs(header.biHeight);
   const bool rgb = header.biCompression == BI_RGB;
   const int stride = rgb ? (width * header.biBitCount + 31) / 32 * 4 : width * 2;
-  const bool luma_first =
-      header.biCompression == MAKEFOURCC('Y', 'U', 'Y', '2') ||
-      header.biCompression == MAKEFOURCC('Y', 'V', 'Y', 'U');
+  const bool luma_first = header.biCompression == MAKEFOURCC('Y', 'U', 'Y', '2') ||
+                          header.biCompression == MAKEFOURCC('Y', 'V', 'Y', 'U');
   // The sheet's grey at a frame position; the studio-range luma is taken back to 0..255.
   auto grey = [&](int px, int line) -> double {
     const size_t row = size_t(rgb ? height - 1 - line : line);
-    const size_t at = row * stride + size_t(rgb ? px * header.biBitCount / 8
-                                                : 2 * px + (luma_first ? 0 : 1));
+    const size_t at =
+        row * stride + size_t(rgb ? px * header.biBitCount / 8 : 2 * px + (luma_first ? 0 : 1));
     if (at >= frame.size()) return -100.0;
     return rgb ? frame[at] : (frame[at] - 16) * 255.0 / 219.0;
   };
@@ -283,8 +281,10 @@ std::string ReadText(const std::vector<uint8_t>& frame, const AM_MEDIA_TYPE& typ
 int Cells(const std::string& text) {
   int cells = 0;
   for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '#') ++i;
-    else ++cells;
+    if (text[i] == '#')
+      ++i;
+    else
+      ++cells;
   }
   return cells;
 }

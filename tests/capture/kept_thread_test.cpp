@@ -139,8 +139,8 @@ TEST_F(KeptThreadTest, LastReleaseUnderTheLoaderLockReturnsAndTheModuleStillUnlo
     ComPtr<IClassFactory> factory;
     ASSERT_EQ(S_OK, get_class(filter::kVideoSourceFilterClassId, IID_IClassFactory,
                               reinterpret_cast<void**>(&factory)));
-    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IBaseFilter,
-                                            reinterpret_cast<void**>(&filter)));
+    ASSERT_EQ(S_OK,
+              factory->CreateInstance(nullptr, IID_IBaseFilter, reinterpret_cast<void**>(&filter)));
   }
   ThreadLog log;
   {

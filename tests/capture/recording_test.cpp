@@ -108,8 +108,7 @@ TEST_F(RecordingTest, ThreeSecondsOfYuy2AtNtscRateIntoAnAviFile) {
 
   AviFile avi;
   DeleteFileW(L"recording.avi");
-  ASSERT_EQ(AVIERR_OK,
-            AVIFileOpenW(&avi.file, L"recording.avi", OF_CREATE | OF_WRITE, nullptr));
+  ASSERT_EQ(AVIERR_OK, AVIFileOpenW(&avi.file, L"recording.avi", OF_CREATE | OF_WRITE, nullptr));
   AviRecorder recorder(30000000);  // 3 s
   {
     GrabberGraph graph;

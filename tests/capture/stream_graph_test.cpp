@@ -110,11 +110,16 @@ TEST_F(StreamGraphTest, EveryPixelFormatWithEitherFormatBlockConnectsAndRuns) {
   const struct {
     const char* fcc;
     GUID subtype;
-  } formats[] = {{"RG32", MEDIASUBTYPE_RGB32}, {"RG24", MEDIASUBTYPE_RGB24},
-                 {"YUY2", MEDIASUBTYPE_YUY2},  {"YVYU", MEDIASUBTYPE_YVYU},
+  } formats[] = {{"RG32", MEDIASUBTYPE_RGB32},
+                 {"RG24", MEDIASUBTYPE_RGB24},
+                 {"YUY2", MEDIASUBTYPE_YUY2},
+                 {"YVYU", MEDIASUBTYPE_YVYU},
                  {"UYVY", MEDIASUBTYPE_UYVY},
-                 {"HDYC", {MAKEFOURCC('H', 'D', 'Y', 'C'), 0x0000, 0x0010,
-                           {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}}}};
+                 {"HDYC",
+                  {MAKEFOURCC('H', 'D', 'Y', 'C'),
+                   0x0000,
+                   0x0010,
+                   {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}}}};
   for (const auto& format : formats) {
     for (int header2 = 0; header2 <= 1; ++header2) {
       SCOPED_TRACE(std::string(format.fcc) + (header2 ? " VIDEOINFOHEADER2" : " VIDEOINFOHEADER"));
@@ -157,8 +162,7 @@ TEST_F(StreamGraphTest, GraphClockAndNoClockBothStreamAndTheHeaderNamesThePacing
     ComPtr<IBaseFilter> source;
     SampleLog log(5);
     GrabberGraph graph;
-    Connect(OnePresetIni(320, 240, "RG32", "comment=clk\n", "auto_clock=1\n"), source, graph,
-            log);
+    Connect(OnePresetIni(320, 240, "RG32", "comment=clk\n", "auto_clock=1\n"), source, graph, log);
     if (HasFatalFailure()) return;
     ComPtr<IMediaFilter> graph_filter;
     ASSERT_EQ(S_OK, graph.graph.As(graph_filter));

@@ -56,7 +56,8 @@ Frame Compose(const config::Preset& p, const std::string& path, int32_t n) {
   const int32_t late[2] = {early[0] + p.scroll_x, early[1] + p.scroll_y};
   const bool rgb = p.compression == synth::kFormatRgb;
   if (p.interlaced == 0) {
-    image.CopyWindow(buffer, p.scroll_x * n, p.scroll_x * n, oy + p.scroll_y * n, oy + p.scroll_y * n);
+    image.CopyWindow(buffer, p.scroll_x * n, p.scroll_x * n, oy + p.scroll_y * n,
+                     oy + p.scroll_y * n);
   } else if ((p.interlaced == 1) == rgb) {  // RGB rows are bottom-up: the top field is odd
     image.CopyWindow(buffer, late[0], early[0], late[1], early[1]);
   } else {
@@ -64,8 +65,8 @@ Frame Compose(const config::Preset& p, const std::string& path, int32_t n) {
   }
   std::fill_n(f.bytes.begin(), kCell * stride, 0xFF);
   std::fill_n(f.bytes.end() - kCell * stride, kCell * stride, 0xFF);
-  const char fourcc[5] = {char(p.compression), char(p.compression >> 8),
-                          char(p.compression >> 16), char(p.compression >> 24), 0};
+  const char fourcc[5] = {char(p.compression), char(p.compression >> 8), char(p.compression >> 16),
+                          char(p.compression >> 24), 0};
   f.view = rgb ? ViewOfBgr(f.bytes.data(), stride, p.w, p.h, bpp, true)
                : ViewOfPacked422(f.bytes.data(), stride, p.w, p.h, fourcc);
   return f;
@@ -92,7 +93,7 @@ TEST_F(BackgroundMatcherTest, RightFrameScoresHighAndNeighboursLowInEveryLayout)
     SCOPED_TRACE(testing::Message() << "format " << p.compression << " bits " << p.bit_count
                                     << " interlaced " << p.interlaced);
     BackgroundMatcher matcher(p, folder.PathOf(""), kCell);
-    ASSERT_TRUE(matcher.pictureLoaded());
+    ASSERT_TRUE(matcher.picture_loaded());
     for (int32_t n : {0, 7, 40}) {
       const Frame f = Compose(p, path, n);
       EXPECT_EQ(matcher.Psnr(f.view, n), kPsnrIdentical) << n;
@@ -143,7 +144,9 @@ constexpr Decoding kDecodings[] = {
 
 std::vector<uint8_t> DecodeToRgb24(const FrameView& v, const Decoding& d) {
   std::vector<uint8_t> rgb;
-  auto put = [&](double value) { rgb.push_back(uint8_t(std::clamp(std::lround(value), 0L, 255L))); };
+  auto put = [&](double value) {
+    rgb.push_back(uint8_t(std::clamp(std::lround(value), 0L, 255L)));
+  };
   for (int32_t y = 0; y < v.height; ++y)
     for (int32_t x = 0; x < v.width; ++x) {
       const double l = (v.Sample(0, x, y) - d.y0) * d.ys, u = v.Sample(1, x, y) - 128.0,
@@ -156,8 +159,8 @@ std::vector<uint8_t> DecodeToRgb24(const FrameView& v, const Decoding& d) {
 TEST_F(BackgroundMatcherTest, ColourVerdictNamesHowTheFramesWereDecoded) {
   for (uint32_t format : {synth::kFormatYUY2, synth::kFormatHDYC}) {
     const config::Preset p = MakePreset(format, 16, 2, 2);
-    const ColourHandling own = format == synth::kFormatHDYC ? ColourHandling::Bt709Limited
-                                                            : ColourHandling::Bt601Limited;
+    const ColourHandling own =
+        format == synth::kFormatHDYC ? ColourHandling::Bt709Limited : ColourHandling::Bt601Limited;
     BackgroundMatcher matcher(p, folder.PathOf(""), kCell);
     const Frame f = Compose(p, path, 3);
     const ColourVerdict kept = matcher.JudgeColour(f.view, 3);  // the Y'CbCr as sent
@@ -187,12 +190,13 @@ TEST_F(BackgroundMatcherTest, RgbPresetsNeedNoMatrixUnlessRecordedAsYCbCr) {
   const ColourVerdict direct = matcher.JudgeColour(f.view, 4);
   EXPECT_EQ(direct.likely, ColourHandling::Rgb);
   EXPECT_TRUE(direct.matches);
-  EXPECT_EQ(direct.rgbError, 0.0);
+  EXPECT_EQ(direct.rgb_error, 0.0);
   // 4:4:4 BT.709 limited, as an encoder of HD video would write it.
   std::vector<uint8_t> planes[3];
   for (int32_t y = 0; y < p.h; ++y)
     for (int32_t x = 0; x < p.w; ++x) {
-      const double r = f.view.Sample(0, x, y), g = f.view.Sample(1, x, y), b = f.view.Sample(2, x, y);
+      const double r = f.view.Sample(0, x, y), g = f.view.Sample(1, x, y),
+                   b = f.view.Sample(2, x, y);
       const double l = 0.2126 * r + 0.7152 * g + 0.0722 * b;
       planes[0].push_back(uint8_t(std::lround(16 + l * 219 / 255)));
       planes[1].push_back(uint8_t(std::lround(128 + (b - l) / 1.8556 * 224 / 255)));
@@ -214,9 +218,10 @@ TEST_F(BackgroundMatcherTest, BadInputGivesDefinedResults) {
   std::strcpy(p.bmp, "missing.bmp");
   BackgroundMatcher blank(p, folder.PathOf(""), kCell);
   EXPECT_TRUE(blank.ready());
-  EXPECT_FALSE(blank.pictureLoaded());
+  EXPECT_FALSE(blank.picture_loaded());
   const std::vector<uint8_t> zeros(f.bytes.size(), 0);
-  EXPECT_EQ(blank.Psnr(ViewOfPacked422(zeros.data(), p.w * 2, p.w, p.h, "YUY2"), 5), kPsnrIdentical);
+  EXPECT_EQ(blank.Psnr(ViewOfPacked422(zeros.data(), p.w * 2, p.w, p.h, "YUY2"), 5),
+            kPsnrIdentical);
   EXPECT_LT(blank.Psnr(f.view, 0), 20.0);
 
   BackgroundMatcher matcher(MakePreset(synth::kFormatYUY2, 16, 2, 2), folder.PathOf(""), kCell);

@@ -31,22 +31,23 @@ class DrawnSource {
   explicit DrawnSource(const config::Preset& p) : p_(p) {
     EXPECT_TRUE(background_.LoadPicture((kAssets + "/test_card.bmp").c_str(), p.w, p.h,
                                         p.compression, p.bit_count));
-    EXPECT_TRUE(sheet_.LoadPicture((kAssets + "/glyphs.bmp").c_str(), 0, 0, p.compression,
-                                   p.bit_count));
+    EXPECT_TRUE(
+        sheet_.LoadPicture((kAssets + "/glyphs.bmp").c_str(), 0, 0, p.compression, p.bit_count));
     bpp_ = synth::BytesPerPixel(p.compression, p.bit_count);
     bytes_.resize(static_cast<std::size_t>(p.w) * p.h * bpp_);
     stream::FormatHeaderLine(header_, p, true);
   }
 
   // `shown` is the number in the status line; another than n makes a stale line.
-  FrameView Draw(int32_t n, int32_t drops, int32_t clockMs, bool header = true, int32_t shown = -1) {
+  FrameView Draw(int32_t n, int32_t drops, int32_t clock_ms, bool header = true,
+                 int32_t shown = -1) {
     const synth::FrameBuffer buffer{bytes_.data(), bytes_.size(), p_.w, p_.h, p_.w * bpp_, false};
-    const int32_t originY = p_.scroll_y == 0 ? (background_.height() - p_.h) / 2 : 0;
-    const int32_t x = p_.scroll_x * n, y = originY + p_.scroll_y * n;
+    const int32_t origin_y = p_.scroll_y == 0 ? (background_.height() - p_.h) / 2 : 0;
+    const int32_t x = p_.scroll_x * n, y = origin_y + p_.scroll_y * n;
     background_.CopyWindow(buffer, x, x, y, y);
-    if (header) sheet_.DrawText(buffer, 0, p_.h - sheet_.cellHeight(), header_);
+    if (header) sheet_.DrawText(buffer, 0, p_.h - sheet_.cell_height(), header_);
     char status[stream::kTextSize];
-    stream::FormatStatusLine(status, p_.w, shown >= 0 ? shown : n, drops, clockMs, 30.0);
+    stream::FormatStatusLine(status, p_.w, shown >= 0 ? shown : n, drops, clock_ms, 30.0);
     int32_t tw = 0, th = 0;
     sheet_.MeasureText(status, tw, th);
     sheet_.DrawText(buffer, p_.w - tw, 0, status);
@@ -67,7 +68,7 @@ class DrawnSource {
 
 SessionSettings Shipped() {
   SessionSettings s;
-  s.installDir = kAssets;
+  s.install_dir = kAssets;
   return s;
 }
 
@@ -108,15 +109,15 @@ TEST(CheckSession, FindsThePresetByHeaderAndTheLossesAndRepeats) {
   EXPECT_TRUE(a.results[order.size() + 2].rejected);
   EXPECT_EQ(a.results[order.size() + 2].placed, 32);
   EXPECT_EQ(session.choice().index, 3);
-  EXPECT_TRUE(session.choice().headerConfirmed);
-  EXPECT_EQ(session.choice().clockName, "CPU Clock");
+  EXPECT_TRUE(session.choice().header_confirmed);
+  EXPECT_EQ(session.choice().clock_name, "CPU Clock");
   EXPECT_FALSE(session.choice().scaled);
   EXPECT_EQ(a.read, static_cast<int64_t>(order.size()) + 2);
   EXPECT_EQ(a.missing, 2);
   ASSERT_EQ(a.losses.size(), 1u);
   EXPECT_EQ(a.losses[0].first, 10);
   EXPECT_EQ(a.repeats, 1);
-  EXPECT_NEAR(a.frameTimeMs, 1000.0 / 60.0, 1e-3);
+  EXPECT_NEAR(a.frame_time_ms, 1000.0 / 60.0, 1e-3);
   // The background was drawn for each frame's number: only a wrong window would score low.
   EXPECT_GT(a.psnr.min, 40.0);
   EXPECT_GT(session.colour().frames, 0);
@@ -152,7 +153,7 @@ TEST(CheckSession, TakesTheScaledPresetWhoseHeaderReads) {
   EXPECT_EQ(session.choice().index, 11);
   EXPECT_TRUE(session.choice().scaled);
   EXPECT_EQ(a.read, 3);
-  EXPECT_EQ(a.lastFrame, 2);
+  EXPECT_EQ(a.last_frame, 2);
 }
 
 // No header drawn: among the presets of the size, the background tells the RGB ones from the
@@ -164,9 +165,9 @@ TEST(CheckSession, WithoutAHeaderTakesThePresetBySizeBackgroundAndRate) {
   for (const auto& [rate, named, expected] :
        {std::tuple{0.0, -1, 1}, std::tuple{29.97, -1, 2}, std::tuple{0.0, 0, 0}}) {
     SessionSettings settings = Shipped();
-    settings.nominalFps = rate;
+    settings.nominal_fps = rate;
     settings.preset = named;
-    settings.headerFrames = 4;
+    settings.header_frames = 4;
     CheckSession session;
     std::string error;
     ASSERT_TRUE(session.Open(settings, error)) << error;
@@ -174,7 +175,7 @@ TEST(CheckSession, WithoutAHeaderTakesThePresetBySizeBackgroundAndRate) {
       ASSERT_TRUE(session.AddFrame(source.Draw(n, 0, ClockOf(p, n), false), kUnknown, error));
     const RecordingAnalysis a = session.Finish();
     EXPECT_EQ(session.choice().index, expected) << rate << " " << named;
-    EXPECT_FALSE(session.choice().headerConfirmed);
+    EXPECT_FALSE(session.choice().header_confirmed);
     EXPECT_EQ(a.read, 6);
     if (named < 0) {
       EXPECT_FALSE(session.warnings().empty());
@@ -190,7 +191,7 @@ TEST(CheckSession, RefusesWhatItCannotCheck) {
 
   test::TempDir dir;
   SessionSettings missing;
-  missing.installDir = dir.Path().string();
+  missing.install_dir = dir.Path().string();
   EXPECT_FALSE(CheckSession().Open(missing, error));
   EXPECT_NE(error.find("QuorPlemo.ini"), std::string::npos) << error;
 
@@ -200,7 +201,8 @@ TEST(CheckSession, RefusesWhatItCannotCheck) {
 
   // An INI whose glyph sheet is missing, in a folder without pictures.
   SessionSettings bare;
-  bare.iniPath = dir.Write("my.ini", "[MAIN]\npreset_num=1\n[PRESET_01]\nenable=1\nw=320\nh=240\nfont=glyphs.bmp\n");
+  bare.ini_path = dir.Write(
+      "my.ini", "[MAIN]\npreset_num=1\n[PRESET_01]\nenable=1\nw=320\nh=240\nfont=glyphs.bmp\n");
   CheckSession session;
   ASSERT_TRUE(session.Open(bare, error)) << error;
   std::vector<uint8_t> grey(320 * 240 * 3, 128);

@@ -18,29 +18,29 @@ constexpr double kFrameMs = 1000.0 / 30.0;
 
 struct SourceFrame {
   StatusReading reading;
-  double filledMs = 0.0;
+  double filled_ms = 0.0;
 };
 
 // Frames as the source paces them: frame n is due at start + n·ft and filled then, or when the
-// thread gets to it after `stallMs(n)`, whichever is later; a frame a whole frame time late
+// thread gets to it after `stall_ms(n)`, whichever is later; a frame a whole frame time late
 // counts a drop on itself. A small jitter keeps the clock readings from being too regular.
-std::vector<SourceFrame> Source(int count, std::function<double(int)> stallMs = nullptr,
-                                double startMs = 1234.56) {
+std::vector<SourceFrame> Source(int count, std::function<double(int)> stall_ms = nullptr,
+                                double start_ms = 1234.56) {
   std::vector<SourceFrame> frames;
-  double previous = startMs;
+  double previous = start_ms;
   int32_t drops = 0;
   for (int n = 0; n < count; ++n) {
-    const double due = startMs + n * kFrameMs;
-    const double ready = previous + 0.2 + (stallMs ? stallMs(n) : 0.0);
+    const double due = start_ms + n * kFrameMs;
+    const double ready = previous + 0.2 + (stall_ms ? stall_ms(n) : 0.0);
     const double filled = std::max(due, ready) + (n * 37 % 7) * 0.4;
     if (filled >= due + kFrameMs) ++drops;
     SourceFrame f;
-    f.reading.readable = f.reading.clockReadable = true;
-    f.reading.confidence = f.reading.clockConfidence = 0.9;
+    f.reading.readable = f.reading.clock_readable = true;
+    f.reading.confidence = f.reading.clock_confidence = 0.9;
     f.reading.frame = n;
     f.reading.drops = drops;
-    f.reading.clockMs = static_cast<uint32_t>(static_cast<uint64_t>(filled));
-    f.filledMs = filled;
+    f.reading.clock_ms = static_cast<uint32_t>(static_cast<uint64_t>(filled));
+    f.filled_ms = filled;
     frames.push_back(f);
     previous = filled;
   }
@@ -57,8 +57,8 @@ std::vector<FrameRecord> Record(const std::vector<SourceFrame>& source,
     const SourceFrame& f = source[order[i]];
     FrameRecord r;
     r.position = static_cast<int64_t>(i);
-    r.timeMs = used[order[i]] ? records.back().timeMs + kFrameMs / 2
-                              : f.filledMs + 20.0 + static_cast<double>(i * 13 % 5);
+    r.time_ms = used[order[i]] ? records.back().time_ms + kFrameMs / 2
+                               : f.filled_ms + 20.0 + static_cast<double>(i * 13 % 5);
     used[order[i]] = true;
     r.reading = f.reading;
     records.push_back(r);
@@ -73,9 +73,9 @@ std::vector<int> Sequence(int from, int to) {
 }
 
 void Erase(std::vector<int>& order, int first, int last) {
-  order.erase(std::remove_if(order.begin(), order.end(),
-                             [&](int n) { return n >= first && n <= last; }),
-              order.end());
+  order.erase(
+      std::remove_if(order.begin(), order.end(), [&](int n) { return n >= first && n <= last; }),
+      order.end());
 }
 
 RecordingAnalysis Analyse(const std::vector<FrameRecord>& records) {
@@ -88,13 +88,13 @@ TEST(RecordingAnalysis, CleanRecordingHasNoLossAndSteadyTiming) {
   EXPECT_EQ(a.rejected, 0);
   EXPECT_EQ(a.missing, 0);
   EXPECT_EQ(a.repeats + a.reorderings, 0);
-  EXPECT_EQ(a.firstFrame, 0);
-  EXPECT_EQ(a.lastFrame, 299);
+  EXPECT_EQ(a.first_frame, 0);
+  EXPECT_EQ(a.last_frame, 299);
   EXPECT_NEAR(a.intervals.mean, kFrameMs, 0.1);
   EXPECT_EQ(a.intervals.count, 299);
-  ASSERT_TRUE(a.driftKnown);
-  EXPECT_LT(std::fabs(a.driftMs), 8.0);
-  ASSERT_TRUE(a.lagKnown);
+  ASSERT_TRUE(a.drift_known);
+  EXPECT_LT(std::fabs(a.drift_ms), 8.0);
+  ASSERT_TRUE(a.lag_known);
   // The recorder's own jitter of 0..4 ms and the clock's whole milliseconds.
   EXPECT_GE(a.lag.min, 0.0);
   EXPECT_LT(a.lag.max, 6.0);
@@ -117,14 +117,14 @@ TEST(RecordingAnalysis, FindsLossesRepeatsAndSwaps) {
   EXPECT_EQ(a.losses[1].first, 60);
   EXPECT_EQ(a.losses[1].last, 69);
   EXPECT_EQ(a.losses[1].lost, 10);
-  EXPECT_EQ(a.longestLoss, 10);
+  EXPECT_EQ(a.longest_loss, 10);
   EXPECT_EQ(a.repeats, 2);
   EXPECT_EQ(a.reorderings, 1);
   EXPECT_EQ(a.rejected, 0);
   // The frame after each loss says how many went before it.
   int64_t after = 0;
   for (const FrameResult& r : a.results)
-    if (r.kind == FrameKind::AfterLoss) after += r.lostBefore;
+    if (r.kind == FrameKind::AfterLoss) after += r.lost_before;
   EXPECT_EQ(after, 11);
   const auto late = std::find(order.begin(), order.end(), 150) - order.begin();
   EXPECT_EQ(a.results[late].kind, FrameKind::Reordered);
@@ -167,7 +167,7 @@ TEST(RecordingAnalysis, RejectsReadingsThatContradictTheirNeighbours) {
   misread(30, [](StatusReading& r) { r.frame += 1; });
   misread(61, [](StatusReading& r) { r.frame -= 1; });
   misread(90, [](StatusReading& r) { r.frame += 10; });
-  misread(120, [](StatusReading& r) { r.clockMs += 1000; });
+  misread(120, [](StatusReading& r) { r.clock_ms += 1000; });
   misread(150, [](StatusReading& r) { r.drops += 3; });
   const RecordingAnalysis a = Analyse(records);
   EXPECT_EQ(a.rejected, 5);
@@ -193,7 +193,7 @@ TEST(RecordingAnalysis, AnomaliesNeedACorroboratedReading) {
   const std::vector<SourceFrame> source = Source(100);
   std::vector<FrameRecord> records = Record(source, Sequence(0, 100));
   auto blur = [&](int i) {
-    records[i].reading.clockReadable = false;
+    records[i].reading.clock_readable = false;
     records[i].reading.confidence = 0.3;
   };
   records[30].reading.frame = 33;
@@ -210,7 +210,7 @@ TEST(RecordingAnalysis, AnomaliesNeedACorroboratedReading) {
   records[21].reading = records[22].reading = records[20].reading;
   for (int i : {20, 21, 22}) records[i].reading.confidence = 0.3;
   AnalysisOptions vouched{kFrameMs};
-  vouched.backgroundIdentifies = true;
+  vouched.background_identifies = true;
   RecordingAnalysis a = AnalyseRecording(records, vouched);
   EXPECT_FALSE(a.results[21].rejected);
   EXPECT_EQ(a.results[22].kind, FrameKind::Repeat);
@@ -229,7 +229,7 @@ TEST(RecordingAnalysis, AnomaliesNeedACorroboratedReading) {
   std::vector<int> order = Sequence(0, 100);
   Erase(order, 10, 10);
   records = Record(source, order);
-  blur(10);                               // frame 11
+  blur(10);                              // frame 11
   records[11].reading.readable = false;  // frame 12
   a = Analyse(records);
   EXPECT_EQ(a.missing, 1);
@@ -248,13 +248,13 @@ TEST(RecordingAnalysis, KeepsTheSourcesOwnLateFrames) {
   const RecordingAnalysis a = Analyse(Record(source, Sequence(0, 120)));
   EXPECT_EQ(a.rejected, 0);
   EXPECT_EQ(a.missing, 0);
-  EXPECT_EQ(a.sourceDrops, source.back().reading.drops);
-  EXPECT_GE(a.sourceDrops, 9);
+  EXPECT_EQ(a.source_drops, source.back().reading.drops);
+  EXPECT_GE(a.source_drops, 9);
 
   // A frame late by most of a frame time without a drop is doubtful among punctual ones; read
   // confidently it stays, and doubted it still fills its own gap.
   std::vector<SourceFrame> late = Source(60);
-  late[30].reading.clockMs += static_cast<uint32_t>(0.75 * kFrameMs);
+  late[30].reading.clock_ms += static_cast<uint32_t>(0.75 * kFrameMs);
   std::vector<FrameRecord> records = Record(late, Sequence(0, 60));
   records[30].reading.confidence = 0.9;
   EXPECT_FALSE(Analyse(records).results[30].rejected);
@@ -269,57 +269,58 @@ TEST(RecordingAnalysis, TimeStampFigures) {
   Erase(order, 50, 52);
   std::vector<FrameRecord> records = Record(Source(100), order);
   // A nominal timeline, as an AVI file has: evenly spaced, blind to the three lost frames.
-  for (FrameRecord& r : records) r.timeMs = static_cast<double>(r.position) * kFrameMs;
+  for (FrameRecord& r : records) r.time_ms = static_cast<double>(r.position) * kFrameMs;
   RecordingAnalysis a = Analyse(records);
-  EXPECT_FALSE(a.lagKnown);
-  EXPECT_FALSE(a.lagNote.empty());
-  ASSERT_TRUE(a.driftKnown);
-  EXPECT_NEAR(a.driftMs, -3 * kFrameMs, 0.01);
+  EXPECT_FALSE(a.lag_known);
+  EXPECT_FALSE(a.lag_note.empty());
+  ASSERT_TRUE(a.drift_known);
+  EXPECT_NEAR(a.drift_ms, -3 * kFrameMs, 0.01);
   EXPECT_NEAR(a.intervals.stddev, 0.0, 1e-9);
   // The same rounded to the millisecond, as Matroska stores it: still no clock.
-  for (FrameRecord& r : records) r.timeMs = std::round(r.timeMs);
-  EXPECT_FALSE(Analyse(records).lagKnown);
+  for (FrameRecord& r : records) r.time_ms = std::round(r.time_ms);
+  EXPECT_FALSE(Analyse(records).lag_known);
 
   // One late stamp shows in the maximum, not in the 99th percentile of 299 intervals.
   records = Record(Source(300), Sequence(0, 300));
-  for (FrameRecord& r : records) r.timeMs = static_cast<double>(r.position) * 40.0;
-  for (std::size_t i = 60; i < records.size(); ++i) records[i].timeMs += 100.0;
+  for (FrameRecord& r : records) r.time_ms = static_cast<double>(r.position) * 40.0;
+  for (std::size_t i = 60; i < records.size(); ++i) records[i].time_ms += 100.0;
   a = Analyse(records);
   EXPECT_DOUBLE_EQ(a.intervals.max, 140.0);
   EXPECT_DOUBLE_EQ(a.intervals.min, 40.0);
   EXPECT_DOUBLE_EQ(a.intervals.p99, 40.0);
-  EXPECT_TRUE(a.lagKnown);
+  EXPECT_TRUE(a.lag_known);
 
-  for (FrameRecord& r : records) r.timeMs = kUnknown;
+  for (FrameRecord& r : records) r.time_ms = kUnknown;
   a = Analyse(records);
   EXPECT_EQ(a.intervals.count, 0);
-  EXPECT_FALSE(a.driftKnown);
-  EXPECT_FALSE(a.lagKnown);
+  EXPECT_FALSE(a.drift_known);
+  EXPECT_FALSE(a.lag_known);
 }
 
 // The clock passing 2^32 ms within the recording, no frame time, nothing readable at all, and
 // numbers no source writes.
 TEST(RecordingAnalysis, OddInputs) {
-  RecordingAnalysis a = Analyse(Record(Source(100, nullptr, 4294967295.0 - 1500.0), Sequence(0, 100)));
+  RecordingAnalysis a =
+      Analyse(Record(Source(100, nullptr, 4294967295.0 - 1500.0), Sequence(0, 100)));
   EXPECT_EQ(a.rejected, 0);
   EXPECT_LT(a.lag.max, 6.0);
 
   // A first clock read as garbage (and flagged so) is no origin to unwrap the others around.
   std::vector<FrameRecord> garbled = Record(Source(100), Sequence(0, 100));
-  garbled[0].reading.clockReadable = false;
-  garbled[0].reading.clockMs += 0x80000000u + 1000;
+  garbled[0].reading.clock_readable = false;
+  garbled[0].reading.clock_ms += 0x80000000u + 1000;
   a = Analyse(garbled);
   EXPECT_EQ(a.rejected, 0);
   EXPECT_LT(a.lag.max, 6.0);
 
   a = AnalyseRecording(Record(Source(50), Sequence(0, 50)), {0.0});
   EXPECT_EQ(a.read, 50);
-  EXPECT_FALSE(a.driftKnown);
+  EXPECT_FALSE(a.drift_known);
 
   std::vector<FrameRecord> records = Record(Source(20), Sequence(0, 20));
   for (FrameRecord& r : records) r.reading.readable = false;
   a = Analyse(records);
-  EXPECT_FALSE(a.anyIdentified);
+  EXPECT_FALSE(a.any_identified);
   EXPECT_EQ(a.unreadable, 20);
   EXPECT_EQ(a.missing, 0);
 

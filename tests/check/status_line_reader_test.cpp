@@ -19,14 +19,15 @@ namespace {
 const std::string kAssets = QP_ASSETS_DIR;
 
 struct Status {
-  int32_t frame, drops, clockMs;
+  int32_t frame, drops, clock_ms;
   double fps;
 };
 
 // A frame as the stream draws it: test card, header at the bottom left, status at the top right.
 class ComposedFrame {
  public:
-  ComposedFrame(int32_t w, int32_t h, uint32_t format, int32_t bits) : w_(w), h_(h), format_(format) {
+  ComposedFrame(int32_t w, int32_t h, uint32_t format, int32_t bits)
+      : w_(w), h_(h), format_(format) {
     EXPECT_TRUE(background_.LoadPicture((kAssets + "/test_card.bmp").c_str(), w, h, format, bits));
     EXPECT_TRUE(sheet_.LoadPicture((kAssets + "/glyphs.bmp").c_str(), 0, 0, format, bits));
     bpp_ = synth::BytesPerPixel(format, bits);
@@ -38,10 +39,10 @@ class ComposedFrame {
     const synth::FrameBuffer buffer{bytes_.data(), bytes_.size(), w_, h_, w_ * bpp_, false};
     background_.CopyWindow(buffer, 0, 0, 0, 0);
     char status[stream::kTextSize];
-    stream::FormatStatusLine(status, w_, s.frame, s.drops, s.clockMs, s.fps);
+    stream::FormatStatusLine(status, w_, s.frame, s.drops, s.clock_ms, s.fps);
     int32_t tw = 0, th = 0;
     sheet_.MeasureText(status, tw, th);
-    sheet_.DrawText(buffer, 0, h_ - sheet_.cellHeight(), header);
+    sheet_.DrawText(buffer, 0, h_ - sheet_.cell_height(), header);
     sheet_.DrawText(buffer, w_ - tw, 0, status);
     return tw <= w_;
   }
@@ -52,7 +53,8 @@ class ComposedFrame {
   }
 
   FrameView View() const {
-    if (format_ == synth::kFormatRgb) return ViewOfBgr(bytes_.data(), w_ * bpp_, w_, h_, bpp_, true);
+    if (format_ == synth::kFormatRgb)
+      return ViewOfBgr(bytes_.data(), w_ * bpp_, w_, h_, bpp_, true);
     return ViewOfPacked422(bytes_.data(), w_ * 2, w_, h_, "YUY2");
   }
 
@@ -75,17 +77,18 @@ class ComposedFrame {
   }
 
   std::vector<uint8_t>& bytes() { return bytes_; }
-  const synth::FrameImage& sheetInRgb() {
-    if (rgbSheet_.Pixels() == nullptr) {
-      EXPECT_TRUE(rgbSheet_.LoadPicture((kAssets + "/glyphs.bmp").c_str(), 0, 0, synth::kFormatRgb, 24));
+  const synth::FrameImage& sheet_in_rgb() {
+    if (rgb_sheet_.Pixels() == nullptr) {
+      EXPECT_TRUE(
+          rgb_sheet_.LoadPicture((kAssets + "/glyphs.bmp").c_str(), 0, 0, synth::kFormatRgb, 24));
     }
-    return rgbSheet_;
+    return rgb_sheet_;
   }
 
  private:
   int32_t w_, h_, bpp_ = 0;
   uint32_t format_;
-  synth::FrameImage background_, sheet_, rgbSheet_;
+  synth::FrameImage background_, sheet_, rgb_sheet_;
   std::vector<uint8_t> bytes_;
 };
 
@@ -93,28 +96,32 @@ void ExpectReads(const StatusReading& r, const Status& s) {
   ASSERT_TRUE(r.readable) << r.cells << " confidence " << r.confidence << " fit " << r.fit;
   EXPECT_EQ(r.frame, s.frame) << r.cells;
   EXPECT_EQ(r.drops, s.drops) << r.cells;
-  EXPECT_TRUE(r.clockReadable);
-  EXPECT_EQ(r.clockMs, static_cast<uint32_t>(s.clockMs)) << r.cells;
+  EXPECT_TRUE(r.clock_readable);
+  EXPECT_EQ(r.clock_ms, static_cast<uint32_t>(s.clock_ms)) << r.cells;
   EXPECT_NEAR(r.fps, s.fps, 0.006) << r.cells;
 }
 
 const Status kStatuses[] = {
-    {0, 0, 0, 0.0},           {5, 0, 1234, 0.0},          {123, 4, 3723456, 29.97},
-    {99999, 123, 45296789, 120.5}, {1234567, 7, 86399999, 59.94},
+    {0, 0, 0, 0.0},
+    {5, 0, 1234, 0.0},
+    {123, 4, 3723456, 29.97},
+    {99999, 123, 45296789, 120.5},
+    {1234567, 7, 86399999, 59.94},
 };
 
 TEST(StatusLineReader, ReadsBothFormsInPackedAndRgbFrames) {
   // 480 wide draws the short form, 482 the long one.
   for (const auto& [w, h, format, bits] :
        {std::tuple{480, 360, synth::kFormatYUY2, 16}, std::tuple{482, 360, synth::kFormatYUY2, 16},
-        std::tuple{640, 480, synth::kFormatRgb, 24}, std::tuple{1280, 720, synth::kFormatRgb, 32}}) {
+        std::tuple{640, 480, synth::kFormatRgb, 24},
+        std::tuple{1280, 720, synth::kFormatRgb, 32}}) {
     SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
     ComposedFrame frame(w, h, format, bits);
-    StatusLineReader reader(frame.sheetInRgb(), w, h);
+    StatusLineReader reader(frame.sheet_in_rgb(), w, h);
     for (const Status& s : kStatuses) {
       const bool whole = frame.Draw(s);
       const StatusReading r = reader.ReadStatus(frame.View());
-      EXPECT_EQ(r.shortForm, w <= 480);
+      EXPECT_EQ(r.short_form, w <= 480);
       if (whole) {
         ExpectReads(r, s);
       } else {
@@ -127,7 +134,7 @@ TEST(StatusLineReader, ReadsBothFormsInPackedAndRgbFrames) {
 
 TEST(StatusLineReader, ReadsFramesScaledDown) {
   ComposedFrame frame(1920, 1080, synth::kFormatRgb, 24);
-  StatusLineReader reader(frame.sheetInRgb(), 1920, 1080);
+  StatusLineReader reader(frame.sheet_in_rgb(), 1920, 1080);
   const char header[] = "1920x1080p YUY2 #rCPU Clock #g25 fps";
   for (const auto& [nw, nh] : {std::pair{1280, 720}, std::pair{640, 360}}) {
     SCOPED_TRACE(std::to_string(nw));
@@ -148,12 +155,13 @@ TEST(StatusLineReader, AFadedLastDigitIsNotTakenForABlank) {
   // Compression softens thin strokes; a faded second 3 of "Frame33" must not shorten the
   // number to 3, which would fit the blank-padded field just as well.
   ComposedFrame frame(1280, 720, synth::kFormatRgb, 24);
-  StatusLineReader reader(frame.sheetInRgb(), 1280, 720);
+  StatusLineReader reader(frame.sheet_in_rgb(), 1280, 720);
   const Status s{33, 0, 1000, 0.0};
   frame.Draw(s);
   char status[stream::kTextSize];
-  stream::FormatStatusLine(status, 1280, s.frame, s.drops, s.clockMs, s.fps);
-  const int32_t cell = 12, x0 = 1280 - static_cast<int32_t>(PlainText(status).size()) * cell + 6 * cell;
+  stream::FormatStatusLine(status, 1280, s.frame, s.drops, s.clock_ms, s.fps);
+  const int32_t cell = 12,
+                x0 = 1280 - static_cast<int32_t>(PlainText(status).size()) * cell + 6 * cell;
   for (int32_t y = 0; y < 24; ++y)
     for (int32_t x = x0; x < x0 + cell; ++x)
       for (int c = 0; c < 3; ++c) {
@@ -167,7 +175,7 @@ TEST(StatusLineReader, AFadedLastDigitIsNotTakenForABlank) {
 
 TEST(StatusLineReader, GivesNoReadingWithoutAClearStatusLine) {
   ComposedFrame frame(1280, 720, synth::kFormatRgb, 24);
-  StatusLineReader reader(frame.sheetInRgb(), 1280, 720);
+  StatusLineReader reader(frame.sheet_in_rgb(), 1280, 720);
 
   // Noise, flat grey and the bare picture.
   std::mt19937 random(7);
@@ -192,7 +200,7 @@ TEST(StatusLineReader, GivesNoReadingWithoutAClearStatusLine) {
   // cell shares) fits the numbers well, but not the labels between them.
   for (const int32_t w : {480, 1280}) {
     ComposedFrame repeated(w, 720 * w / 1280, synth::kFormatRgb, 24);
-    StatusLineReader wide(repeated.sheetInRgb(), w, 720 * w / 1280);
+    StatusLineReader wide(repeated.sheet_in_rgb(), w, 720 * w / 1280);
     repeated.Draw({0, 0, 0, 0.0}, "");
     std::string fours(static_cast<std::size_t>(w / 12), '4');
     // Drawn over the status line, across the whole top row.
@@ -208,7 +216,7 @@ TEST(StatusLineReader, GivesNoReadingWithoutAClearStatusLine) {
 
 TEST(StatusLineReader, ReadsTheHeaderToTellPresetsApart) {
   ComposedFrame frame(640, 480, synth::kFormatYUY2, 16);
-  StatusLineReader reader(frame.sheetInRgb(), 640, 480);
+  StatusLineReader reader(frame.sheet_in_rgb(), 640, 480);
   config::Preset preset{};
   preset.w = 640, preset.h = 480, preset.compression = config::kFormatYUY2, preset.bit_count = 16;
   std::snprintf(preset.comment, sizeof preset.comment, "30 fps");

@@ -16,12 +16,12 @@ namespace {
 
 struct LookupCase {
   const char* name;
-  std::string file;     // file text
+  std::string file;  // file text
   const char* section;
   const char* key;
-  std::size_t size;     // destination size, terminator included
+  std::size_t size;  // destination size, terminator included
   bool present;
-  std::string value;    // expected when present
+  std::string value;  // expected when present
 };
 
 std::string Repeat(char c, std::size_t n) { return std::string(n, c); }
@@ -31,8 +31,10 @@ const LookupCase kCases[] = {
     {"names ignore case", "[main]\nBUFF_NUM=3\n", "MAIN", "buff_num", 260, true, "3"},
     {"blanks around name and value", "[MAIN]\n  w  =   640  \n", "MAIN", "w", 260, true, "640"},
     {"tabs around name and value", "[MAIN]\n\tw\t=\t640\t\n", "MAIN", "w", 260, true, "640"},
-    {"asked name with trailing blank", "[MAIN]\npreset_num=4\n", "MAIN", "preset_num ", 260, true, "4"},
-    {"file name with trailing blank", "[MAIN]\npreset_num =4\n", "MAIN", "preset_num", 260, true, "4"},
+    {"asked name with trailing blank", "[MAIN]\npreset_num=4\n", "MAIN", "preset_num ", 260, true,
+     "4"},
+    {"file name with trailing blank", "[MAIN]\npreset_num =4\n", "MAIN", "preset_num", 260, true,
+     "4"},
     {"blanks inside section brackets", "[ MAIN ]\nw=5\n", "MAIN", "w", 260, true, "5"},
     {"empty value is present", "[P]\nbmp=\n", "P", "bmp", 260, true, ""},
     {"blank value is present and empty", "[P]\nbmp=   \n", "P", "bmp", 260, true, ""},
@@ -45,7 +47,8 @@ const LookupCase kCases[] = {
     {"quoted blanks kept", "[P]\nbmp=\"  x  \"\n", "P", "bmp", 260, true, "  x  "},
     {"unmatched quote kept", "[P]\nbmp=\"abc\n", "P", "bmp", 260, true, "\"abc"},
     {"mixed quotes kept", "[P]\nbmp=\"abc'\n", "P", "bmp", 260, true, "\"abc'"},
-    {"value cut to size", "[P]\nc=" + Repeat('v', 300) + "\n", "P", "c", 260, true, Repeat('v', 259)},
+    {"value cut to size", "[P]\nc=" + Repeat('v', 300) + "\n", "P", "c", 260, true,
+     Repeat('v', 259)},
     {"five-character buffer", "[P]\nfcc=YUY2X\n", "P", "fcc", 5, true, "YUY2"},
     {"first key wins", "[P]\nw=1\nw=2\n", "P", "w", 260, true, "1"},
     {"first section searched", "[P]\nh=1\n[Q]\n[P]\nw=2\n", "P", "h", 260, true, "1"},
@@ -56,8 +59,10 @@ const LookupCase kCases[] = {
     {"CRLF line ends", "[P]\r\nw=5\r\nh=6\r\n", "P", "h", 260, true, "6"},
     {"no line end at the end", "[P]\nw=5", "P", "w", 260, true, "5"},
     {"line without equals sign", "[P]\nw\nh=2\n", "P", "h", 260, true, "2"},
-    {"long line before the key", "[P]\nx=" + Repeat('z', 100000) + "\nw=7\n", "P", "w", 260, true, "7"},
-    {"long name never matches a short one", "[P]\n" + Repeat('w', 5000) + "=1\nw=2\n", "P", "w", 260, true, "2"},
+    {"long line before the key", "[P]\nx=" + Repeat('z', 100000) + "\nw=7\n", "P", "w", 260, true,
+     "7"},
+    {"long name never matches a short one", "[P]\n" + Repeat('w', 5000) + "=1\nw=2\n", "P", "w",
+     260, true, "2"},
 };
 
 class ProfileLookupTable : public ::testing::TestWithParam<LookupCase> {
@@ -78,7 +83,8 @@ TEST_P(ProfileLookupTable, PlatformLookupGivesTheExpectedValue) {
   if (c.present) {
     EXPECT_EQ(std::string(value.c_str()), c.value);
   } else {
-    EXPECT_EQ(value.find_first_not_of('\x7f'), c.size - 1) << "absent value touched the destination";
+    EXPECT_EQ(value.find_first_not_of('\x7f'), c.size - 1)
+        << "absent value touched the destination";
   }
 }
 

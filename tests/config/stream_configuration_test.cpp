@@ -22,8 +22,8 @@ class LoadConfiguration : public ::testing::Test {
   }
   // The frame time of the single preset of a file whose PRESET_01 says `value`.
   int64_t FrameTimeOf(const std::string& value, const std::string& defaults = "") {
-    StreamConfiguration config = Load("[PRESET_DEF]\n" + defaults +
-                                      "[PRESET_01]\nenable=1\nframe_time=" + value + "\n");
+    StreamConfiguration config =
+        Load("[PRESET_DEF]\n" + defaults + "[PRESET_01]\nenable=1\nframe_time=" + value + "\n");
     return config.presets[0].frame_time;
   }
 
@@ -60,8 +60,7 @@ TEST_F(LoadConfiguration, MissingOrEmptyFileGivesOneDefaultPreset) {
 }
 
 TEST_F(LoadConfiguration, StreamSettingsAreReadAndNormalised) {
-  StreamConfiguration config =
-      Load("[MAIN]\nbuff_num=4\nuse_video_info_header2=1\nauto_clock=7\n");
+  StreamConfiguration config = Load("[MAIN]\nbuff_num=4\nuse_video_info_header2=1\nauto_clock=7\n");
   EXPECT_EQ(config.buff_num, 4);
   EXPECT_EQ(config.use_video_info_header2, 1);
   EXPECT_EQ(config.auto_clock, 7);
@@ -111,8 +110,9 @@ TEST_F(LoadConfiguration, PresetNumBelowOneProbesTheFirstSection) {
 }
 
 TEST_F(LoadConfiguration, SectionNumbersFrom100HaveThreeDigits) {
-  StreamConfiguration config = Load("[MAIN]\npreset_num=100\n[PRESET_100]\nenable=1\nw=1000\n"
-                                    "[PRESET_09]\nenable=1\nw=900\n");
+  StreamConfiguration config = Load(
+      "[MAIN]\npreset_num=100\n[PRESET_100]\nenable=1\nw=1000\n"
+      "[PRESET_09]\nenable=1\nw=900\n");
   ASSERT_EQ(config.preset_num, 2);
   EXPECT_EQ(config.presets[0].w, 900);
   EXPECT_EQ(config.presets[1].w, 1000);
@@ -145,17 +145,21 @@ TEST_F(LoadConfiguration, PresetSectionsOverrideTheDefaults) {
 }
 
 TEST_F(LoadConfiguration, FormatNamesMapToCodeAndBitCount) {
-  struct Case { const char* fcc; uint32_t compression; int32_t bits; };
+  struct Case {
+    const char* fcc;
+    uint32_t compression;
+    int32_t bits;
+  };
   const Case cases[] = {
-      {"RG32", kFormatRgb, 32},  {"rg24", kFormatRgb, 24},   {"yuy2", kFormatYUY2, 16},
-      {"YVYU", kFormatYVYU, 16}, {"UyVy", kFormatUYVY, 16},  {"HDYC", kFormatHDYC, 16},
+      {"RG32", kFormatRgb, 32},   {"rg24", kFormatRgb, 24},  {"yuy2", kFormatYUY2, 16},
+      {"YVYU", kFormatYVYU, 16},  {"UyVy", kFormatUYVY, 16}, {"HDYC", kFormatHDYC, 16},
       {"YUY2X", kFormatYUY2, 16}, {"YUY", kFormatUYVY, 16},  {"", kFormatUYVY, 16},
   };
   EXPECT_EQ(kFormatYUY2, 0x32595559u);
   EXPECT_EQ(kFormatHDYC, 0x43594448u);
   for (const Case& c : cases) {
-    StreamConfiguration config = Load(std::string("[PRESET_DEF]\nfcc=UYVY\n[PRESET_01]\nenable=1\nfcc=") +
-                                      c.fcc + "\n");
+    StreamConfiguration config =
+        Load(std::string("[PRESET_DEF]\nfcc=UYVY\n[PRESET_01]\nenable=1\nfcc=") + c.fcc + "\n");
     EXPECT_EQ(config.presets[0].compression, c.compression) << c.fcc;
     EXPECT_EQ(config.presets[0].bit_count, c.bits) << c.fcc;
   }
@@ -181,7 +185,10 @@ TEST_F(LoadConfiguration, FrameTimeIsTicksFrom1000OnAndARateBelow) {
 }
 
 TEST_F(LoadConfiguration, SizesScrollAndInterlaceAreNormalised) {
-  struct Case { const char* keys; int32_t w, h, scroll_x, scroll_y, interlaced; };
+  struct Case {
+    const char* keys;
+    int32_t w, h, scroll_x, scroll_y, interlaced;
+  };
   const Case cases[] = {
       {"w=321\nh=59\n", 322, 60, 0, 0, 0},
       {"w=0\nh=0\n", 80, 60, 0, 0, 0},
@@ -211,28 +218,32 @@ TEST_F(LoadConfiguration, HostileFilesGiveDefaultsOrClippedValues) {
   for (int i = 0; i < 4096; ++i) binary.push_back(static_cast<char>((i * 7919) & 0xff));
   ExpectBuiltInDefaults(Load(binary));
 
-  StreamConfiguration longLine = Load("[PRESET_01]\nenable=1\ncomment=" + std::string(100000, 'c') +
-                                      "\nbmp=" + std::string(300, 'b') + "\nw=640\n");
-  EXPECT_EQ(std::strlen(longLine.presets[0].comment), 259u);
-  EXPECT_EQ(std::string(longLine.presets[0].bmp), std::string(259, 'b'));
-  EXPECT_EQ(longLine.presets[0].w, 640);
+  StreamConfiguration long_line =
+      Load("[PRESET_01]\nenable=1\ncomment=" + std::string(100000, 'c') +
+           "\nbmp=" + std::string(300, 'b') + "\nw=640\n");
+  EXPECT_EQ(std::strlen(long_line.presets[0].comment), 259u);
+  EXPECT_EQ(std::string(long_line.presets[0].bmp), std::string(259, 'b'));
+  EXPECT_EQ(long_line.presets[0].w, 640);
 
-  StreamConfiguration overflow = Load("[MAIN]\nbuff_num=99999999999\n[PRESET_01]\nenable=1\n"
-                                      "scroll_x=-99999999999\nframe_time=99999999999\n");
+  StreamConfiguration overflow = Load(
+      "[MAIN]\nbuff_num=99999999999\n[PRESET_01]\nenable=1\n"
+      "scroll_x=-99999999999\nframe_time=99999999999\n");
   EXPECT_EQ(overflow.buff_num, 2147483647);
   EXPECT_EQ(overflow.presets[0].scroll_x, -2147483648);
   EXPECT_EQ(overflow.presets[0].frame_time, 2147483647);
 
   // A huge count probes a bounded number of sections and still finds the enabled ones.
-  StreamConfiguration huge = Load("[MAIN]\npreset_num=2000000000\n[PRESET_01]\nenable=1\n"
-                                  "[PRESET_999]\nenable=1\nw=1000\n[PRESET_1000]\nenable=1\n");
+  StreamConfiguration huge = Load(
+      "[MAIN]\npreset_num=2000000000\n[PRESET_01]\nenable=1\n"
+      "[PRESET_999]\nenable=1\nw=1000\n[PRESET_1000]\nenable=1\n");
   ASSERT_EQ(huge.preset_num, 2);
   EXPECT_EQ(huge.presets[1].w, 1000);
 }
 
 TEST_F(LoadConfiguration, LoadingAgainReplacesTheTable) {
-  std::string path = dir_.Write("again.ini", "[MAIN]\npreset_num=2\n[PRESET_01]\nenable=1\n"
-                                             "[PRESET_02]\nenable=1\n");
+  std::string path = dir_.Write("again.ini",
+                                "[MAIN]\npreset_num=2\n[PRESET_01]\nenable=1\n"
+                                "[PRESET_02]\nenable=1\n");
   StreamConfiguration config;
   ASSERT_TRUE(config.LoadConfigurationFrom(path.c_str()));
   EXPECT_EQ(config.preset_num, 2);

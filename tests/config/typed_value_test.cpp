@@ -13,14 +13,28 @@ namespace qp::config {
 namespace {
 
 TEST(NumberText, IntegersStopAtTheFirstCharacterThatIsNotPartOfTheNumber) {
-  struct Case { const char* text; bool parsed; int32_t value; };
+  struct Case {
+    const char* text;
+    bool parsed;
+    int32_t value;
+  };
   const Case cases[] = {
-      {"640", true, 640},       {"  640  ", true, 640},   {"640x480", true, 640},
-      {"0x140", true, 0},       {"-2", true, -2},         {"+7", true, 7},
-      {"29.97", true, 29},      {"\t12", true, 12},       {"abc", false, 99},
-      {"", false, 99},          {"-", false, 99},         {"- 5", false, 99},
-      {"2147483647", true, INT_MAX},     {"-2147483648", true, INT_MIN},
-      {"2147483648", true, INT_MAX},     {"-2147483649", true, INT_MIN},
+      {"640", true, 640},
+      {"  640  ", true, 640},
+      {"640x480", true, 640},
+      {"0x140", true, 0},
+      {"-2", true, -2},
+      {"+7", true, 7},
+      {"29.97", true, 29},
+      {"\t12", true, 12},
+      {"abc", false, 99},
+      {"", false, 99},
+      {"-", false, 99},
+      {"- 5", false, 99},
+      {"2147483647", true, INT_MAX},
+      {"-2147483648", true, INT_MIN},
+      {"2147483648", true, INT_MAX},
+      {"-2147483649", true, INT_MIN},
       {"99999999999999999999999", true, INT_MAX},
   };
   for (const Case& c : cases) {
@@ -31,11 +45,15 @@ TEST(NumberText, IntegersStopAtTheFirstCharacterThatIsNotPartOfTheNumber) {
 }
 
 TEST(NumberText, RealsAcceptDecimalAndExponentNotationOnly) {
-  struct Case { const char* text; bool parsed; float value; };
+  struct Case {
+    const char* text;
+    bool parsed;
+    float value;
+  };
   const Case cases[] = {
-      {"29.97", true, 29.97f}, {" 25", true, 25.0f},  {".5", true, 0.5f},   {"5.", true, 5.0f},
-      {"-1e3", true, -1000.0f}, {"1E+2x", true, 100.0f}, {"1e", true, 1.0f}, {"2e-", true, 2.0f},
-      {"0x10", true, 0.0f},    {"inf", false, 7.0f},  {"nan", false, 7.0f}, {".", false, 7.0f},
+      {"29.97", true, 29.97f},  {" 25", true, 25.0f},    {".5", true, 0.5f},   {"5.", true, 5.0f},
+      {"-1e3", true, -1000.0f}, {"1E+2x", true, 100.0f}, {"1e", true, 1.0f},   {"2e-", true, 2.0f},
+      {"0x10", true, 0.0f},     {"inf", false, 7.0f},    {"nan", false, 7.0f}, {".", false, 7.0f},
       {"word", false, 7.0f},
   };
   for (const Case& c : cases) {

@@ -123,10 +123,10 @@ TEST_F(LatencyLogFile, RefusesBadPathsAndCapacities) {
   EXPECT_FALSE(log.Open(path.c_str(), INT32_MIN));
   EXPECT_FALSE(log.Open(path.c_str(), LatencyLog::kMaxCapacity + 1));
   EXPECT_FALSE(log.Open(path.c_str(), INT32_MAX));
-  const std::string tooLong = (dir / std::string(260, 'n')).string();
-  EXPECT_FALSE(log.Open(tooLong.c_str(), 64));
-  const std::string missingDir = (dir / "missing" / "latency.log").string();
-  EXPECT_FALSE(log.Open(missingDir.c_str(), 64));
+  const std::string too_long = (dir / std::string(260, 'n')).string();
+  EXPECT_FALSE(log.Open(too_long.c_str(), 64));
+  const std::string missing_dir = (dir / "missing" / "latency.log").string();
+  EXPECT_FALSE(log.Open(missing_dir.c_str(), 64));
   EXPECT_FALSE(log.IsOpen());
   EXPECT_FALSE(log.Append("x"));
   EXPECT_FALSE(fs::exists(path));

@@ -141,8 +141,8 @@ TEST_F(FilterState, FilterLetGoWhileRunningEndsItsThreads) {
   ASSERT_EQ(source->Run(0), S_OK);  // no clock: the streams produce as fast as they can
   EXPECT_TRUE(source->streams[0]->HasThread());
   EXPECT_TRUE(source->streams[1]->HasThread());
-  ASSERT_TRUE(WaitUntil(
-      [&] { return inputs[0]->receives > 10 && inputs[1]->receives > 10; }, 20000));
+  ASSERT_TRUE(
+      WaitUntil([&] { return inputs[0]->receives > 10 && inputs[1]->receives > 10; }, 20000));
 
   Bounded("the last Release", 2000, [&] {
     source_reference.Reset();
@@ -211,8 +211,8 @@ TEST_F(FilterState, ClockAndStreamTime) {
   EXPECT_EQ(source->GetStreamTime(time), VFW_E_NO_CLOCK);
 
   ComPtr<IReferenceClock> clock;
-  ASSERT_EQ(CoCreateInstance(CLSID_SystemClock, nullptr, CLSCTX_INPROC_SERVER,
-                             IID_IReferenceClock, reinterpret_cast<void**>(&clock)),
+  ASSERT_EQ(CoCreateInstance(CLSID_SystemClock, nullptr, CLSCTX_INPROC_SERVER, IID_IReferenceClock,
+                             reinterpret_cast<void**>(&clock)),
             S_OK);
   const ULONG references = ReferencesOf(clock.Get());
   ASSERT_EQ(source->SetSyncSource(clock.Get()), S_OK);

@@ -24,12 +24,14 @@ namespace {
 using qp::test::FirstPin;
 
 // The platform's sample grabber and null renderer; mingw-w64's headers do not name them.
-constexpr GUID kSampleGrabber = {0xc1f400a0, 0x3f08, 0x11d3, {0x9f, 0x0b, 0x00, 0x60, 0x08, 0x03, 0x9e, 0x37}};
-constexpr GUID kNullRenderer = {0xc1f400a4, 0x3f08, 0x11d3, {0x9f, 0x0b, 0x00, 0x60, 0x08, 0x03, 0x9e, 0x37}};
-constexpr GUID kTestSource = {0x5e1f7a10, 0x2b44, 0x4c1e, {0x9a, 0x61, 0x3d, 0x0c, 0x7e, 0x52, 0x11, 0x08}};
+constexpr GUID kSampleGrabber = {
+    0xc1f400a0, 0x3f08, 0x11d3, {0x9f, 0x0b, 0x00, 0x60, 0x08, 0x03, 0x9e, 0x37}};
+constexpr GUID kNullRenderer = {
+    0xc1f400a4, 0x3f08, 0x11d3, {0x9f, 0x0b, 0x00, 0x60, 0x08, 0x03, 0x9e, 0x37}};
+constexpr GUID kTestSource = {
+    0x5e1f7a10, 0x2b44, 0x4c1e, {0x9a, 0x61, 0x3d, 0x0c, 0x7e, 0x52, 0x11, 0x08}};
 
 constexpr DWORD kTransitionLimitMs = 5000;
-
 
 }  // namespace
 
@@ -218,8 +220,8 @@ PlatformGraph::~PlatformGraph() {
 }
 
 bool PlatformGraph::Build() {
-  EXPECT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER,
-                             IID_IGraphBuilder, reinterpret_cast<void**>(&graph)),
+  EXPECT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                             reinterpret_cast<void**>(&graph)),
             S_OK);
   if (!graph) return false;
   EXPECT_EQ(CoCreateInstance(with_grabber_ ? kSampleGrabber : kNullRenderer, nullptr,

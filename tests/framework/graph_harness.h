@@ -55,16 +55,16 @@ class TestStream final : public StreamPinBase {
 
   // Script; set while the filter is stopped.
   REFERENCE_TIME frame_time = 10 * kOneMs;
-  HRESULT start_result = S_OK;          // OnThreadStart's answer
-  int end_after = -1;                   // when >= 0, frames filled before `end_result`
+  HRESULT start_result = S_OK;  // OnThreadStart's answer
+  int end_after = -1;           // when >= 0, frames filled before `end_result`
   HRESULT end_result = S_FALSE;
 
   // What the worker did; read by the test thread.
   std::atomic<int> thread_starts{0};
   std::atomic<int> thread_stops{0};
-  std::atomic<int> threads_seen{0};     // starts on a thread other than the previous start's
-  std::atomic<DWORD> worker_id{0};      // the latest start's thread
-  std::atomic<int> fills{0};            // FillSample calls
+  std::atomic<int> threads_seen{0};  // starts on a thread other than the previous start's
+  std::atomic<DWORD> worker_id{0};   // the latest start's thread
+  std::atomic<int> fills{0};         // FillSample calls
   std::atomic<int> fills_ended_by_stop{0};
   std::atomic<bool> waiting_for_run{false};
   std::atomic<bool> waiting_for_due{false};
@@ -121,9 +121,7 @@ class CountingInput final : public FakeComObject<IPin, IMemInputPin> {
   HRESULT STDMETHODCALLTYPE QueryId(LPWSTR*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE QueryAccept(const AM_MEDIA_TYPE*) override { return S_OK; }
   HRESULT STDMETHODCALLTYPE EnumMediaTypes(IEnumMediaTypes**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE QueryInternalConnections(IPin**, ULONG*) override {
-    return E_NOTIMPL;
-  }
+  HRESULT STDMETHODCALLTYPE QueryInternalConnections(IPin**, ULONG*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE EndOfStream() override;
   HRESULT STDMETHODCALLTYPE BeginFlush() override { return S_OK; }
   HRESULT STDMETHODCALLTYPE EndFlush() override { return S_OK; }
@@ -158,9 +156,7 @@ class RecordingGraph final : public FakeComObject<IFilterGraph, IMediaEventSink>
   HRESULT STDMETHODCALLTYPE AddFilter(IBaseFilter*, LPCWSTR) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE RemoveFilter(IBaseFilter*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE EnumFilters(IEnumFilters**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE FindFilterByName(LPCWSTR, IBaseFilter**) override {
-    return E_NOTIMPL;
-  }
+  HRESULT STDMETHODCALLTYPE FindFilterByName(LPCWSTR, IBaseFilter**) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE ConnectDirect(IPin*, IPin*, const AM_MEDIA_TYPE*) override {
     return E_NOTIMPL;
   }

@@ -178,13 +178,13 @@ TEST(BitmapHelpers, SubtypesByCodeBitsAndMasks) {
   struct {
     BITMAPINFOHEADER header;
     DWORD masks[3];
-  } withMasks = {Header(1, 1, 16, BI_BITFIELDS), {0xF800, 0x07E0, 0x001F}};
-  EXPECT_TRUE(IsEqualGUID(BitmapSubtype(withMasks.header), MEDIASUBTYPE_RGB565));
-  withMasks.masks[0] = 0x7C00;
-  withMasks.masks[1] = 0x03E0;
-  EXPECT_TRUE(IsEqualGUID(BitmapSubtype(withMasks.header), MEDIASUBTYPE_RGB555));
-  withMasks.masks[2] = 0x00FF;
-  EXPECT_TRUE(IsEqualGUID(BitmapSubtype(withMasks.header), GUID_NULL));
+  } with_masks = {Header(1, 1, 16, BI_BITFIELDS), {0xF800, 0x07E0, 0x001F}};
+  EXPECT_TRUE(IsEqualGUID(BitmapSubtype(with_masks.header), MEDIASUBTYPE_RGB565));
+  with_masks.masks[0] = 0x7C00;
+  with_masks.masks[1] = 0x03E0;
+  EXPECT_TRUE(IsEqualGUID(BitmapSubtype(with_masks.header), MEDIASUBTYPE_RGB555));
+  with_masks.masks[2] = 0x00FF;
+  EXPECT_TRUE(IsEqualGUID(BitmapSubtype(with_masks.header), GUID_NULL));
 }
 
 }  // namespace

@@ -62,7 +62,11 @@ class GraphStream : public GraphFixture {
     return GraphFixture::WaitUntil(condition, kPatienceMs);
   }
   void TearDown() override {
-    if (graph) Bounded("tearing the graph down", 2000, [&] { graph.reset(); return 0; });
+    if (graph)
+      Bounded("tearing the graph down", 2000, [&] {
+        graph.reset();
+        return 0;
+      });
     GraphFixture::TearDown();
   }
   void Build(bool with_grabber, REFERENCE_TIME frame_time) {
@@ -71,8 +75,12 @@ class GraphStream : public GraphFixture {
     stream->frame_time = frame_time;
     ASSERT_TRUE(graph->Build());
   }
-  HRESULT Run() { return Bounded("IMediaControl::Run", 2000, [&] { return graph->Run(); }); }
-  HRESULT Pause() { return Bounded("IMediaControl::Pause", 2000, [&] { return graph->Pause(); }); }
+  HRESULT Run() {
+    return Bounded("IMediaControl::Run", 2000, [&] { return graph->Run(); });
+  }
+  HRESULT Pause() {
+    return Bounded("IMediaControl::Pause", 2000, [&] { return graph->Pause(); });
+  }
   // The stop's duration in ms, bounded by the watchdog.
   double TimedStop() {
     LARGE_INTEGER frequency, before, after;
@@ -227,7 +235,9 @@ class DirectStream : public GraphFixture {
     clock->GetTime(&now);
     return Bounded("Run", 2000, [&] { return source->Run(now); });
   }
-  HRESULT Stop() { return Bounded("Stop", 2000, [&] { return source->Stop(); }); }
+  HRESULT Stop() {
+    return Bounded("Stop", 2000, [&] { return source->Stop(); });
+  }
 
   TestSource* source = nullptr;
   ComPtr<IBaseFilter> source_reference;

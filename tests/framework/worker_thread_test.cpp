@@ -94,7 +94,9 @@ class ScriptedWorker : public WorkerThread {
  public:
   using Body = std::function<DWORD(ScriptedWorker&)>;
   explicit ScriptedWorker(Body body) : body_(std::move(body)) {}
-  ~ScriptedWorker() override { Within("joining the worker", [this] { JoinThread(); }); }
+  ~ScriptedWorker() override {
+    Within("joining the worker", [this] { JoinThread(); });
+  }
 
   using WorkerThread::AnswerCommand;
   using WorkerThread::PeekCommand;
@@ -146,8 +148,7 @@ TEST(WorkerThreadMailbox, PostedCommandStaysVisibleUntilAnswered) {
   });
   ASSERT_TRUE(worker.StartThread());
   ASSERT_TRUE(WaitUntil([&] { return peeked_empty.load(); }));
-  EXPECT_EQ(Within("send", [&] { return worker.SendCommand(CommandRun); }),
-            ReplyFor(CommandRun));
+  EXPECT_EQ(Within("send", [&] { return worker.SendCommand(CommandRun); }), ReplyFor(CommandRun));
   Within("join", [&] { worker.JoinThread(); });
 
   EXPECT_FALSE(seen_before);

@@ -43,7 +43,7 @@ const qp::check::StatusLineReader& Reader(int source, int scale) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 3) return 0;
   const int source = data[0] & 1;
-  const bool withHeader = (data[0] & 0x1e) == 0;  // the header is slow: one input in 16
+  const bool with_header = (data[0] & 0x1e) == 0;  // the header is slow: one input in 16
   const int scale = data[1] % 8;
   const int layout = data[2] % 3;
   data += 3, size -= 3;
@@ -78,7 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                  status.cells.c_str(), status.frame, status.confidence);
     std::abort();
   }
-  if (withHeader) {
+  if (with_header) {
     const qp::check::HeaderReading header = reader.ReadHeader(view);
     if (header.text.size() != header.margins.size()) std::abort();
   }

@@ -54,8 +54,7 @@ class LeakTest : public ::testing::Test {
 
 TEST_F(LeakTest, FilterInstancesCreatedAndReleased) {
   ComPtr<IClassFactory> factory;
-  ASSERT_EQ(S_OK, Module().DllGetClassObject(filter::kVideoSourceFilterClassId,
-                                             IID_IClassFactory,
+  ASSERT_EQ(S_OK, Module().DllGetClassObject(filter::kVideoSourceFilterClassId, IID_IClassFactory,
                                              reinterpret_cast<void**>(&factory)));
   // The INI and pictures as the streaming case has them, so each instance reads its presets.
   ModuleFiles files;
@@ -64,8 +63,8 @@ TEST_F(LeakTest, FilterInstancesCreatedAndReleased) {
   files.Ini(OnePresetIni(320, 240, "YUY2"));
   const long long growth = SecondHalfGrowthKb("filter create/release", 2000, [&] {
     IBaseFilter* filter = nullptr;
-    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IBaseFilter,
-                                            reinterpret_cast<void**>(&filter)));
+    ASSERT_EQ(S_OK,
+              factory->CreateInstance(nullptr, IID_IBaseFilter, reinterpret_cast<void**>(&filter)));
     // Pins and their media types are made on demand; ask for them as a host does.
     IEnumPins* pins = nullptr;
     ASSERT_EQ(S_OK, filter->EnumPins(&pins));

@@ -30,7 +30,8 @@ IClassFactory* GetFactory(const CLSID& class_id) {
 TEST(ClassObjectTest, AnswersOnlyItsClassesAndFactoryInterfaces) {
   void* out = reinterpret_cast<void*>(0x1);
   // A wrong interface leaves the out pointer alone.
-  EXPECT_EQ(E_NOINTERFACE, Module().DllGetClassObject(kVideoSourceFilterClassId, IID_IPersist, &out));
+  EXPECT_EQ(E_NOINTERFACE,
+            Module().DllGetClassObject(kVideoSourceFilterClassId, IID_IPersist, &out));
   EXPECT_EQ(reinterpret_cast<void*>(0x1), out);
   EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE,
             Module().DllGetClassObject(IID_IBaseFilter, IID_IClassFactory, &out));
@@ -38,7 +39,8 @@ TEST(ClassObjectTest, AnswersOnlyItsClassesAndFactoryInterfaces) {
 
   for (const CLSID* id : {&kVideoSourceFilterClassId, &kAboutPageClassId}) {
     IUnknown* unknown = nullptr;
-    ASSERT_EQ(S_OK, Module().DllGetClassObject(*id, IID_IUnknown, reinterpret_cast<void**>(&unknown)));
+    ASSERT_EQ(S_OK,
+              Module().DllGetClassObject(*id, IID_IUnknown, reinterpret_cast<void**>(&unknown)));
     IClassFactory* factory = nullptr;
     ASSERT_EQ(S_OK, unknown->QueryInterface(IID_IClassFactory, reinterpret_cast<void**>(&factory)));
     IUnknown* again = nullptr;
@@ -124,7 +126,9 @@ class ConfigurationFault final : public stream::StreamEnvironment {
     }
     return settings.LoadConfigurationFrom("");
   }
-  void ModuleDirectory(char (&dest)[platform::kMaxPath]) override { System().ModuleDirectory(dest); }
+  void ModuleDirectory(char (&dest)[platform::kMaxPath]) override {
+    System().ModuleDirectory(dest);
+  }
   DWORD TickCount() override { return System().TickCount(); }
   int64_t PerformanceCounter() override { return System().PerformanceCounter(); }
   int64_t PerformanceFrequency() override { return System().PerformanceFrequency(); }

@@ -72,8 +72,8 @@ const ModuleExports& Module() {
 RegistryText ReadClassesText(const std::wstring& key, const wchar_t* value) {
   wchar_t text[512];
   DWORD bytes = sizeof text;
-  if (RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), value, RRF_RT_REG_SZ, nullptr, text,
-                   &bytes) != ERROR_SUCCESS) {
+  if (RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), value, RRF_RT_REG_SZ, nullptr, text, &bytes) !=
+      ERROR_SUCCESS) {
     return {};
   }
   return {true, text};

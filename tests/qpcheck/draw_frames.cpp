@@ -44,16 +44,16 @@ int main(int argc, char** argv) {
   const qp::synth::FrameBuffer frame{bytes.data(), bytes.size(), p.w, p.h, p.w * 2, false};
   char header[qp::stream::kTextSize], status[qp::stream::kTextSize];
   qp::stream::FormatHeaderLine(header, p, true);
-  const int32_t originY = p.scroll_y == 0 ? (background.height() - p.h) / 2 : 0;
+  const int32_t origin_y = p.scroll_y == 0 ? (background.height() - p.h) / 2 : 0;
   for (int32_t n = 0; n < count; ++n) {
-    background.CopyWindow(frame, p.scroll_x * n, p.scroll_x * n, originY + p.scroll_y * n,
-                          originY + p.scroll_y * n);
+    background.CopyWindow(frame, p.scroll_x * n, p.scroll_x * n, origin_y + p.scroll_y * n,
+                          origin_y + p.scroll_y * n);
     // Due at 1000 ms + n frame times, filled a millisecond later.
-    const int32_t clockMs = 1001 + static_cast<int32_t>(n * p.frame_time / 10000);
-    qp::stream::FormatStatusLine(status, p.w, n, 0, clockMs, 1e7 / p.frame_time);
+    const int32_t clock_ms = 1001 + static_cast<int32_t>(n * p.frame_time / 10000);
+    qp::stream::FormatStatusLine(status, p.w, n, 0, clock_ms, 1e7 / p.frame_time);
     int32_t tw = 0, th = 0;
     sheet.MeasureText(status, tw, th);
-    sheet.DrawText(frame, 0, p.h - sheet.cellHeight(), header);
+    sheet.DrawText(frame, 0, p.h - sheet.cell_height(), header);
     sheet.DrawText(frame, p.w - tw, 0, status);
     if (std::fwrite(bytes.data(), 1, bytes.size(), out) != bytes.size()) return 2;
   }

@@ -23,10 +23,10 @@ using qp::test::FirstPin;
 
 using framework::ComPtr;
 
-constexpr GUID kSampleGrabber = {0xc1f400a0, 0x3f08, 0x11d3,
-                                  {0x9f, 0x0b, 0x00, 0x60, 0x08, 0x03, 0x9e, 0x37}};
-constexpr GUID kNullRenderer = {0xc1f400a4, 0x3f08, 0x11d3,
-                                 {0x9f, 0x0b, 0x00, 0x60, 0x08, 0x03, 0x9e, 0x37}};
+constexpr GUID kSampleGrabber = {
+    0xc1f400a0, 0x3f08, 0x11d3, {0x9f, 0x0b, 0x00, 0x60, 0x08, 0x03, 0x9e, 0x37}};
+constexpr GUID kNullRenderer = {
+    0xc1f400a4, 0x3f08, 0x11d3, {0x9f, 0x0b, 0x00, 0x60, 0x08, 0x03, 0x9e, 0x37}};
 
 // One VideoStreamPin in a heap filter that the graph counts and deletes.
 class CaptureSource final : public framework::SourceFilterBase {
@@ -39,13 +39,12 @@ class CaptureSource final : public framework::SourceFilterBase {
   HRESULT created = S_OK;
 };
 
-
-// A new `downstreamClass` filter in `graph`, and its first input pin.
-void AddSink(IGraphBuilder* graph, const GUID& downstreamClass, ComPtr<IBaseFilter>& sink,
+// A new `downstream_class` filter in `graph`, and its first input pin.
+void AddSink(IGraphBuilder* graph, const GUID& downstream_class, ComPtr<IBaseFilter>& sink,
              ComPtr<IPin>& input) {
   input.Reset();
   sink.Reset();
-  ASSERT_EQ(CoCreateInstance(downstreamClass, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+  ASSERT_EQ(CoCreateInstance(downstream_class, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                              reinterpret_cast<void**>(&sink)),
             S_OK);
   ASSERT_EQ(graph->AddFilter(sink.Get(), L"Sink"), S_OK);
@@ -53,13 +52,13 @@ void AddSink(IGraphBuilder* graph, const GUID& downstreamClass, ComPtr<IBaseFilt
 }
 
 // The frame that `pin`'s connection carries, read as the configured header kind.
-void ExpectConnectedFrame(IPin* pin, bool videoInfo2, const GUID& subtype, int32_t w,
+void ExpectConnectedFrame(IPin* pin, bool video_info2, const GUID& subtype, int32_t w,
                           uint32_t compression, int bits) {
   framework::MediaType type;
   ASSERT_EQ(pin->ConnectionMediaType(&type), S_OK);
   EXPECT_TRUE(IsEqualGUID(type.subtype, subtype));
-  EXPECT_TRUE(IsEqualGUID(type.formattype, videoInfo2 ? FORMAT_VideoInfo2 : FORMAT_VideoInfo));
-  const BITMAPINFOHEADER* header = FormatBitmapHeader(type, videoInfo2);
+  EXPECT_TRUE(IsEqualGUID(type.formattype, video_info2 ? FORMAT_VideoInfo2 : FORMAT_VideoInfo));
+  const BITMAPINFOHEADER* header = FormatBitmapHeader(type, video_info2);
   ASSERT_NE(header, nullptr);
   EXPECT_EQ(header->biWidth, w);
   EXPECT_EQ(header->biCompression, compression);
@@ -71,10 +70,10 @@ class CapabilityGraph : public ::testing::Test {
   void SetUp() override { ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr))); }
   void TearDown() override { CoUninitialize(); }
 
-  void ConnectEveryFormat(const GUID& downstreamClass, bool withVideoInfo2 = true);
+  void ConnectEveryFormat(const GUID& downstream_class, bool with_video_info2 = true);
 };
 
-void CapabilityGraph::ConnectEveryFormat(const GUID& downstreamClass, bool withVideoInfo2) {
+void CapabilityGraph::ConnectEveryFormat(const GUID& downstream_class, bool with_video_info2) {
   const struct {
     const char* fcc;
     uint32_t compression;
@@ -85,27 +84,27 @@ void CapabilityGraph::ConnectEveryFormat(const GUID& downstreamClass, bool withV
                  {"YVYU", config::kFormatYVYU, 16},
                  {"UYVY", config::kFormatUYVY, 16},
                  {"HDYC", config::kFormatHDYC, 16}};
-  for (const bool videoInfo2 : {false, true}) {
-    if (videoInfo2 && !withVideoInfo2) continue;
+  for (const bool video_info2 : {false, true}) {
+    if (video_info2 && !with_video_info2) continue;
     for (const auto& format : formats) {
-      SCOPED_TRACE(std::string(format.fcc) + (videoInfo2 ? " VIDEOINFOHEADER2" : ""));
+      SCOPED_TRACE(std::string(format.fcc) + (video_info2 ? " VIDEOINFOHEADER2" : ""));
       const std::string keys = std::string("fcc=") + format.fcc + "\n";
-      FakeEnvironment environment(
-          std::string("[MAIN]\npreset_num=2\nuse_video_info_header2=") + (videoInfo2 ? "1" : "0") +
-          "\n[PRESET_01]\nenable=1\nw=320\nh=240\n" + keys +
-          "[PRESET_02]\nenable=1\nw=642\nh=480\n" + keys);
+      FakeEnvironment environment(std::string("[MAIN]\npreset_num=2\nuse_video_info_header2=") +
+                                  (video_info2 ? "1" : "0") +
+                                  "\n[PRESET_01]\nenable=1\nw=320\nh=240\n" + keys +
+                                  "[PRESET_02]\nenable=1\nw=642\nh=480\n" + keys);
       auto* source = new CaptureSource(environment);
-      ComPtr<IBaseFilter> sourceFilter(static_cast<IBaseFilter*>(source));
+      ComPtr<IBaseFilter> source_filter(static_cast<IBaseFilter*>(source));
       ASSERT_EQ(source->created, S_OK);
       ComPtr<IGraphBuilder> graph;
       ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER,
                                  IID_IGraphBuilder, reinterpret_cast<void**>(&graph)),
                 S_OK);
-      ASSERT_EQ(graph->AddFilter(sourceFilter.Get(), L"Source"), S_OK);
-      const ComPtr<IPin> output = FirstPin(sourceFilter.Get(), PINDIR_OUTPUT);
+      ASSERT_EQ(graph->AddFilter(source_filter.Get(), L"Source"), S_OK);
+      const ComPtr<IPin> output = FirstPin(source_filter.Get(), PINDIR_OUTPUT);
       ComPtr<IBaseFilter> sink;
       ComPtr<IPin> input;
-      AddSink(graph.Get(), downstreamClass, sink, input);
+      AddSink(graph.Get(), downstream_class, sink, input);
       ASSERT_TRUE(output && input);
 
       // The application's view: the interfaces through the pin, as a capture pin.
@@ -121,7 +120,7 @@ void CapabilityGraph::ConnectEveryFormat(const GUID& downstreamClass, bool withV
       EXPECT_TRUE(IsEqualGUID(category, PIN_CATEGORY_CAPTURE));
       ComPtr<IQualityControl> quality;
       ASSERT_EQ(output.As(quality), S_OK);
-      EXPECT_EQ(quality->Notify(sourceFilter.Get(), Quality{Famine, 500, 0, 0}), S_OK);
+      EXPECT_EQ(quality->Notify(source_filter.Get(), Quality{Famine, 500, 0, 0}), S_OK);
 
       int count = 0;
       int size = 0;
@@ -136,9 +135,9 @@ void CapabilityGraph::ConnectEveryFormat(const GUID& downstreamClass, bool withV
       // Chosen before connecting, the second preset is what the graph connects.
       EXPECT_EQ(config->SetFormat(types[1]), S_OK);
       ASSERT_EQ(graph->ConnectDirect(output.Get(), input.Get(), nullptr), S_OK);
-      ExpectConnectedFrame(output.Get(), videoInfo2, types[1]->subtype, 642, format.compression,
+      ExpectConnectedFrame(output.Get(), video_info2, types[1]->subtype, 642, format.compression,
                            format.bits);
-      ExpectConnectedFrame(input.Get(), videoInfo2, types[1]->subtype, 642, format.compression,
+      ExpectConnectedFrame(input.Get(), video_info2, types[1]->subtype, 642, format.compression,
                            format.bits);
 
       // The downstream holds buffers for this frame: another is refused until it disconnects.
@@ -149,17 +148,17 @@ void CapabilityGraph::ConnectEveryFormat(const GUID& downstreamClass, bool withV
       EXPECT_EQ(config->SetFormat(types[0]), S_OK);
       // Wine's AVI mux input faults when connected a second time: a fresh sink each time.
       EXPECT_EQ(graph->RemoveFilter(sink.Get()), S_OK);
-      AddSink(graph.Get(), downstreamClass, sink, input);
+      AddSink(graph.Get(), downstream_class, sink, input);
       ASSERT_TRUE(input);
       ASSERT_EQ(graph->ConnectDirect(output.Get(), input.Get(), nullptr), S_OK);
-      ExpectConnectedFrame(input.Get(), videoInfo2, types[0]->subtype, 320, format.compression,
+      ExpectConnectedFrame(input.Get(), video_info2, types[0]->subtype, 320, format.compression,
                            format.bits);
 
       for (AM_MEDIA_TYPE* type : types) framework::DeleteType(type);
       graph->Disconnect(output.Get());
       graph->Disconnect(input.Get());
       graph->RemoveFilter(sink.Get());
-      graph->RemoveFilter(sourceFilter.Get());
+      graph->RemoveFilter(source_filter.Get());
     }
   }
 }

@@ -28,8 +28,8 @@ constexpr uint8_t kUntouched = 0xA5;
 struct Format {
   const char* fcc;
   int32_t width;
-  int32_t bytesPerPixel;
-  bool topDown = false;  // connect with a negative biHeight
+  int32_t bytes_per_pixel;
+  bool top_down = false;  // connect with a negative biHeight
 };
 
 // The frame the stream should compose, built from the pictures loaded the same way: frame line
@@ -40,20 +40,24 @@ struct Format {
 class ExpectedFrame {
  public:
   ExpectedFrame(const config::Preset& preset, const synth::FrameImage& background,
-                const synth::FrameImage& font, bool topDownConnection)
-      : w_(preset.w), h_(preset.h), rgb_(preset.compression == config::kFormatRgb),
-        topDownRows_(!rgb_ || topDownConnection), bpp_(background.bytesPerPixel()),
-        stride_((w_ * bpp_ + 3) & ~3), bytes_(static_cast<std::size_t>(stride_) * h_, kUntouched),
+                const synth::FrameImage& font, bool top_down_connection)
+      : w_(preset.w),
+        h_(preset.h),
+        rgb_(preset.compression == config::kFormatRgb),
+        top_down_rows_(!rgb_ || top_down_connection),
+        bpp_(background.bytes_per_pixel()),
+        stride_((w_ * bpp_ + 3) & ~3),
+        bytes_(static_cast<std::size_t>(stride_) * h_, kUntouched),
         font_(font) {
     background_ = &background;
   }
 
   // Offsets of the top field (lines 0, 2, 4, … from the top) and of the bottom field.
-  void Background(int32_t topX, int32_t bottomX, int32_t topY, int32_t bottomY) {
+  void Background(int32_t top_x, int32_t bottom_x, int32_t top_y, int32_t bottom_y) {
     for (int32_t i = 0; i < h_; ++i) {
-      const bool bottomField = TopLine(i) & 1;
-      const int32_t x0 = bottomField ? bottomX : topX;
-      const int32_t y0 = bottomField ? bottomY : topY;
+      const bool bottom_field = TopLine(i) & 1;
+      const int32_t x0 = bottom_field ? bottom_x : top_x;
+      const int32_t y0 = bottom_field ? bottom_y : top_y;
       const int32_t line = (TopLine(i) + y0) % background_->height();
       for (int32_t x = 0; x < w_; ++x)
         std::memcpy(At(i, x), Pixel(*background_, (x + x0) % background_->width(), line), bpp_);
@@ -61,8 +65,8 @@ class ExpectedFrame {
   }
 
   void Text(int32_t x, int32_t y, const char* text) {
-    const int32_t cw = font_.cellWidth();
-    const int32_t ch = font_.cellHeight();
+    const int32_t cw = font_.cell_width();
+    const int32_t ch = font_.cell_height();
     for (const char* p = text; *p != '\0'; ++p) {
       if (*p == '#') {
         ++p;
@@ -72,8 +76,7 @@ class ExpectedFrame {
       if (x >= 0 && x + cw <= w_ && y >= 0 && y + ch <= h_) {
         for (int32_t dy = 0; dy < ch; ++dy) {
           for (int32_t dx = 0; dx < cw; ++dx) {
-            const uint8_t* from =
-                Pixel(font_, code % 32 * cw + dx, (code - 32) / 32 * ch + dy);
+            const uint8_t* from = Pixel(font_, code % 32 * cw + dx, (code - 32) / 32 * ch + dy);
             std::memcpy(At(BufferRow(y + dy), x + dx), from, bpp_);
           }
         }
@@ -85,10 +88,12 @@ class ExpectedFrame {
   int32_t TextWidth(const char* text) const {
     int32_t cells = 0;
     for (const char* p = text; *p != '\0'; ++p) {
-      if (*p == '#') ++p;
-      else ++cells;
+      if (*p == '#')
+        ++p;
+      else
+        ++cells;
     }
-    return cells * font_.cellWidth();
+    return cells * font_.cell_width();
   }
 
   // The number of differing bytes, naming the first one.
@@ -106,21 +111,21 @@ class ExpectedFrame {
   std::size_t Size() const { return bytes_.size(); }
 
  private:
-  int32_t TopLine(int32_t bufferRow) const {
-    return topDownRows_ ? bufferRow : h_ - 1 - bufferRow;
+  int32_t TopLine(int32_t buffer_row) const {
+    return top_down_rows_ ? buffer_row : h_ - 1 - buffer_row;
   }
-  int32_t BufferRow(int32_t topLine) const { return TopLine(topLine); }
-  uint8_t* At(int32_t bufferRow, int32_t x) {
-    return bytes_.data() + static_cast<std::size_t>(bufferRow) * stride_ + x * bpp_;
+  int32_t BufferRow(int32_t top_line) const { return TopLine(top_line); }
+  uint8_t* At(int32_t buffer_row, int32_t x) {
+    return bytes_.data() + static_cast<std::size_t>(buffer_row) * stride_ + x * bpp_;
   }
-  const uint8_t* Pixel(const synth::FrameImage& image, int32_t x, int32_t lineFromTop) const {
-    const int32_t row = rgb_ ? image.height() - 1 - lineFromTop : lineFromTop;
+  const uint8_t* Pixel(const synth::FrameImage& image, int32_t x, int32_t line_from_top) const {
+    const int32_t row = rgb_ ? image.height() - 1 - line_from_top : line_from_top;
     return image.Pixels() + static_cast<std::size_t>(row) * image.stride() + x * bpp_;
   }
 
   int32_t w_, h_;
   bool rgb_;
-  bool topDownRows_;
+  bool top_down_rows_;
   int32_t bpp_, stride_;
   std::vector<uint8_t> bytes_;
   const synth::FrameImage* background_;
@@ -135,7 +140,7 @@ struct PictureRig : StreamRig {
       : StreamRig(extra + "w=" + std::to_string(format.width) + "\nh=60\nfcc=" + format.fcc +
                       "\nframe_time=333667\nbmp=pictures\\bg.bmp\ncomment=ab\n",
                   main),
-        top_down(format.topDown) {
+        top_down(format.top_down) {
     synth::testing::BmpLayout layout;
     layout.width = 64;
     layout.height = 40;
@@ -155,32 +160,32 @@ struct PictureRig : StreamRig {
   void Connect() {
     framework::MediaType type;
     ASSERT_EQ(pin->GetOfferedType(0, &type), S_OK);
-    const bool videoInfo2 = pin->Settings().use_video_info_header2 != 0;
-    auto* header = const_cast<BITMAPINFOHEADER*>(FormatBitmapHeader(type, videoInfo2));
+    const bool video_info2 = pin->Settings().use_video_info_header2 != 0;
+    auto* header = const_cast<BITMAPINFOHEADER*>(FormatBitmapHeader(type, video_info2));
     ASSERT_NE(header, nullptr);
     if (top_down) header->biHeight = -header->biHeight;
     ASSERT_EQ(pin->CheckType(&type), S_OK);
     ASSERT_EQ(pin->SetType(&type), S_OK);
-    if (videoInfo2)
+    if (video_info2)
       interlace_flags = reinterpret_cast<const VIDEOINFOHEADER2*>(type.pbFormat)->dwInterlaceFlags;
   }
 
   // Fills one frame into `sample` and returns the expected one for the given field offsets.
-  ExpectedFrame Fill(FakeSample& sample, int32_t topX, int32_t bottomX, int32_t topY,
-                     int32_t bottomY) {
+  ExpectedFrame Fill(FakeSample& sample, int32_t top_x, int32_t bottom_x, int32_t top_y,
+                     int32_t bottom_y) {
     const int32_t frame = pin->frame_count();
     sample.Fill(kUntouched);
     EXPECT_EQ(pin->FillSample(&sample), S_OK);
-    return Expected(sample, frame, topX, bottomX, topY, bottomY, 0.0);
+    return Expected(sample, frame, top_x, bottom_x, top_y, bottom_y, 0.0);
   }
 
   // The frame `frame` just filled into `sample` should be, with `fps` printed as its rate.
-  ExpectedFrame Expected(const FakeSample& sample, int32_t frame, int32_t topX, int32_t bottomX,
-                         int32_t topY, int32_t bottomY, double fps) {
+  ExpectedFrame Expected(const FakeSample& sample, int32_t frame, int32_t top_x, int32_t bottom_x,
+                         int32_t top_y, int32_t bottom_y, double fps) {
     const config::Preset preset = pin->CurrentPreset();
     ExpectedFrame expected(preset, background, font, top_down);
-    expected.Background(topX, bottomX, topY, bottomY);
-    expected.Text(0, preset.h - font.cellHeight(), pin->header_line());
+    expected.Background(top_x, bottom_x, top_y, bottom_y);
+    expected.Text(0, preset.h - font.cell_height(), pin->header_line());
     char status[kTextSize];
     FormatStatusLine(status, preset.w, frame, 0,
                      static_cast<int32_t>(sample.stamped_at_ms - origin_ms), fps);
@@ -200,39 +205,37 @@ class FrameContent : public ::testing::TestWithParam<Format> {};
 TEST_P(FrameContent, BackgroundWindowAndTextAtTheirPlaces) {
   PictureRig rig(GetParam(), "scroll_x=2\nscroll_y=2\n");
   // Rows at the padded stride: a 322-wide RGB 24 row is 966 bytes of pixels in 968.
-  const int32_t stride = (GetParam().width * GetParam().bytesPerPixel + 3) & ~3;
+  const int32_t stride = (GetParam().width * GetParam().bytes_per_pixel + 3) & ~3;
   FakeSample sample(stride * 60, &rig.env);
   EXPECT_EQ(rig.Fill(sample, 0, 0, 0, 0).Compare(sample.Bytes()), 0) << "frame 0";
   EXPECT_EQ(rig.Fill(sample, 2, 2, 2, 2).Compare(sample.Bytes()), 0) << "frame 1 scrolled";
 }
 
-INSTANTIATE_TEST_SUITE_P(Formats, FrameContent,
-                         ::testing::Values(Format{"RG32", 96, 4}, Format{"RG24", 322, 3},
-                                           Format{"YUY2", 96, 2}, Format{"YVYU", 96, 2},
-                                           Format{"UYVY", 96, 2}, Format{"HDYC", 96, 2},
-                                           Format{"RG32", 96, 4, true},
-                                           Format{"RG24", 322, 3, true},
-                                           Format{"YUY2", 96, 2, true}),
-                         [](const auto& info) {
-                           return std::string(info.param.fcc) +
-                                  (info.param.topDown ? "TopDown" : "");
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Formats, FrameContent,
+    ::testing::Values(Format{"RG32", 96, 4}, Format{"RG24", 322, 3}, Format{"YUY2", 96, 2},
+                      Format{"YVYU", 96, 2}, Format{"UYVY", 96, 2}, Format{"HDYC", 96, 2},
+                      Format{"RG32", 96, 4, true}, Format{"RG24", 322, 3, true},
+                      Format{"YUY2", 96, 2, true}),
+    [](const auto& info) {
+      return std::string(info.param.fcc) + (info.param.top_down ? "TopDown" : "");
+    });
 
 // Independent of the reference frame: the picture's top-left pixel and the one below it, read
 // where a renderer of the agreed type looks for the frame's top lines. 4:2:2 rows are top-down
 // whatever the sign of biHeight.
 TEST(FrameOrientation, TopLinesWhereTheAgreedTypeSaysTheyAre) {
-  for (const Format& format : {Format{"RG32", 96, 4}, Format{"RG32", 96, 4, true},
-                               Format{"RG24", 322, 3}, Format{"RG24", 322, 3, true},
-                               Format{"YUY2", 96, 2, true}}) {
+  for (const Format& format :
+       {Format{"RG32", 96, 4}, Format{"RG32", 96, 4, true}, Format{"RG24", 322, 3},
+        Format{"RG24", 322, 3, true}, Format{"YUY2", 96, 2, true}}) {
     PictureRig rig(format, "scroll_y=2\n");  // no centring: frame line t is picture line t
-    const int32_t stride = (format.width * format.bytesPerPixel + 3) & ~3;
+    const int32_t stride = (format.width * format.bytes_per_pixel + 3) & ~3;
     FakeSample sample(stride * 60, &rig.env);
     ASSERT_EQ(rig.pin->FillSample(&sample), S_OK);
-    const bool rowsTopDown = format.topDown || format.bytesPerPixel == 2;
+    const bool rows_top_down = format.top_down || format.bytes_per_pixel == 2;
     for (int32_t line : {0, 1}) {
-      const uint8_t* at = sample.Bytes() + stride * (rowsTopDown ? line : 59 - line);
-      if (format.bytesPerPixel == 2) {
+      const uint8_t* at = sample.Bytes() + stride * (rows_top_down ? line : 59 - line);
+      if (format.bytes_per_pixel == 2) {
         // The reference picture's first pixel pair, converted as the stream converts it.
         const uint8_t* pair = rig.background.Pixels() + line * rig.background.stride();
         EXPECT_EQ(std::memcmp(at, pair, 4), 0) << format.fcc << " line " << line;
@@ -241,7 +244,7 @@ TEST(FrameOrientation, TopLinesWhereTheAgreedTypeSaysTheyAre) {
       uint8_t bgr[3];
       synth::testing::PatternColour(0, line, bgr);
       EXPECT_EQ(std::memcmp(at, bgr, 3), 0)
-          << format.fcc << (format.topDown ? " top-down" : " bottom-up") << " line " << line;
+          << format.fcc << (format.top_down ? " top-down" : " bottom-up") << " line " << line;
     }
   }
 }
@@ -252,25 +255,25 @@ TEST(FrameOrientation, TopLinesWhereTheAgreedTypeSaysTheyAre) {
 // earlier position is x = 12 and the later 14; progressive frames are at 6. scroll_y 0 centres
 // the 80-line tiled background on the 60-line frame: y = 10.
 TEST(FrameContentInterlaced, SignalledFieldOrderMatchesThePixels) {
-  for (const Format& format : {Format{"YUY2", 96, 2}, Format{"RG32", 96, 4},
-                               Format{"RG32", 96, 4, true}, Format{"RG24", 96, 3},
-                               Format{"UYVY", 96, 2, true}}) {
+  for (const Format& format :
+       {Format{"YUY2", 96, 2}, Format{"RG32", 96, 4}, Format{"RG32", 96, 4, true},
+        Format{"RG24", 96, 3}, Format{"UYVY", 96, 2, true}}) {
     for (const char* mode : {"interlaced=1\n", "interlaced=2\n", "interlaced=0\n"}) {
       PictureRig rig(format, std::string("scroll_x=2\nscroll_y=0\n") + mode,
                      "use_video_info_header2=1\n");
-      const std::string what = std::string(format.fcc) + (format.topDown ? " top-down " : " ") +
-                               mode;
+      const std::string what =
+          std::string(format.fcc) + (format.top_down ? " top-down " : " ") + mode;
       EXPECT_EQ(rig.pin->origin_y(), 10);
-      int32_t topX = 6;
-      int32_t bottomX = 6;
+      int32_t top_x = 6;
+      int32_t bottom_x = 6;
       if (rig.interlace_flags & AMINTERLACE_IsInterlaced) {
-        const bool topFirst = rig.interlace_flags & AMINTERLACE_Field1First;
-        topX = topFirst ? 12 : 14;
-        bottomX = topFirst ? 14 : 12;
+        const bool top_first = rig.interlace_flags & AMINTERLACE_Field1First;
+        top_x = top_first ? 12 : 14;
+        bottom_x = top_first ? 14 : 12;
       }
-      FakeSample sample(96 * format.bytesPerPixel * 60, &rig.env);
+      FakeSample sample(96 * format.bytes_per_pixel * 60, &rig.env);
       for (int n = 0; n < 3; ++n) ASSERT_EQ(rig.pin->FillSample(&sample), S_OK);
-      EXPECT_EQ(rig.Fill(sample, topX, bottomX, 10, 10).Compare(sample.Bytes()), 0) << what;
+      EXPECT_EQ(rig.Fill(sample, top_x, bottom_x, 10, 10).Compare(sample.Bytes()), 0) << what;
     }
   }
 }
@@ -280,24 +283,24 @@ TEST(FrameContentInterlaced, SignalledFieldOrderMatchesThePixels) {
 // fake clock makes every frame leave within microseconds of its due time.
 TEST(StatusLineRate, ShowsTheFrameRateAfterTheFirstSecond) {
   struct Case {
-    const char* frameTime;
+    const char* frame_time;
     double fps;  // as printed with two decimals
   };
   for (const Case& c : {Case{"333667", 29.97}, Case{"400000", 25.0}}) {
-    PictureRig rig(Format{"RG32", 96, 4}, std::string("frame_time=") + c.frameTime + "\n");
+    PictureRig rig(Format{"RG32", 96, 4}, std::string("frame_time=") + c.frame_time + "\n");
     FakeSample sample(96 * 4 * 60, &rig.env);
-    int zeroFrames = 0;
+    int zero_frames = 0;
     double ms = 0.0;
     for (int32_t n = 0; n < 110; ++n) {
       sample.Fill(kUntouched);
       ASSERT_EQ(rig.pin->FillSample(&sample), S_OK);
       ms = sample.stamped_at_ms - rig.origin_ms;
       const double fps = ms < 1000.0 ? 0.0 : c.fps;
-      zeroFrames += fps == 0.0;
+      zero_frames += fps == 0.0;
       ASSERT_EQ(rig.Expected(sample, n, 0, 0, 10, 10, fps).Compare(sample.Bytes()), 0)
-          << c.frameTime << " frame " << n << " at " << ms << " ms";
+          << c.frame_time << " frame " << n << " at " << ms << " ms";
     }
-    EXPECT_GT(zeroFrames, 20) << c.frameTime;
+    EXPECT_GT(zero_frames, 20) << c.frame_time;
     EXPECT_GT(ms, 3000.0) << "a few seconds of frames";
   }
 }
@@ -326,10 +329,10 @@ TEST(Pictures, PathsAreRelativeToTheModuleDirectory) {
   }
 
   // Without a readable glyph sheet the stream cannot start.
-  StreamRig noFont("w=96\nh=60\nfcc=RG32\n");
-  std::filesystem::remove(noFont.env.Directory().Path() / "font.bmp");
-  EXPECT_EQ(noFont.pin->OnThreadStart(), E_OUTOFMEMORY);
-  EXPECT_EQ(noFont.pin->OnThreadStop(), S_OK);
+  StreamRig no_font("w=96\nh=60\nfcc=RG32\n");
+  std::filesystem::remove(no_font.env.Directory().Path() / "font.bmp");
+  EXPECT_EQ(no_font.pin->OnThreadStart(), E_OUTOFMEMORY);
+  EXPECT_EQ(no_font.pin->OnThreadStop(), S_OK);
 }
 
 // The system environment reads QuorPlemo.ini beside the module; there is none beside the test

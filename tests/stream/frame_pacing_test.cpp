@@ -47,15 +47,15 @@ TEST(FramePacing, AWholeFrameLateCountsOneDropThenCatchesUpBackToBack) {
 
   // Frame 2 is due at due0 + 2 FT; the downstream held the stream 40 ms past that.
   rig.env.now_us = static_cast<int64_t>((due0 + 2 * kNtscMs + 40.0) * 1000.0);
-  const int sleepsBefore = rig.env.sleeps;
+  const int sleeps_before = rig.env.sleeps;
   ASSERT_EQ(rig.pin->FillSample(&sample), S_OK);
   EXPECT_EQ(rig.pin->drop_count(), 1);
   ASSERT_EQ(rig.pin->FillSample(&sample), S_OK);  // frame 3: behind, but less than a frame
-  EXPECT_EQ(rig.env.sleeps, sleepsBefore) << "late frames leave back to back";
+  EXPECT_EQ(rig.env.sleeps, sleeps_before) << "late frames leave back to back";
   EXPECT_EQ(rig.pin->drop_count(), 1);
 
   ASSERT_EQ(rig.pin->FillSample(&sample), S_OK);  // frame 4: on schedule again
-  EXPECT_GT(rig.env.sleeps, sleepsBefore);
+  EXPECT_GT(rig.env.sleeps, sleeps_before);
   EXPECT_NEAR(sample.stamped_at_ms, due0 + 4 * kNtscMs, kPollSlackMs);
   EXPECT_EQ(rig.pin->drop_count(), 1);
 }
@@ -90,9 +90,9 @@ TEST_P(GiveUp, AFrameNotDueWithinOneSecondEndsTheStream) {
   // The tick count reads GetParam() when the wait begins.
   rig.env.tick_base = GetParam() - static_cast<uint32_t>(rig.env.now_us / 1000);
 
-  const double waitStart = rig.env.NowMs();
+  const double wait_start = rig.env.NowMs();
   EXPECT_EQ(rig.pin->FillSample(&sample), S_FALSE);
-  const double waited = rig.env.NowMs() - waitStart;
+  const double waited = rig.env.NowMs() - wait_start;
   EXPECT_GT(waited, 1000.0);
   EXPECT_LT(waited, 1003.0);
   EXPECT_EQ(sample.set_time_calls, 0);
@@ -179,14 +179,14 @@ TEST(WaitForDueTime, StopEndsTheWaitWithoutTouchingTheSample) {
   FakeSample sample(96 * 60 * 2, &rig.env);
   ASSERT_EQ(rig.pin->FillSample(&sample), S_OK);
   sample.Forget();
-  const int sleepsBefore = rig.env.sleeps;
+  const int sleeps_before = rig.env.sleeps;
   const double before = rig.env.NowMs();
   int waited = 0;
   rig.services.on_command_wait = [&] {
     if (++waited == 5) rig.services.posted = framework::CommandStop;
   };
   EXPECT_EQ(rig.pin->FillSample(&sample), S_FALSE);
-  EXPECT_EQ(rig.env.sleeps, sleepsBefore) << "slept after the stop";
+  EXPECT_EQ(rig.env.sleeps, sleeps_before) << "slept after the stop";
   EXPECT_LT(rig.env.NowMs() - before, 10.0) << "the stop was not noticed at once";
   EXPECT_EQ(sample.set_time_calls, 0);
   EXPECT_EQ(rig.pin->frame_count(), 1);
@@ -275,16 +275,16 @@ TEST(WaitForRunning, TheScheduleStartsAtTheRunStart) {
     CostlyCopy copy(rig.env, sample, 5.0);
     copy.Arm();
     rig.services.state = State_Paused;
-    double runAt = -1.0;
+    double run_at = -1.0;
     rig.env.on_resident = [&] {
       rig.env.Advance(2.0);
-      if (rig.env.resident_pieces.size() == 1) runAt = run(rig);
+      if (rig.env.resident_pieces.size() == 1) run_at = run(rig);
     };
     ASSERT_EQ(rig.pin->FillSample(&sample), S_OK);
-    EXPECT_NEAR(sample.stamped_at_ms, runAt + 9.0, 0.5) << "pages, then the copy";
+    EXPECT_NEAR(sample.stamped_at_ms, run_at + 9.0, 0.5) << "pages, then the copy";
     for (int n = 1; n <= 3; ++n) {
       ASSERT_EQ(rig.pin->FillSample(&sample), S_OK);
-      EXPECT_NEAR(sample.stamped_at_ms, runAt + n * 40.0, kPollSlackMs) << n;
+      EXPECT_NEAR(sample.stamped_at_ms, run_at + n * 40.0, kPollSlackMs) << n;
     }
   }
   {  // the run comes after frame 0 was composed while paused
@@ -294,16 +294,16 @@ TEST(WaitForRunning, TheScheduleStartsAtTheRunStart) {
     CostlyCopy copy(rig.env, sample, 5.0);
     copy.Arm();
     rig.services.state = State_Paused;
-    double runAt = -1.0;
+    double run_at = -1.0;
     rig.env.on_sleep = [&] {
-      if (rig.env.sleeps == 2) runAt = run(rig);
+      if (rig.env.sleeps == 2) run_at = run(rig);
     };
     ASSERT_EQ(rig.pin->FillSample(&sample), S_OK);
     EXPECT_FALSE(copy.pending);
-    EXPECT_NEAR(sample.stamped_at_ms, runAt, 0.2) << "frame 0 was not ready";
+    EXPECT_NEAR(sample.stamped_at_ms, run_at, 0.2) << "frame 0 was not ready";
     for (int n = 1; n <= 3; ++n) {
       ASSERT_EQ(rig.pin->FillSample(&sample), S_OK);
-      EXPECT_NEAR(sample.stamped_at_ms, runAt + n * 40.0, kPollSlackMs) << n;
+      EXPECT_NEAR(sample.stamped_at_ms, run_at + n * 40.0, kPollSlackMs) << n;
     }
     EXPECT_EQ(rig.pin->drop_count(), 0);
   }

@@ -74,7 +74,7 @@ TEST(HeaderLine, FormatNamesInterlaceMarksAndClocks) {
 TEST(HeaderLine, ClockChosenAtStartUp) {
   struct Case {
     const char* main;
-    bool graphClock;
+    bool graph_clock;
     const char* expected;
   };
   const Case cases[] = {
@@ -84,9 +84,9 @@ TEST(HeaderLine, ClockChosenAtStartUp) {
   };
   for (const Case& c : cases) {
     StreamRig rig("w=320\nh=240\nfcc=RG24\n", c.main);
-    rig.services.has_clock = c.graphClock;
+    rig.services.has_clock = c.graph_clock;
     rig.Start();
-    EXPECT_STREQ(rig.pin->header_line(), c.expected) << c.main << c.graphClock;
+    EXPECT_STREQ(rig.pin->header_line(), c.expected) << c.main << c.graph_clock;
   }
 }
 

@@ -22,8 +22,8 @@ const HRESULT kNoMatch = static_cast<HRESULT>(0x80070491);
 
 // Three enabled presets; the disabled section between them is skipped, so record 1 is
 // PRESET_03. Record 2 differs from record 0 in frame time alone.
-std::string ThreePresetIni(bool videoInfo2) {
-  return std::string("[MAIN]\npreset_num=4\nuse_video_info_header2=") + (videoInfo2 ? "1" : "0") +
+std::string ThreePresetIni(bool video_info2) {
+  return std::string("[MAIN]\npreset_num=4\nuse_video_info_header2=") + (video_info2 ? "1" : "0") +
          "\n[PRESET_01]\nenable=1\nw=640\nh=480\nfcc=YUY2\nframe_time=333667\ninterlaced=1\n"
          "[PRESET_02]\nenable=0\nw=800\nh=600\n"
          "[PRESET_03]\nenable=1\nw=642\nh=480\nfcc=RG24\nframe_time=400000\n"
@@ -45,9 +45,9 @@ class FakePin final : public StreamCapabilities::Pin {
 };
 
 struct Rig {
-  explicit Rig(bool videoInfo2 = false) {
+  explicit Rig(bool video_info2 = false) {
     EXPECT_TRUE(settings.LoadConfigurationFrom(
-        directory.Write("QuorPlemo.ini", ThreePresetIni(videoInfo2)).c_str()));
+        directory.Write("QuorPlemo.ini", ThreePresetIni(video_info2)).c_str()));
     pin.current = settings.presets[0];
   }
   // GetStreamCaps(index), EXPECTing S_OK; the type is freed by the caller.
@@ -76,8 +76,8 @@ TEST(StreamCaps, OneCapabilityPerEnabledPresetInTableOrder) {
     GUID subtype;
     WORD bits;
     DWORD image;
-    int64_t frameTime;
-    LONG bitRate;
+    int64_t frame_time;
+    LONG bit_rate;
   } expected[] = {
       {640, MEDIASUBTYPE_YUY2, 16, 614400, 333667, 147308544},
       {642, MEDIASUBTYPE_RGB24, 24, 925440, 400000, 185088000},  // rows padded to 1928 bytes
@@ -94,7 +94,7 @@ TEST(StreamCaps, OneCapabilityPerEnabledPresetInTableOrder) {
     EXPECT_EQ(type->cbFormat, 88u);  // the bare header, not the offered 1128-byte block
     EXPECT_EQ(type->lSampleSize, expected[i].image);
     const auto* format = reinterpret_cast<const VIDEOINFOHEADER*>(type->pbFormat);
-    EXPECT_EQ(format->AvgTimePerFrame, expected[i].frameTime);
+    EXPECT_EQ(format->AvgTimePerFrame, expected[i].frame_time);
     EXPECT_EQ(format->bmiHeader.biWidth, expected[i].w);
     EXPECT_EQ(format->bmiHeader.biHeight, 480);
     EXPECT_EQ(format->bmiHeader.biBitCount, expected[i].bits);
@@ -106,11 +106,11 @@ TEST(StreamCaps, OneCapabilityPerEnabledPresetInTableOrder) {
       EXPECT_EQ(s.cy, 480);
     }
     EXPECT_EQ(record.VideoStandard | record.StretchTapsX | record.ShrinkTapsY, 0u);
-    EXPECT_EQ(record.MinFrameInterval, expected[i].frameTime);
-    EXPECT_EQ(record.MaxFrameInterval, expected[i].frameTime);
+    EXPECT_EQ(record.MinFrameInterval, expected[i].frame_time);
+    EXPECT_EQ(record.MaxFrameInterval, expected[i].frame_time);
     // Bits, not bytes, per second.
-    EXPECT_EQ(record.MinBitsPerSecond, expected[i].bitRate) << i;
-    EXPECT_EQ(record.MaxBitsPerSecond, expected[i].bitRate);
+    EXPECT_EQ(record.MinBitsPerSecond, expected[i].bit_rate) << i;
+    EXPECT_EQ(record.MaxBitsPerSecond, expected[i].bit_rate);
     framework::DeleteType(type);
   }
 }
@@ -131,8 +131,7 @@ TEST(StreamCaps, VideoInfo2CarriesTheDescribedPresetsInterlacing) {
   EXPECT_EQ(format->dwPictAspectRatioX, 642u);
   EXPECT_EQ(format->dwPictAspectRatioY, 480u);
   EXPECT_EQ(format->AvgTimePerFrame, 400000);
-  EXPECT_EQ(reinterpret_cast<const VIDEOINFOHEADER2*>(interlaced->pbFormat)->dwInterlaceFlags,
-            5u);
+  EXPECT_EQ(reinterpret_cast<const VIDEOINFOHEADER2*>(interlaced->pbFormat)->dwInterlaceFlags, 5u);
 
   // The current preset's own capability says the same as GetFormat.
   rig.pin.current = rig.settings.presets[0];
@@ -156,8 +155,7 @@ TEST(StreamCaps, WrongIndexOrPointersAreRefusedWithoutResult) {
   VIDEO_STREAM_CONFIG_CAPS record;
   for (int index : {-1, 3, INT_MAX, INT_MIN}) {
     AM_MEDIA_TYPE* type = reinterpret_cast<AM_MEDIA_TYPE*>(&record);
-    EXPECT_EQ(rig.caps.GetStreamCaps(index, &type, reinterpret_cast<BYTE*>(&record)),
-              E_INVALIDARG);
+    EXPECT_EQ(rig.caps.GetStreamCaps(index, &type, reinterpret_cast<BYTE*>(&record)), E_INVALIDARG);
     EXPECT_EQ(type, nullptr);
   }
   AM_MEDIA_TYPE* type = nullptr;
@@ -217,21 +215,21 @@ TEST(SetFormat, RefusesMalformedOrForeignTypesAndKeepsThePreset) {
   AM_MEDIA_TYPE audio = copy();
   audio.majortype = MEDIATYPE_Audio;
   refused(audio);
-  AM_MEDIA_TYPE otherKind = copy();  // a VIDEOINFOHEADER-sized kind the settings do not use
-  otherKind.formattype = FORMAT_VideoInfo;
-  refused(otherKind);
-  AM_MEDIA_TYPE topDown = copy();
-  reinterpret_cast<VIDEOINFOHEADER2*>(topDown.pbFormat)->bmiHeader.biHeight = -480;
-  refused(topDown);
-  AM_MEDIA_TYPE noBlock = copy();
-  framework::FreeFormat(noBlock);
-  refused(noBlock);
+  AM_MEDIA_TYPE other_kind = copy();  // a VIDEOINFOHEADER-sized kind the settings do not use
+  other_kind.formattype = FORMAT_VideoInfo;
+  refused(other_kind);
+  AM_MEDIA_TYPE top_down = copy();
+  reinterpret_cast<VIDEOINFOHEADER2*>(top_down.pbFormat)->bmiHeader.biHeight = -480;
+  refused(top_down);
+  AM_MEDIA_TYPE no_block = copy();
+  framework::FreeFormat(no_block);
+  refused(no_block);
 
   // A block one byte short of the header, ending at an inaccessible page: never read past it.
-  FakeSample shortBlock(sizeof(VIDEOINFOHEADER2) - 1);
-  std::memcpy(shortBlock.Bytes(), good->pbFormat, sizeof(VIDEOINFOHEADER2) - 1);
+  FakeSample short_block(sizeof(VIDEOINFOHEADER2) - 1);
+  std::memcpy(short_block.Bytes(), good->pbFormat, sizeof(VIDEOINFOHEADER2) - 1);
   AM_MEDIA_TYPE truncated = *good;
-  truncated.pbFormat = shortBlock.Bytes();
+  truncated.pbFormat = short_block.Bytes();
   truncated.cbFormat = sizeof(VIDEOINFOHEADER2) - 1;
   EXPECT_EQ(rig.caps.SetFormat(&truncated), kNoMatch);
 
@@ -246,7 +244,7 @@ TEST(SetFormat, WhileConnectedKeepsTheAgreedFrame) {
   EXPECT_EQ(SetShifted(rig, 1, 0), VFW_E_ALREADY_CONNECTED);  // another size
   EXPECT_EQ(SetShifted(rig, 2, 0), VFW_E_ALREADY_CONNECTED);  // another frame time
   EXPECT_EQ(rig.pin.current.frame_time, 333667);
-  EXPECT_EQ(SetShifted(rig, 0, 20), S_OK);  // the agreed frame itself
+  EXPECT_EQ(SetShifted(rig, 0, 20), S_OK);       // the agreed frame itself
   EXPECT_EQ(SetShifted(rig, 1, 100), kNoMatch);  // no match is still no match
   rig.pin.connected = false;
   EXPECT_EQ(SetShifted(rig, 1, 0), S_OK);
@@ -261,20 +259,19 @@ TEST(PinCategory, ReadOnlyCaptureCategory) {
             S_OK);
   EXPECT_EQ(returned, 16u);
   returned = 0;
-  EXPECT_EQ(rig.caps.GetProperty(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, &category, 15,
-                                 &returned),
-            E_UNEXPECTED);
+  EXPECT_EQ(
+      rig.caps.GetProperty(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, &category, 15, &returned),
+      E_UNEXPECTED);
   EXPECT_EQ(returned, 16u);
   EXPECT_TRUE(IsEqualGUID(category, GUID_NULL));
-  EXPECT_EQ(rig.caps.GetProperty(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, &category, 16,
-                                 nullptr),
+  EXPECT_EQ(rig.caps.GetProperty(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, &category, 16, nullptr),
             S_OK);
   EXPECT_TRUE(IsEqualGUID(category, PIN_CATEGORY_CAPTURE));
   EXPECT_EQ(rig.caps.GetProperty(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 16, nullptr),
             E_POINTER);
-  EXPECT_EQ(rig.caps.GetProperty(PIN_CATEGORY_CAPTURE, AMPROPERTY_PIN_CATEGORY, &category, 16,
-                                 &returned),
-            E_PROP_SET_UNSUPPORTED);
+  EXPECT_EQ(
+      rig.caps.GetProperty(PIN_CATEGORY_CAPTURE, AMPROPERTY_PIN_CATEGORY, &category, 16, &returned),
+      E_PROP_SET_UNSUPPORTED);
   EXPECT_EQ(rig.caps.GetProperty(AMPROPSETID_Pin, 1, &category, 16, &returned),
             E_PROP_ID_UNSUPPORTED);
 

@@ -33,9 +33,9 @@ class ImportHook {
       auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + module->FirstThunk);
       for (; names->u1.AddressOfData != 0; ++names, ++slots) {
         if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
-        const auto* byName =
+        const auto* by_name =
             reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
-        if (std::strcmp(reinterpret_cast<const char*>(byName->Name), name) != 0) continue;
+        if (std::strcmp(reinterpret_cast<const char*>(by_name->Name), name) != 0) continue;
         slot_ = reinterpret_cast<void**>(&slots->u1.Function);
         Swap(replacement);
         return;

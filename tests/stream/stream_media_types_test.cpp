@@ -24,8 +24,12 @@ struct Block {
   // The BITMAPINFOHEADER at `at`.
   Block& Bitmap(std::size_t at, int32_t w, int32_t h, int bits, uint32_t compression,
                 uint32_t image) {
-    return Put(at, 40, 4).Put(at + 4, uint32_t(w), 4).Put(at + 8, uint32_t(h), 4)
-        .Put(at + 12, 1, 2).Put(at + 14, bits, 2).Put(at + 16, compression, 4)
+    return Put(at, 40, 4)
+        .Put(at + 4, uint32_t(w), 4)
+        .Put(at + 8, uint32_t(h), 4)
+        .Put(at + 12, 1, 2)
+        .Put(at + 14, bits, 2)
+        .Put(at + 16, compression, 4)
         .Put(at + 20, image, 4);
   }
   std::vector<uint8_t> bytes;
@@ -62,10 +66,10 @@ TEST(OfferedType, VideoInfo2BlockOf112Bytes) {
     uint32_t interlace;
   };
   const Case cases[] = {
-      {"w=720\nh=480\nfcc=YUY2\ninterlaced=1\n", MEDIASUBTYPE_YUY2, config::kFormatYUY2, 16,
-       691200, 5},
-      {"w=720\nh=480\nfcc=UYVY\ninterlaced=2\n", MEDIASUBTYPE_UYVY, config::kFormatUYVY, 16,
-       691200, 1},
+      {"w=720\nh=480\nfcc=YUY2\ninterlaced=1\n", MEDIASUBTYPE_YUY2, config::kFormatYUY2, 16, 691200,
+       5},
+      {"w=720\nh=480\nfcc=UYVY\ninterlaced=2\n", MEDIASUBTYPE_UYVY, config::kFormatUYVY, 16, 691200,
+       1},
       {"w=320\nh=240\nfcc=RG32\n", MEDIASUBTYPE_RGB32, 0, 32, 307200, 0},
       {"w=640\nh=480\nfcc=HDYC\n",
        GUID{config::kFormatHDYC, 0, 0x10, {0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71}},

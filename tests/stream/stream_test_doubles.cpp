@@ -34,10 +34,10 @@ void FakeSample::Forget() {
   actual_length.reset();
 }
 
-HRESULT FakeSample::SetTime(REFERENCE_TIME* startTime, REFERENCE_TIME* stopTime) {
+HRESULT FakeSample::SetTime(REFERENCE_TIME* startTime, REFERENCE_TIME* stop_time) {
   ++set_time_calls;
   start = *startTime;
-  stop = *stopTime;
+  stop = *stop_time;
   if (clock_ != nullptr) stamped_at_ms = clock_->NowMs();
   return S_OK;
 }
@@ -52,9 +52,9 @@ std::vector<uint8_t> GlyphSheetBmp() {
   layout.height = 32;
   return synth::testing::MakeBmp(layout, [](int32_t x, int32_t y, uint8_t* bgr) {
     const int32_t column = x / 2;
-    const int32_t rowInBand = (y / 2) % 3;
+    const int32_t row_in_band = (y / 2) % 3;
     bgr[0] = static_cast<uint8_t>(8 * column + (x & 1));
-    bgr[1] = static_cast<uint8_t>(80 * rowInBand + 40 * (y & 1) + 3);
+    bgr[1] = static_cast<uint8_t>(80 * row_in_band + 40 * (y & 1) + 3);
     bgr[2] = static_cast<uint8_t>(255 - 7 * column);
   });
 }

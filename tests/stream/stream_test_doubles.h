@@ -144,12 +144,12 @@ class FakeServices final : public framework::StreamServices {
   }
   // Time passes a ms at a time until a command is posted (on_command_wait may post one) or the
   // timeout has passed, then overruns like a sleep and ends on the mailbox's grid.
-  bool WaitForCommand(int64_t timeoutUs, framework::StreamCommand& command) override {
+  bool WaitForCommand(int64_t timeout_us, framework::StreamCommand& command) override {
     ++command_waits;
-    const int64_t deadline = clock_.now_us + timeoutUs;
-    for (int64_t waited = 0; waited < timeoutUs;) {
+    const int64_t deadline = clock_.now_us + timeout_us;
+    for (int64_t waited = 0; waited < timeout_us;) {
       if (PeekCommand(command)) return true;
-      const int64_t step = timeoutUs - waited < 1000 ? timeoutUs - waited : 1000;
+      const int64_t step = timeout_us - waited < 1000 ? timeout_us - waited : 1000;
       clock_.now_us += step;
       waited += step;
       if (on_command_wait) on_command_wait();

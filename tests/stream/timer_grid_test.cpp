@@ -22,8 +22,8 @@ constexpr int kFrames = 600;  // 10 s of stream
 struct Grid {
   const char* key;  // the case's name
   const char* name;
-  int64_t sleepUs;  // the fine timer's grid
-  int64_t waitUs;   // the mailbox's
+  int64_t sleep_us;  // the fine timer's grid
+  int64_t wait_us;   // the mailbox's
   bool random;
   std::optional<StreamEnvironment::TimerGrain> promised;
   bool punctual;  // the median must be within 0.3 ms
@@ -38,8 +38,8 @@ class TimerGrid : public ::testing::TestWithParam<Grid> {};
 TEST_P(TimerGrid, FramesLeaveOnTimeWithoutBurningACore) {
   const Grid& grid = GetParam();
   StreamRig rig(kSixty);
-  rig.env.sleep_grid_us = grid.sleepUs;
-  rig.env.wait_grid_us = grid.waitUs;
+  rig.env.sleep_grid_us = grid.sleep_us;
+  rig.env.wait_grid_us = grid.wait_us;
   rig.env.random_late = grid.random;
   rig.env.promised = grid.promised;
   rig.services.fine_command_wait = true;
@@ -49,22 +49,22 @@ TEST_P(TimerGrid, FramesLeaveOnTimeWithoutBurningACore) {
   static_cast<framework::PinBase&>(*rig.pin).OnRun(0);
 
   std::vector<double> late;
-  const int64_t spunBefore = rig.env.spun_us;
+  const int64_t spun_before = rig.env.spun_us;
   for (int n = 0; n < kFrames; ++n) {
     ASSERT_EQ(rig.pin->FillSample(&sample), S_OK) << n;
     late.push_back(sample.stamped_at_ms - (origin + n * kSixtyMs));
   }
-  const double spinPerFrameMs =
-      static_cast<double>(rig.env.spun_us - spunBefore) / 1000.0 / kFrames;
+  const double spin_per_frame_ms =
+      static_cast<double>(rig.env.spun_us - spun_before) / 1000.0 / kFrames;
   std::sort(late.begin(), late.end());
   const double median = late[late.size() / 2];
   std::printf(
       "[ figures  ] %s: lateness median %.3f ms, max %.3f ms, min %.3f ms; spin %.3f ms "
       "a frame; drops %d\n",
-      grid.name, median, late.back(), late.front(), spinPerFrameMs, rig.pin->drop_count());
+      grid.name, median, late.back(), late.front(), spin_per_frame_ms, rig.pin->drop_count());
   EXPECT_GE(late.front(), 0.0) << "a frame left before its due time";
   EXPECT_LT(late.back(), kSixtyMs);
-  EXPECT_LT(spinPerFrameMs, 2.0);
+  EXPECT_LT(spin_per_frame_ms, 2.0);
   EXPECT_EQ(rig.pin->drop_count(), 0);
   if (grid.punctual) {
     EXPECT_LT(median, 0.3);
@@ -105,14 +105,14 @@ struct GraphClockRig {
 TEST(GraphClock, FramesDueJustAfterAWholeMsCostABoundedBusyWait) {
   GraphClockRig g;
   ASSERT_FALSE(g.rig.pin->use_cpu_clock());
-  const int64_t spunBefore = g.rig.env.spun_us;
+  const int64_t spun_before = g.rig.env.spun_us;
   for (int n = 0; n < 50; ++n) {
     ASSERT_EQ(g.rig.pin->FillSample(&g.sample), S_OK);
     const double late = g.sample.stamped_at_ms - g.rig.services.run_start_ms - n * 20.05;
     EXPECT_GE(late, 0.0) << n;
     EXPECT_LT(late, 2.0) << n;
   }
-  EXPECT_LT(static_cast<double>(g.rig.env.spun_us - spunBefore) / 1000.0 / 50, 2.0);
+  EXPECT_LT(static_cast<double>(g.rig.env.spun_us - spun_before) / 1000.0 / 50, 2.0);
   EXPECT_EQ(g.rig.pin->drop_count(), 0);
 }
 
@@ -122,19 +122,19 @@ TEST(GraphClock, AStalledClockIsNeitherPolledForASecondNorDeafToAStop) {
   GraphClockRig g;
   ASSERT_EQ(g.rig.pin->FillSample(&g.sample), S_OK);  // frame 0 at stream time 0
   g.rig.services.stalled_at_ms = 20.0;                // frame 1 is due at 20.05
-  int64_t spunBefore = g.rig.env.spun_us;
+  int64_t spun_before = g.rig.env.spun_us;
   double before = g.rig.env.NowMs();
   EXPECT_EQ(g.rig.pin->FillSample(&g.sample), S_FALSE);
   EXPECT_GT(g.rig.env.NowMs() - before, 1000.0) << "gave up early";
   EXPECT_LT(g.rig.env.NowMs() - before, 1010.0);
-  EXPECT_LT(g.rig.env.spun_us - spunBefore, 100000) << "polled the stalled clock";
+  EXPECT_LT(g.rig.env.spun_us - spun_before, 100000) << "polled the stalled clock";
 
   // Again, with a stop posted once the wait has polled the stalled clock a while.
   int reads = 0;
   g.rig.env.on_read = [&] {
     if (++reads == 50) g.rig.services.posted = framework::CommandStop;
   };
-  spunBefore = g.rig.env.spun_us;
+  spun_before = g.rig.env.spun_us;
   before = g.rig.env.NowMs();
   EXPECT_EQ(g.rig.pin->FillSample(&g.sample), S_FALSE);
   EXPECT_LT(g.rig.env.NowMs() - before, 10.0) << "the stop was not seen";

@@ -16,12 +16,12 @@ namespace {
 constexpr char kSixty[] = "w=96\nh=60\nfcc=YUY2\nframe_time=166667\n";
 constexpr double kSixtyMs = 16.6667;
 
-FrameTimes Record(uint32_t frame, int32_t lateUs, int32_t downstreamUs) {
+FrameTimes Record(uint32_t frame, int32_t late_us, int32_t downstream_us) {
   FrameTimes r{};
   r.frame = frame;
-  r.composeUs = 100;
-  r.lateUs = lateUs;
-  r.downstreamUs = downstreamUs;
+  r.compose_us = 100;
+  r.late_us = late_us;
+  r.downstream_us = downstream_us;
   return r;
 }
 
@@ -35,8 +35,7 @@ TEST(WorkerCounters, TheRingKeepsTheLatestRecordsAndTheTotalsCountThemAll) {
   }
   std::vector<FrameTimes> records(WorkerCounters::kCapacity + 5);
   uint64_t from = 0;
-  const uint32_t count =
-      counters->ReadFrames(0, records.data(), uint32_t(records.size()), &from);
+  const uint32_t count = counters->ReadFrames(0, records.data(), uint32_t(records.size()), &from);
   EXPECT_EQ(count, WorkerCounters::kCapacity - 1);
   EXPECT_EQ(from, 11u) << "the oldest ones were written over, and 10's slot is written next";
   EXPECT_EQ(records[0].frame, 11u);
@@ -51,16 +50,16 @@ TEST(WorkerCounters, TheRingKeepsTheLatestRecordsAndTheTotalsCountThemAll) {
   StreamTotals totals{};
   counters->ReadTotals(totals);
   EXPECT_EQ(totals.frames, total);
-  EXPECT_EQ(totals.composeUs, int64_t{100} * total);
-  EXPECT_EQ(totals.lateFrames, 42u);            // 0, 100, ..., 4100
-  EXPECT_EQ(totals.downstreamLateFrames, 21u);  // 0, 200, ..., 4000
-  EXPECT_EQ(totals.maxSourceLateUs, 20000);
-  EXPECT_EQ(totals.maxDownstreamUs, 19000);
+  EXPECT_EQ(totals.compose_us, int64_t{100} * total);
+  EXPECT_EQ(totals.late_frames, 42u);             // 0, 100, ..., 4100
+  EXPECT_EQ(totals.downstream_late_frames, 21u);  // 0, 200, ..., 4000
+  EXPECT_EQ(totals.max_source_late_us, 20000);
+  EXPECT_EQ(totals.max_downstream_us, 19000);
 
   counters->Reset();
   counters->ReadTotals(totals);
   EXPECT_EQ(totals.frames, 0u);
-  EXPECT_EQ(totals.lateFrames, 0u);
+  EXPECT_EQ(totals.late_frames, 0u);
 }
 
 // The slot the next record goes into is written before that record is published: a reader
@@ -86,13 +85,13 @@ TEST(WorkerCounters, TheSlotWrittenNextIsNeverRead) {
 struct LoopDriver {
   explicit LoopDriver(StreamRig& rig) : rig(rig), sample(96 * 60 * 2, &rig.env) {}
 
-  // `heldMs`: how long the allocator kept the worker waiting for this frame's buffer;
-  // `gapMs`: how long the worker had no processor before it asked for it.
-  void Frame(double heldMs = 0.0, double gapMs = 0.0) {
+  // `held_ms`: how long the allocator kept the worker waiting for this frame's buffer;
+  // `gap_ms`: how long the worker had no processor before it asked for it.
+  void Frame(double held_ms = 0.0, double gap_ms = 0.0) {
     framework::SampleTimes t;
-    rig.env.Advance(gapMs);
+    rig.env.Advance(gap_ms);
     t.asked = rig.pin->LoopClock();
-    rig.env.Advance(heldMs);
+    rig.env.Advance(held_ms);
     t.got = rig.pin->LoopClock();
     ASSERT_EQ(rig.pin->FillSample(&sample), S_OK);
     t.delivering = rig.pin->LoopClock();
@@ -120,8 +119,8 @@ TEST(Lateness, HeldBuffersAreTheDownstreamsLateWakeUpsTheSources) {
   loop.Frame();
   loop.Frame();
   for (int n = 0; n < 3; ++n) loop.Frame();  // on schedule again
-  rig.env.overrun_us = 40000;  // the system wakes the worker 40 ms late, once
-  loop.Frame();                // frame 10
+  rig.env.overrun_us = 40000;                // the system wakes the worker 40 ms late, once
+  loop.Frame();                              // frame 10
   rig.env.overrun_us = 0;
   loop.Frame();
   loop.Frame(0.0, 30.0);  // frame 12: the worker lost the processor between two frames
@@ -130,35 +129,35 @@ TEST(Lateness, HeldBuffersAreTheDownstreamsLateWakeUpsTheSources) {
   ASSERT_EQ(r.size(), 13u);
   for (uint32_t n = 0; n < r.size(); ++n) EXPECT_EQ(r[n].frame, n);
   for (int n : {1, 2, 8, 9}) {
-    EXPECT_LT(r[n].lateUs, 200) << n;
-    EXPECT_EQ(r[n].downstreamUs, 0) << n;
-    EXPECT_GT(r[n].waitDueUs, 10000) << n;
+    EXPECT_LT(r[n].late_us, 200) << n;
+    EXPECT_EQ(r[n].downstream_us, 0) << n;
+    EXPECT_GT(r[n].wait_due_us, 10000) << n;
   }
-  EXPECT_NEAR(r[3].waitBufferUs, 50000, 100);
-  EXPECT_GT(r[3].lateUs, 50000 - int32_t(kSixtyMs * 1000) - 500);
-  EXPECT_GT(r[3].downstreamUs, r[3].lateUs - 500);
+  EXPECT_NEAR(r[3].wait_buffer_us, 50000, 100);
+  EXPECT_GT(r[3].late_us, 50000 - int32_t(kSixtyMs * 1000) - 500);
+  EXPECT_GT(r[3].downstream_us, r[3].late_us - 500);
   // The catching-up frames inherit the downstream's share.
-  EXPECT_GT(r[4].lateUs, 10000);
-  EXPECT_GT(r[4].downstreamUs, r[4].lateUs - 500);
-  EXPECT_LT(r[4].waitDueUs, 100) << "no wait: already due";
+  EXPECT_GT(r[4].late_us, 10000);
+  EXPECT_GT(r[4].downstream_us, r[4].late_us - 500);
+  EXPECT_LT(r[4].wait_due_us, 100) << "no wait: already due";
   // Its wait ended 40 ms late, well after the due time.
-  EXPECT_GT(r[10].lateUs, 20000);
-  EXPECT_EQ(r[10].downstreamUs, 0);
-  EXPECT_NEAR(r[10].wakeLateUs, r[10].lateUs, 100);
+  EXPECT_GT(r[10].late_us, 20000);
+  EXPECT_EQ(r[10].downstream_us, 0);
+  EXPECT_NEAR(r[10].wake_late_us, r[10].late_us, 100);
   // Frame 11 starts behind because of it and is the system's too.
-  EXPECT_GT(r[11].lateUs, 5000);
-  EXPECT_LT(r[11].downstreamUs, 100);
-  EXPECT_NEAR(r[11].wakeLateUs, r[11].lateUs, 200);
-  EXPECT_GT(r[12].lateUs, 20000);
-  EXPECT_LT(r[12].downstreamUs, 100) << "outside the downstream's calls";
+  EXPECT_GT(r[11].late_us, 5000);
+  EXPECT_LT(r[11].downstream_us, 100);
+  EXPECT_NEAR(r[11].wake_late_us, r[11].late_us, 200);
+  EXPECT_GT(r[12].late_us, 20000);
+  EXPECT_LT(r[12].downstream_us, 100) << "outside the downstream's calls";
 
   StreamTotals totals{};
   rig.pin->ReadTotals(totals);
   EXPECT_EQ(totals.frames, 13u);
   // Frames 3, 10 and 12, and 4 and 11 still more than a frame behind.
-  EXPECT_EQ(totals.lateFrames, 5u);
-  EXPECT_EQ(totals.downstreamLateFrames, 2u);
-  EXPECT_GT(totals.maxSourceLateUs, 20000);
+  EXPECT_EQ(totals.late_frames, 5u);
+  EXPECT_EQ(totals.downstream_late_frames, 2u);
+  EXPECT_GT(totals.max_source_late_us, 20000);
 }
 
 // The worker's processor time is read on the first frame and then about once a second, not on
@@ -172,13 +171,13 @@ TEST(WorkerCpu, ReadAboutOnceASecond) {
   for (int n = 0; n < 150; ++n) loop.Frame();
   const std::vector<FrameTimes> r = loop.Records();
   ASSERT_EQ(r.size(), 64u);  // the first 64 are enough: readings at frame 0 and about 60
-  EXPECT_EQ(r[0].workerCpuMs, 0);
+  EXPECT_EQ(r[0].worker_cpu_ms, 0);
   std::vector<uint32_t> read;
   for (const FrameTimes& f : r)
-    if (f.workerCpuMs >= 0) read.push_back(f.frame);
+    if (f.worker_cpu_ms >= 0) read.push_back(f.frame);
   ASSERT_EQ(read.size(), 2u);
   EXPECT_NEAR(read[1], 60, 1);
-  EXPECT_GT(r[read[1]].workerCpuMs, 0);
+  EXPECT_GT(r[read[1]].worker_cpu_ms, 0);
   EXPECT_LE(rig.env.cpu_readings, 4) << "read on far more frames than once a second";
 }
 
@@ -198,19 +197,19 @@ TEST_P(OverrunningWaits, AreAllowedFor) {
   ASSERT_EQ(rig.pin->FillSample(&sample), S_OK);
   const double first = sample.stamped_at_ms;
   for (int n = 1; n <= 40; ++n) {
-    const int sleepsBefore = rig.env.sleeps;
-    const int waitsBefore = rig.services.command_waits;
+    const int sleeps_before = rig.env.sleeps;
+    const int waits_before = rig.services.command_waits;
     ASSERT_EQ(rig.pin->FillSample(&sample), S_OK);
-    EXPECT_EQ(rig.services.command_waits - waitsBefore, 1) << n;
+    EXPECT_EQ(rig.services.command_waits - waits_before, 1) << n;
     const double late = sample.stamped_at_ms - (first + n * kSixtyMs);
     EXPECT_GE(late, -0.05) << n;
     if (n >= 20) {
       EXPECT_LT(late, 0.15) << n;
       if (fine) {
-        EXPECT_EQ(rig.env.sleeps - sleepsBefore, 0) << n;
+        EXPECT_EQ(rig.env.sleeps - sleeps_before, 0) << n;
       }
     }
-    EXPECT_LE(rig.env.sleeps - sleepsBefore, 3) << n << ": the mailbox wait counts as one";
+    EXPECT_LE(rig.env.sleeps - sleeps_before, 3) << n << ": the mailbox wait counts as one";
   }
   EXPECT_EQ(rig.pin->drop_count(), 0);
 }
@@ -219,8 +218,9 @@ INSTANTIATE_TEST_SUITE_P(WaitForDueTime, OverrunningWaits, ::testing::Bool());
 
 // A plain RGB 32 picture of one grey; the frame's middle shows it.
 std::vector<uint8_t> Grey(int32_t side, uint8_t value) {
-  return synth::testing::MakeBmp(synth::testing::BmpLayout{side, side},
-                                 [value](int32_t, int32_t, uint8_t* p) { p[0] = p[1] = p[2] = value; });
+  return synth::testing::MakeBmp(
+      synth::testing::BmpLayout{side, side},
+      [value](int32_t, int32_t, uint8_t* p) { p[0] = p[1] = p[2] = value; });
 }
 
 TEST(PictureCache, AStartReusesThePictureUntilItsFileChanges) {
@@ -232,16 +232,16 @@ TEST(PictureCache, AStartReusesThePictureUntilItsFileChanges) {
 
   rig.Start();
   rig.pin->ReadTotals(totals);
-  EXPECT_EQ(totals.startup.backgroundCached, 0);
+  EXPECT_EQ(totals.startup.background_cached, 0);
   ASSERT_EQ(rig.pin->FillSample(&sample), S_OK);
   EXPECT_EQ(middle(), 0x33);
   EXPECT_EQ(rig.pin->OnThreadStop(), S_OK);
 
   rig.Start();
   rig.pin->ReadTotals(totals);
-  EXPECT_EQ(totals.startup.backgroundCached, 1);
-  EXPECT_EQ(totals.startup.glyphsCached, 1);
-  EXPECT_GE(totals.startup.backgroundUs, 0);
+  EXPECT_EQ(totals.startup.background_cached, 1);
+  EXPECT_EQ(totals.startup.glyphs_cached, 1);
+  EXPECT_GE(totals.startup.background_us, 0);
   EXPECT_EQ(rig.pin->OnThreadStop(), S_OK);
 
   // Same size, new contents: the last-write time tells.
@@ -250,7 +250,7 @@ TEST(PictureCache, AStartReusesThePictureUntilItsFileChanges) {
   std::filesystem::last_write_time(path, written + std::chrono::seconds(2));
   rig.Start();
   rig.pin->ReadTotals(totals);
-  EXPECT_EQ(totals.startup.backgroundCached, 0);
+  EXPECT_EQ(totals.startup.background_cached, 0);
   ASSERT_EQ(rig.pin->FillSample(&sample), S_OK);
   EXPECT_EQ(middle(), 0x77);
   EXPECT_EQ(rig.pin->OnThreadStop(), S_OK);

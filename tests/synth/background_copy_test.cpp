@@ -21,7 +21,7 @@ using test::TestFrame;
 int64_t Mod(int64_t value, int64_t period) { return ((value % period) + period) % period; }
 
 struct Offsets {
-  int32_t evenColumn, oddColumn, evenLine, oddLine;
+  int32_t even_column, odd_column, even_line, odd_line;
 };
 
 // Frame line t from the top, in buffer row i, must show picture line (y + t) mod height at
@@ -30,14 +30,14 @@ struct Offsets {
                                        const Offsets& o) {
   const int32_t rows = t.frame.rows;
   for (int64_t line = 0; line < rows; ++line) {
-    const int64_t row = t.bottomUp ? rows - 1 - line : line;
+    const int64_t row = t.bottom_up ? rows - 1 - line : line;
     const bool even = row % 2 == 0;
-    const int64_t x = even ? o.evenColumn : o.oddColumn;
-    const int64_t y = even ? o.evenLine : o.oddLine;
-    const int64_t pictureLine = Mod(y + line, image.height());
-    for (int64_t c = 0; c < t.frame.rowPixels; ++c)
+    const int64_t x = even ? o.even_column : o.odd_column;
+    const int64_t y = even ? o.even_line : o.odd_line;
+    const int64_t picture_line = Mod(y + line, image.height());
+    for (int64_t c = 0; c < t.frame.row_pixels; ++c)
       for (int64_t k = 0; k < t.bpp; ++k) {
-        const uint8_t want = PatternByte(pictureLine, Mod(x + c, image.width()), k);
+        const uint8_t want = PatternByte(picture_line, Mod(x + c, image.width()), k);
         if (t.At(line, c, k) != want)
           return ::testing::AssertionFailure()
                  << "frame line " << line << " column " << c << " byte " << k;
@@ -48,8 +48,8 @@ struct Offsets {
 
 class BackgroundCopy : public ::testing::TestWithParam<PixelFormat> {
  protected:
-  bool bottomUp() const { return GetParam().format == 0; }
-  int32_t bpp() const { return GetParam().bitCount / 8; }
+  bool bottom_up() const { return GetParam().format == 0; }
+  int32_t bpp() const { return GetParam().bit_count / 8; }
   void Make(int32_t width, int32_t height) {
     ASSERT_TRUE(test::MakePatternImage(image, width, height, GetParam()));
   }
@@ -60,12 +60,12 @@ class BackgroundCopy : public ::testing::TestWithParam<PixelFormat> {
 // (column offset width - 10 starts with the picture's last 10 columns).
 TEST_P(BackgroundCopy, WindowMatchesPictureCoordinates) {
   Make(20, 12);
-  const Offsets cases[] = {{0, 0, 0, 0},      {10, 10, 0, 0},     {0, 0, 5, 5},
-                           {19, 19, 11, 11},  {6, 6, 3, 3},       {14, 14, 7, 7}};
+  const Offsets cases[] = {{0, 0, 0, 0},     {10, 10, 0, 0}, {0, 0, 5, 5},
+                           {19, 19, 11, 11}, {6, 6, 3, 3},   {14, 14, 7, 7}};
   for (const Offsets& o : cases) {
-    TestFrame t(20, 12, bpp(), bottomUp());
-    ASSERT_TRUE(image.CopyWindow(t.frame, o.evenColumn, o.oddColumn, o.evenLine, o.oddLine));
-    EXPECT_TRUE(ShowsWindow(t, image, o)) << o.evenColumn << "," << o.evenLine;
+    TestFrame t(20, 12, bpp(), bottom_up());
+    ASSERT_TRUE(image.CopyWindow(t.frame, o.even_column, o.odd_column, o.even_line, o.odd_line));
+    EXPECT_TRUE(ShowsWindow(t, image, o)) << o.even_column << "," << o.even_line;
   }
 }
 
@@ -73,7 +73,7 @@ TEST_P(BackgroundCopy, WindowMatchesPictureCoordinates) {
 TEST_P(BackgroundCopy, OffsetsWrapLikeTheirRemainder) {
   Make(10, 6);
   struct Case {
-    int32_t column, line, columnRemainder, lineRemainder;
+    int32_t column, line, column_remainder, line_remainder;
   };
   const Case cases[] = {
       {-1, -1, 9, 5},  // top frame line is the picture's bottom line
@@ -83,11 +83,11 @@ TEST_P(BackgroundCopy, OffsetsWrapLikeTheirRemainder) {
       {-10, -6, 0, 0},
   };
   for (const Case& c : cases) {
-    TestFrame got(8, 5, bpp(), bottomUp());
-    TestFrame want(8, 5, bpp(), bottomUp());
+    TestFrame got(8, 5, bpp(), bottom_up());
+    TestFrame want(8, 5, bpp(), bottom_up());
     ASSERT_TRUE(image.CopyWindow(got.frame, c.column, c.column, c.line, c.line));
-    ASSERT_TRUE(image.CopyWindow(want.frame, c.columnRemainder, c.columnRemainder,
-                                 c.lineRemainder, c.lineRemainder));
+    ASSERT_TRUE(image.CopyWindow(want.frame, c.column_remainder, c.column_remainder,
+                                 c.line_remainder, c.line_remainder));
     EXPECT_EQ(0, std::memcmp(got.storage.get(), want.storage.get(), got.frame.size))
         << c.column << "," << c.line;
     EXPECT_TRUE(ShowsWindow(got, image, {c.column, c.column, c.line, c.line}));
@@ -98,12 +98,12 @@ TEST_P(BackgroundCopy, OffsetsWrapLikeTheirRemainder) {
 // frame's bottom, whether the buffer is stored bottom-up (RGB) or top-down (4:2:2).
 TEST_P(BackgroundCopy, LineOffsetOneMovesTopLineToBottom) {
   Make(6, 9);
-  TestFrame t(6, 9, bpp(), bottomUp());
+  TestFrame t(6, 9, bpp(), bottom_up());
   ASSERT_TRUE(image.CopyWindow(t.frame, 0, 0, 1, 1));
-  const int64_t bottomRow = bottomUp() ? 0 : 8;
+  const int64_t bottom_row = bottom_up() ? 0 : 8;
   for (int64_t c = 0; c < 6; ++c) {
     EXPECT_EQ(t.At(8, c, 0), PatternByte(0, c, 0));
-    EXPECT_EQ(t.frame.bytes[bottomRow * t.frame.pitch + c * bpp()], PatternByte(0, c, 0));
+    EXPECT_EQ(t.frame.bytes[bottom_row * t.frame.pitch + c * bpp()], PatternByte(0, c, 0));
   }
   EXPECT_EQ(t.At(0, 0, 0), PatternByte(1, 0, 0));
 }
@@ -114,16 +114,16 @@ TEST_P(BackgroundCopy, EvenAndOddRowsTakeTheirOwnOffsets) {
   Make(14, 10);
   for (int32_t rows : {10, 7, 23}) {
     const Offsets o{4, -6, 2, 9};
-    TestFrame t(12, rows, bpp(), bottomUp());
-    ASSERT_TRUE(image.CopyWindow(t.frame, o.evenColumn, o.oddColumn, o.evenLine, o.oddLine));
+    TestFrame t(12, rows, bpp(), bottom_up());
+    ASSERT_TRUE(image.CopyWindow(t.frame, o.even_column, o.odd_column, o.even_line, o.odd_line));
     EXPECT_TRUE(ShowsWindow(t, image, o)) << rows << " rows";
   }
   // Even height: buffer row 0 is the top line in 4:2:2 but the bottom line in RGB, so the
   // frame's second line from the top is odd-class in 4:2:2 and even-class in RGB.
-  TestFrame t(14, 10, bpp(), bottomUp());
+  TestFrame t(14, 10, bpp(), bottom_up());
   ASSERT_TRUE(image.CopyWindow(t.frame, 0, 0, 0, 5));
-  const int64_t secondLineShows = bottomUp() ? 1 : (5 + 1) % 10;
-  EXPECT_EQ(t.At(1, 0, 0), PatternByte(secondLineShows, 0, 0));
+  const int64_t second_line_shows = bottom_up() ? 1 : (5 + 1) % 10;
+  EXPECT_EQ(t.At(1, 0, 0), PatternByte(second_line_shows, 0, 0));
 }
 
 // Frames taller than the picture repeat it downwards; wider ones repeat it across, with more
@@ -132,13 +132,13 @@ TEST_P(BackgroundCopy, FrameLargerThanPictureRepeatsIt) {
   Make(5, 3);
   const Offsets cases[] = {{0, 0, 0, 0}, {3, 1, 2, 1}, {-7, 12, -4, 100}};
   for (const Offsets& o : cases) {
-    TestFrame t(23, 11, bpp(), bottomUp());
-    ASSERT_TRUE(image.CopyWindow(t.frame, o.evenColumn, o.oddColumn, o.evenLine, o.oddLine));
+    TestFrame t(23, 11, bpp(), bottom_up());
+    ASSERT_TRUE(image.CopyWindow(t.frame, o.even_column, o.odd_column, o.even_line, o.odd_line));
     EXPECT_TRUE(ShowsWindow(t, image, o));
   }
   FrameImage narrow;  // one pixel wide: every column is a run of its own
   ASSERT_TRUE(test::MakePatternImage(narrow, 1, 4, GetParam()));
-  TestFrame t(9, 4, bpp(), bottomUp());
+  TestFrame t(9, 4, bpp(), bottom_up());
   ASSERT_TRUE(narrow.CopyWindow(t.frame, 5, 5, 1, 1));
   EXPECT_TRUE(ShowsWindow(t, narrow, {5, 5, 1, 1}));
 }
@@ -150,10 +150,12 @@ TEST_P(BackgroundCopy, ReversedRowsShowTheSameLinesFromTheOtherEnd) {
   Make(14, 10);
   for (int32_t rows : {10, 7}) {
     const Offsets o{4, -6, 2, 9};
-    TestFrame normal(12, rows, bpp(), bottomUp(), 3);
-    TestFrame reversed(12, rows, bpp(), bottomUp(), 3, true);
-    ASSERT_TRUE(image.CopyWindow(normal.frame, o.evenColumn, o.oddColumn, o.evenLine, o.oddLine));
-    ASSERT_TRUE(image.CopyWindow(reversed.frame, o.evenColumn, o.oddColumn, o.evenLine, o.oddLine));
+    TestFrame normal(12, rows, bpp(), bottom_up(), 3);
+    TestFrame reversed(12, rows, bpp(), bottom_up(), 3, true);
+    ASSERT_TRUE(
+        image.CopyWindow(normal.frame, o.even_column, o.odd_column, o.even_line, o.odd_line));
+    ASSERT_TRUE(
+        image.CopyWindow(reversed.frame, o.even_column, o.odd_column, o.even_line, o.odd_line));
     EXPECT_TRUE(ShowsWindow(reversed, image, o)) << rows << " rows";
     for (int64_t row = 0; row < rows; ++row) {
       // Stored row `row` of one is stored row rows - 1 - row of the other.
@@ -165,9 +167,9 @@ TEST_P(BackgroundCopy, ReversedRowsShowTheSameLinesFromTheOtherEnd) {
         ASSERT_EQ(reversed.frame.bytes[row * reversed.frame.pitch + b], test::kUntouched);
     }
     // The format's own first row now ends the buffer.
-    const uint8_t* ownRow0 = reversed.frame.bytes + (rows - 1) * reversed.frame.pitch;
-    const int64_t line = bottomUp() ? rows - 1 : 0;
-    EXPECT_EQ(ownRow0[0], PatternByte(Mod(o.evenLine + line, 10), o.evenColumn, 0));
+    const uint8_t* own_row0 = reversed.frame.bytes + (rows - 1) * reversed.frame.pitch;
+    const int64_t line = bottom_up() ? rows - 1 : 0;
+    EXPECT_EQ(own_row0[0], PatternByte(Mod(o.even_line + line, 10), o.even_column, 0));
   }
 }
 
@@ -175,7 +177,7 @@ TEST_P(BackgroundCopy, ReversedRowsShowTheSameLinesFromTheOtherEnd) {
 TEST_P(BackgroundCopy, PaddedRowsKeepTheirPadding) {
   Make(9, 4);
   for (int32_t extra : {1, 3, 64}) {
-    TestFrame t(7, 5, bpp(), bottomUp(), extra);
+    TestFrame t(7, 5, bpp(), bottom_up(), extra);
     ASSERT_TRUE(image.CopyWindow(t.frame, 8, 3, -1, 2));
     EXPECT_TRUE(ShowsWindow(t, image, {8, 3, -1, 2}));
     for (int64_t row = 0; row + 1 < t.frame.rows; ++row)
@@ -187,7 +189,7 @@ TEST_P(BackgroundCopy, PaddedRowsKeepTheirPadding) {
 // Wrong arguments: an empty image or an unusable frame writes nothing and answers false.
 TEST_P(BackgroundCopy, RefusesEmptyImageAndUnusableFrames) {
   FrameImage empty;
-  TestFrame t(8, 4, bpp(), bottomUp());
+  TestFrame t(8, 4, bpp(), bottom_up());
   EXPECT_FALSE(empty.CopyWindow(t.frame, 0, 0, 0, 0));
   EXPECT_TRUE(t.AllUntouched());
 
@@ -217,10 +219,10 @@ TEST_P(BackgroundCopy, RefusesEmptyImageAndUnusableFrames) {
   f.rows = 0;
   refused(f);
   f = t.frame;
-  f.rowPixels = -8;
+  f.row_pixels = -8;
   refused(f);
   f = t.frame;  // rows × pitch beyond 32 bits
-  f.rowPixels = INT32_MAX / 4;
+  f.row_pixels = INT32_MAX / 4;
   f.pitch = INT32_MAX;
   f.rows = INT32_MAX;
   refused(f);

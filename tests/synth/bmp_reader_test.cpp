@@ -23,11 +23,11 @@ using testing::PutU32;
 
 // Parses a copy of `bytes` held in a heap block of exactly that size.
 bool ParseExact(const std::vector<uint8_t>& bytes, BmpPicture& picture,
-                std::unique_ptr<uint8_t[]>& holder, bool withFileHeader = true) {
+                std::unique_ptr<uint8_t[]>& holder, bool with_file_header = true) {
   holder.reset(new uint8_t[bytes.size() + (bytes.empty() ? 1 : 0)]);
   if (!bytes.empty()) std::memcpy(holder.get(), bytes.data(), bytes.size());
-  return withFileHeader ? ParseBmpFile(holder.get(), bytes.size(), picture)
-                        : ParseBmpInfo(holder.get(), bytes.size(), picture);
+  return with_file_header ? ParseBmpFile(holder.get(), bytes.size(), picture)
+                          : ParseBmpInfo(holder.get(), bytes.size(), picture);
 }
 
 // Every pixel of `picture` is the pattern colour of its column and line.
@@ -39,7 +39,7 @@ bool ParseExact(const std::vector<uint8_t>& bytes, BmpPicture& picture,
     for (int32_t x = 0; x < width; ++x) {
       uint8_t want[3];
       testing::PatternColour(x, height - 1 - y, want);
-      if (std::memcmp(picture.Line(y) + x * picture.bytesPerPixel, want, 3) != 0) {
+      if (std::memcmp(picture.Line(y) + x * picture.bytes_per_pixel, want, 3) != 0) {
         return ::testing::AssertionFailure() << "pixel " << x << ", line " << y;
       }
     }
@@ -54,8 +54,8 @@ struct BrokenCase {
   bool readable;  // true: read as the layout's pattern despite the damage
 };
 
-const BmpLayout k4x3{4, 3, 24};       // rows of 12 bytes: no padding
-const BmpLayout k3x2{3, 2, 24};       // rows of 9 pixel bytes + 3 padding bytes
+const BmpLayout k4x3{4, 3, 24};  // rows of 12 bytes: no padding
+const BmpLayout k3x2{3, 2, 24};  // rows of 9 pixel bytes + 3 padding bytes
 const BmpLayout k2x2x32{2, 2, 32};
 
 std::vector<BrokenCase> BrokenCases() {
@@ -148,7 +148,7 @@ TEST(BmpReaderBrokenPictures, InMemoryEachRefusedOrReadExactly) {
     std::unique_ptr<uint8_t[]> holder;
     ASSERT_EQ(ParseExact(bytes, picture, holder), c.readable);
     if (c.readable) {
-      EXPECT_EQ(picture.bytesPerPixel, c.layout.bitCount / 8);
+      EXPECT_EQ(picture.bytes_per_pixel, c.layout.bit_count / 8);
       EXPECT_TRUE(HoldsPattern(picture, c.layout.width, c.layout.height));
     }
   }
@@ -169,7 +169,7 @@ TEST(BmpReaderBrokenPictures, FromFilesLoadPictureAgreesAndRefusalsKeepTheImage)
     if (!c.readable) {
       EXPECT_EQ(image.Pixels(), before);
       EXPECT_EQ(image.width(), 6);
-      EXPECT_EQ(image.bytesPerPixel(), 4);
+      EXPECT_EQ(image.bytes_per_pixel(), 4);
       continue;
     }
     ASSERT_EQ(image.width(), c.layout.width);
@@ -188,16 +188,16 @@ TEST(BmpReaderBrokenPictures, FromFilesLoadPictureAgreesAndRefusalsKeepTheImage)
 TEST(BmpReaderResourceLayout, PackedDibFindsRowsAfterMasksAndColourTable) {
   const BmpLayout layouts[] = {
       {3, 2, 24},
-      {3, 2, 24, false, 40, 0, 3},   // colour table of 3 entries
-      {3, 2, 32, false, 40, 3},      // masks after the header
-      {3, 2, 32, true, 108, 3},      // masks inside, top-down
+      {3, 2, 24, false, 40, 0, 3},  // colour table of 3 entries
+      {3, 2, 32, false, 40, 3},     // masks after the header
+      {3, 2, 32, true, 108, 3},     // masks inside, top-down
   };
   for (const BmpLayout& layout : layouts) {
     std::vector<uint8_t> dib = MakeBmp(layout);
     dib.erase(dib.begin(), dib.begin() + 14);
     BmpPicture picture;
     std::unique_ptr<uint8_t[]> holder;
-    ASSERT_TRUE(ParseExact(dib, picture, holder, false)) << layout.headerSize;
+    ASSERT_TRUE(ParseExact(dib, picture, holder, false)) << layout.header_size;
     EXPECT_TRUE(HoldsPattern(picture, 3, 2));
     // A colour table that claims more entries than the block holds.
     PutU32(dib, 32, 1u << 30);

@@ -14,20 +14,20 @@ namespace qp::synth::testing {
 
 // A distinct colour for every (column, line from the top) of a small picture; no component is
 // ever 0xEE, the value the builder puts into padding and fourth bytes.
-inline void PatternColour(int32_t x, int32_t yFromTop, uint8_t bgr[3]) {
-  bgr[0] = static_cast<uint8_t>((x * 7 + yFromTop * 3) % 200);
-  bgr[1] = static_cast<uint8_t>((x * 13 + yFromTop * 29) % 211 + 1);
-  bgr[2] = static_cast<uint8_t>((255 - x - yFromTop * 5) & 0x7F);
+inline void PatternColour(int32_t x, int32_t y_from_top, uint8_t bgr[3]) {
+  bgr[0] = static_cast<uint8_t>((x * 7 + y_from_top * 3) % 200);
+  bgr[1] = static_cast<uint8_t>((x * 13 + y_from_top * 29) % 211 + 1);
+  bgr[2] = static_cast<uint8_t>((255 - x - y_from_top * 5) & 0x7F);
 }
 
 struct BmpLayout {
   int32_t width = 1;
   int32_t height = 1;
-  uint16_t bitCount = 24;
-  bool topDown = false;
-  uint32_t headerSize = 40;    // 40, or 108/124 for V4/V5
-  uint32_t compression = 0;    // 3: BI_BITFIELDS, masks written as blue-green-red
-  uint32_t colorsUsed = 0;     // colour-table entries written before the pixels
+  uint16_t bit_count = 24;
+  bool top_down = false;
+  uint32_t header_size = 40;  // 40, or 108/124 for V4/V5
+  uint32_t compression = 0;   // 3: BI_BITFIELDS, masks written as blue-green-red
+  uint32_t colors_used = 0;   // colour-table entries written before the pixels
 };
 
 // Byte offsets of the fields that tests break.
@@ -52,33 +52,33 @@ inline void PutU32(std::vector<uint8_t>& b, std::size_t at, uint32_t v) {
 // A whole BMP file of PatternColour (or `colour`) pixels; row padding and fourth bytes 0xEE.
 template <typename Colour>
 std::vector<uint8_t> MakeBmp(const BmpLayout& layout, Colour colour) {
-  const bool masksAfter = layout.compression == 3 && layout.headerSize == 40;
-  const std::size_t bpp = layout.bitCount / 8;
-  const std::size_t rowBytes = (layout.width * bpp + 3) / 4 * 4;
+  const bool masks_after = layout.compression == 3 && layout.header_size == 40;
+  const std::size_t bpp = layout.bit_count / 8;
+  const std::size_t row_bytes = (layout.width * bpp + 3) / 4 * 4;
   const std::size_t offset =
-      14 + layout.headerSize + (masksAfter ? 12 : 0) + std::size_t(layout.colorsUsed) * 4;
-  std::vector<uint8_t> b(offset + rowBytes * layout.height, 0);
+      14 + layout.header_size + (masks_after ? 12 : 0) + std::size_t(layout.colors_used) * 4;
+  std::vector<uint8_t> b(offset + row_bytes * layout.height, 0);
   b[0] = 'B';
   b[1] = 'M';
   PutU32(b, kBmpFileSize, static_cast<uint32_t>(b.size()));
   PutU32(b, kBmpPixelOffset, static_cast<uint32_t>(offset));
-  PutU32(b, kBmpHeaderSize, layout.headerSize);
+  PutU32(b, kBmpHeaderSize, layout.header_size);
   PutU32(b, kBmpWidth, static_cast<uint32_t>(layout.width));
-  PutU32(b, kBmpHeight, static_cast<uint32_t>(layout.topDown ? -layout.height : layout.height));
+  PutU32(b, kBmpHeight, static_cast<uint32_t>(layout.top_down ? -layout.height : layout.height));
   PutU16(b, kBmpPlanes, 1);
-  PutU16(b, kBmpBitCount, layout.bitCount);
+  PutU16(b, kBmpBitCount, layout.bit_count);
   PutU32(b, kBmpCompression, layout.compression);
-  PutU32(b, 14 + 32, layout.colorsUsed);
+  PutU32(b, 14 + 32, layout.colors_used);
   if (layout.compression == 3) {
     PutU32(b, 14 + 40, 0x00FF0000);
     PutU32(b, 14 + 44, 0x0000FF00);
     PutU32(b, 14 + 48, 0x000000FF);
   }
   for (int32_t row = 0; row < layout.height; ++row) {
-    const int32_t yFromTop = layout.topDown ? row : layout.height - 1 - row;
-    uint8_t* p = b.data() + offset + rowBytes * row;
-    std::fill(p, p + rowBytes, 0xEE);
-    for (int32_t x = 0; x < layout.width; ++x) colour(x, yFromTop, p + x * bpp);
+    const int32_t y_from_top = layout.top_down ? row : layout.height - 1 - row;
+    uint8_t* p = b.data() + offset + row_bytes * row;
+    std::fill(p, p + row_bytes, 0xEE);
+    for (int32_t x = 0; x < layout.width; ++x) colour(x, y_from_top, p + x * bpp);
   }
   return b;
 }

@@ -24,28 +24,28 @@ constexpr int32_t kCell = 8;
 class GlyphText : public ::testing::TestWithParam<PixelFormat> {
  protected:
   void SetUp() override { ASSERT_TRUE(test::MakePatternImage(sheet, 256, 128, GetParam())); }
-  TestFrame Frame(int32_t rowPixels, int32_t rows, int32_t extraPitch = 0,
+  TestFrame Frame(int32_t row_pixels, int32_t rows, int32_t extra_pitch = 0,
                   bool reversed = false) const {
-    return TestFrame(rowPixels, rows, GetParam().bitCount / 8, GetParam().format == 0,
-                     extraPitch, reversed);
+    return TestFrame(row_pixels, rows, GetParam().bit_count / 8, GetParam().format == 0,
+                     extra_pitch, reversed);
   }
   FrameImage sheet;
 };
 
 // The frame's cell at (x, y) holds the sheet's cell at cell column `code` mod 32, cell row
-// `cellRow`.
-::testing::AssertionResult HasCell(const TestFrame& t, int64_t x, int64_t y, int code,
-                                   int cellRow, int64_t cw = kCell, int64_t ch = kCell) {
+// `cell_row`.
+::testing::AssertionResult HasCell(const TestFrame& t, int64_t x, int64_t y, int code, int cell_row,
+                                   int64_t cw = kCell, int64_t ch = kCell) {
   for (int64_t r = 0; r < ch; ++r)
     for (int64_t c = 0; c < cw; ++c)
       for (int64_t k = 0; k < t.bpp; ++k)
-        if (t.At(y + r, x + c, k) != PatternByte(cellRow * ch + r, (code % 32) * cw + c, k))
+        if (t.At(y + r, x + c, k) != PatternByte(cell_row * ch + r, (code % 32) * cw + c, k))
           return ::testing::AssertionFailure() << "cell line " << r << " column " << c;
   return ::testing::AssertionSuccess();
 }
 
-::testing::AssertionResult Untouched(const TestFrame& t, int64_t x, int64_t y,
-                                     int64_t w = kCell, int64_t h = kCell) {
+::testing::AssertionResult Untouched(const TestFrame& t, int64_t x, int64_t y, int64_t w = kCell,
+                                     int64_t h = kCell) {
   for (int64_t r = 0; r < h; ++r)
     for (int64_t c = 0; c < w; ++c)
       for (int64_t k = 0; k < t.bpp; ++k)
@@ -58,7 +58,7 @@ class GlyphText : public ::testing::TestWithParam<PixelFormat> {
 int64_t Written(const TestFrame& t) {
   int64_t n = 0;
   for (int64_t line = 0; line < t.frame.rows; ++line)
-    for (int64_t c = 0; c < t.frame.rowPixels; ++c)
+    for (int64_t c = 0; c < t.frame.row_pixels; ++c)
       if (t.At(line, c, 0) != kUntouched) ++n;
   return n;
 }
@@ -72,8 +72,8 @@ TEST_P(GlyphText, GlyphComesFromItsCell) {
     for (int64_t c = 0; c < kCell; ++c)
       ASSERT_EQ(t.At(r, 16 + c, 0), PatternByte(104 + r, 8 + c, 0));
   EXPECT_EQ(Written(t), kCell * kCell);
-  const int64_t topRow = GetParam().format == 0 ? t.frame.rows - 1 : 0;
-  EXPECT_EQ(t.frame.bytes[topRow * t.frame.pitch + 16 * t.bpp], PatternByte(104, 8, 0));
+  const int64_t top_row = GetParam().format == 0 ? t.frame.rows - 1 : 0;
+  EXPECT_EQ(t.frame.bytes[top_row * t.frame.pitch + 16 * t.bpp], PatternByte(104, 8, 0));
 
   TestFrame u = Frame(40, 24);
   sheet.DrawGlyph(u.frame, 0, 8, ' ', 0);
@@ -88,8 +88,8 @@ TEST_P(GlyphText, GlyphComesFromItsCell) {
 TEST_P(GlyphText, OddSheetSizeTruncatesCells) {
   FrameImage odd;
   ASSERT_TRUE(test::MakePatternImage(odd, 250, 100, GetParam()));
-  ASSERT_EQ(odd.cellWidth(), 7);
-  ASSERT_EQ(odd.cellHeight(), 6);
+  ASSERT_EQ(odd.cell_width(), 7);
+  ASSERT_EQ(odd.cell_height(), 6);
   TestFrame t = Frame(20, 10);
   odd.DrawGlyph(t.frame, 2, 1, 'A', 12);
   EXPECT_TRUE(HasCell(t, 2, 1, 'A', 13, 7, 6));
@@ -134,7 +134,8 @@ TEST_P(GlyphText, CellsBeyondTheSheetDrawNothing) {
   EXPECT_TRUE(HasCell(t, 24, 0, '5', 15));
 
   TestFrame u = Frame(16, 16);
-  for (int32_t band : {14, 16, -1, -3, INT32_MAX, INT32_MIN}) sheet.DrawGlyph(u.frame, 0, 0, 'a', band);
+  for (int32_t band : {14, 16, -1, -3, INT32_MAX, INT32_MIN})
+    sheet.DrawGlyph(u.frame, 0, 0, 'a', band);
   EXPECT_TRUE(u.AllUntouched());
   sheet.DrawGlyph(u.frame, 0, 0, 'A', 14);  // row 15 exists
   EXPECT_TRUE(HasCell(u, 0, 0, 'A', 15));
@@ -144,7 +145,10 @@ TEST_P(GlyphText, CellsBeyondTheSheetDrawNothing) {
 // DrawGlyph refuses such codes whatever their sign.
 TEST_P(GlyphText, BytesWithoutGlyphAdvanceThePen) {
   TestFrame t = Frame(64, 8);
-  sheet.DrawText(t.frame, 0, 0, "a\tb\xE9" "c\x7F" "d\x01");
+  sheet.DrawText(t.frame, 0, 0,
+                 "a\tb\xE9"
+                 "c\x7F"
+                 "d\x01");
   EXPECT_TRUE(HasCell(t, 0, 0, 'a', 2));
   EXPECT_TRUE(Untouched(t, 8, 0));
   EXPECT_TRUE(HasCell(t, 16, 0, 'b', 2));
@@ -155,7 +159,8 @@ TEST_P(GlyphText, BytesWithoutGlyphAdvanceThePen) {
   EXPECT_TRUE(Untouched(t, 56, 0));
 
   TestFrame u = Frame(8, 8);
-  for (int code : {0, 1, 9, 31, 127, -1, -23, -128}) sheet.DrawGlyph(u.frame, 0, 0, static_cast<int8_t>(code), 0);
+  for (int code : {0, 1, 9, 31, 127, -1, -23, -128})
+    sheet.DrawGlyph(u.frame, 0, 0, static_cast<int8_t>(code), 0);
   EXPECT_TRUE(u.AllUntouched());
 }
 
@@ -165,8 +170,8 @@ TEST_P(GlyphText, GlyphsThatDoNotFitAreSkipped) {
   sheet.DrawGlyph(t.frame, 22, 12, 'X', 0);  // touches the right and bottom edges exactly
   EXPECT_TRUE(HasCell(t, 22, 12, 'X', 1));
   const int64_t before = Written(t);
-  sheet.DrawGlyph(t.frame, 23, 0, 'X', 0);   // one column too far right
-  sheet.DrawGlyph(t.frame, 0, 13, 'X', 0);   // one line too low
+  sheet.DrawGlyph(t.frame, 23, 0, 'X', 0);  // one column too far right
+  sheet.DrawGlyph(t.frame, 0, 13, 'X', 0);  // one line too low
   sheet.DrawGlyph(t.frame, -1, 0, 'X', 0);
   sheet.DrawGlyph(t.frame, 0, -1, 'X', 0);
   sheet.DrawGlyph(t.frame, INT32_MAX, INT32_MAX, 'X', 0);
@@ -245,18 +250,18 @@ TEST(GlyphMeasure, CountsCellsLikeDrawText) {
   ASSERT_TRUE(test::MakePatternImage(sheet, 256, 128, kFormats[0]));
   struct Case {
     const char* text;
-    int32_t cellsWide, linesHigh;
+    int32_t cells_wide, lines_high;
   };
   const Case cases[] = {
-      {"ab\ncde", 3, 2}, {"", 0, 1},      {"a\n", 1, 2},       {"#yFR#w12", 4, 1},
-      {"##", 1, 1},      {"#x", 0, 1},    {"ab#", 2, 1},       {"a#\nb", 2, 1},
-      {"\t\xE9", 2, 1},  {"\n\n", 0, 3},  {"abcd\nx\nyz", 4, 3},
+      {"ab\ncde", 3, 2}, {"", 0, 1},     {"a\n", 1, 2},         {"#yFR#w12", 4, 1},
+      {"##", 1, 1},      {"#x", 0, 1},   {"ab#", 2, 1},         {"a#\nb", 2, 1},
+      {"\t\xE9", 2, 1},  {"\n\n", 0, 3}, {"abcd\nx\nyz", 4, 3},
   };
   for (const Case& c : cases) {
     int32_t w = -1, h = -1;
     sheet.MeasureText(c.text, w, h);
-    EXPECT_EQ(w, c.cellsWide * kCell) << c.text;
-    EXPECT_EQ(h, c.linesHigh * kCell) << c.text;
+    EXPECT_EQ(w, c.cells_wide * kCell) << c.text;
+    EXPECT_EQ(h, c.lines_high * kCell) << c.text;
   }
   int32_t w = -1, h = -1;
   sheet.MeasureText(nullptr, w, h);

@@ -35,9 +35,8 @@ using Outcome = PictureCache::Outcome;
 
 // A 24-bit picture of one colour.
 std::vector<uint8_t> Plain(int32_t width, int32_t height, uint8_t value) {
-  return MakeBmp(BmpLayout{width, height}, [value](int32_t, int32_t, uint8_t* p) {
-    p[0] = p[1] = p[2] = value;
-  });
+  return MakeBmp(BmpLayout{width, height},
+                 [value](int32_t, int32_t, uint8_t* p) { p[0] = p[1] = p[2] = value; });
 }
 
 TEST(FileStamp, SizeTimesAndIdentityOfFilesOnly) {
@@ -116,8 +115,8 @@ void RewriteKeepingStamp(const std::string& path, const std::vector<uint8_t>& by
   ASSERT_TRUE(platform::ReadFileStamp(path.c_str(), before));
 #ifdef _WIN32
   FILETIME written;
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                            OPEN_EXISTING, 0, nullptr);
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            0, nullptr);
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
   ASSERT_TRUE(GetFileTime(file, nullptr, nullptr, &written));
   DWORD done = 0;

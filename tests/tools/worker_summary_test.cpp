@@ -10,12 +10,12 @@ namespace {
 qp::stream::FrameTimes Frame(uint32_t n, int32_t late, int32_t downstream, int32_t wake) {
   qp::stream::FrameTimes r{};
   r.frame = n;
-  r.composeUs = 400;
-  r.waitDueUs = 16000;
-  r.lateUs = late;
-  r.downstreamUs = downstream;
-  r.wakeLateUs = wake;
-  r.workerCpuMs = -1;
+  r.compose_us = 400;
+  r.wait_due_us = 16000;
+  r.late_us = late;
+  r.downstream_us = downstream;
+  r.wake_late_us = wake;
+  r.worker_cpu_ms = -1;
   return r;
 }
 
@@ -23,7 +23,7 @@ TEST(WorkerSummary, LateFramesGoToWhatHeldThemMost) {
   std::vector<qp::stream::FrameTimes> records;
   for (uint32_t n = 0; n < 100; ++n) records.push_back(Frame(n, 50, 0, 50));
   records[10] = Frame(10, 40000, 39000, 0);  // the downstream
-  records[10].waitBufferUs = 39000;
+  records[10].wait_buffer_us = 39000;
   records[20] = Frame(20, 30000, 0, 29000);  // a late wake-up
   records[30] = Frame(30, 20000, 1000, 0);   // composing
   records[40] = Frame(40, 10000, 0, 0);      // late, but less than a frame time
@@ -48,15 +48,15 @@ TEST(WorkerSummary, LateFramesGoToWhatHeldThemMost) {
 
 // A 100 ms stall while composing, its frame and the ones catching up after it late. The worker's
 // processor time, read every 60 frames, tells whether it ran through the stall.
-std::vector<qp::stream::FrameTimes> StallAt(uint32_t stall, double cpuPerWindowMs) {
+std::vector<qp::stream::FrameTimes> StallAt(uint32_t stall, double cpu_per_window_ms) {
   std::vector<qp::stream::FrameTimes> records;
   for (uint32_t n = 0; n < 300; ++n) records.push_back(Frame(n, 50, 0, 50));
-  records[stall].composeUs = 100400;
-  for (uint32_t k = 0; k < 6; ++k) records[stall + k].lateUs = 100000 - int32_t(k) * 15000;
-  for (uint32_t n = 0; n < 300; n += 60) records[n].workerCpuMs = int32_t(n / 60 * 40);
+  records[stall].compose_us = 100400;
+  for (uint32_t k = 0; k < 6; ++k) records[stall + k].late_us = 100000 - int32_t(k) * 15000;
+  for (uint32_t n = 0; n < 300; n += 60) records[n].worker_cpu_ms = int32_t(n / 60 * 40);
   const uint32_t after = stall / 60 * 60 + 60;
   if (after < records.size())
-    records[after].workerCpuMs = records[after - 60].workerCpuMs + int32_t(cpuPerWindowMs);
+    records[after].worker_cpu_ms = records[after - 60].worker_cpu_ms + int32_t(cpu_per_window_ms);
   return records;
 }
 

@@ -199,8 +199,7 @@ void CALLBACK Step(HWND, UINT, UINT_PTR, DWORD) {
       ++observed.step;
       CloseFrame();
       break;
-    default:
-      break;
+    default: break;
   }
 }
 
@@ -221,8 +220,8 @@ TEST(AboutPageWindowTest, ShowsInThePlatformFrame) {
   observed.factory = new RecordingFactory(module_factory);
   // Registered for this process only: the frame finds the page without any registry entry.
   DWORD cookie = 0;
-  ASSERT_EQ(S_OK, CoRegisterClassObject(kAboutPageClassId, observed.factory,
-                                        CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie));
+  ASSERT_EQ(S_OK, CoRegisterClassObject(kAboutPageClassId, observed.factory, CLSCTX_INPROC_SERVER,
+                                        REGCLS_MULTIPLEUSE, &cookie));
 
   IClassFactory* filter_factory = nullptr;
   ASSERT_EQ(S_OK, Module().DllGetClassObject(kVideoSourceFilterClassId, IID_IClassFactory,
@@ -243,8 +242,8 @@ TEST(AboutPageWindowTest, ShowsInThePlatformFrame) {
   const UINT_PTR timer = SetTimer(nullptr, 0, kTickMs, Step);
   ASSERT_NE(0u, timer);
   const HRESULT frame_result =
-      OleCreatePropertyFrame(nullptr, 40, 40, L"Quor Plemo", 1, &filter, pages.cElems,
-                             pages.pElems, LOCALE_USER_DEFAULT, 0, nullptr);
+      OleCreatePropertyFrame(nullptr, 40, 40, L"Quor Plemo", 1, &filter, pages.cElems, pages.pElems,
+                             LOCALE_USER_DEFAULT, 0, nullptr);
   KillTimer(nullptr, timer);
   SetEvent(done);
   WaitForSingleObject(watchdog, INFINITE);

@@ -44,8 +44,8 @@ class PageInWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
     CoInitialize(nullptr);
-    parent_ = CreateWindowExW(0, L"STATIC", L"frame", WS_OVERLAPPEDWINDOW, 0, 0, 500, 300,
-                              nullptr, nullptr, nullptr, nullptr);
+    parent_ = CreateWindowExW(0, L"STATIC", L"frame", WS_OVERLAPPEDWINDOW, 0, 0, 500, 300, nullptr,
+                              nullptr, nullptr, nullptr);
     ASSERT_NE(nullptr, parent_);
     ShowWindow(parent_, SW_SHOWNORMAL);
     page_ = CreateFromModule<IPropertyPage>(kAboutPageClassId, IID_IPropertyPage);

@@ -47,8 +47,8 @@ double Seconds() {
 
 // A 24-bit BMP whose colours vary with position.
 void WriteBmp(const std::filesystem::path& path, int32_t width, int32_t height) {
-  const uint32_t rowBytes = (static_cast<uint32_t>(width) * 3 + 3) & ~3u;
-  std::vector<uint8_t> file(54 + rowBytes * height, 0);
+  const uint32_t row_bytes = (static_cast<uint32_t>(width) * 3 + 3) & ~3u;
+  std::vector<uint8_t> file(54 + row_bytes * height, 0);
   auto put32 = [&](std::size_t at, uint32_t v) { std::memcpy(&file[at], &v, 4); };
   file[0] = 'B';
   file[1] = 'M';
@@ -61,7 +61,7 @@ void WriteBmp(const std::filesystem::path& path, int32_t width, int32_t height) 
   file[28] = 24;
   for (int32_t y = 0; y < height; ++y) {
     for (int32_t x = 0; x < width; ++x) {
-      uint8_t* p = &file[54 + rowBytes * y + x * 3];
+      uint8_t* p = &file[54 + row_bytes * y + x * 3];
       p[0] = static_cast<uint8_t>(x * 3 + y);
       p[1] = static_cast<uint8_t>(x ^ y);
       p[2] = static_cast<uint8_t>(y * 5);
@@ -106,8 +106,8 @@ class BenchEnvironment final : public qp::stream::StreamEnvironment {
 class RunningServices final : public qp::framework::StreamServices {
  public:
   bool PeekCommand(StreamCommand&) override { return false; }
-  bool WaitForCommand(int64_t timeoutUs, StreamCommand&) override {
-    Sleep(static_cast<DWORD>(timeoutUs / 1000));
+  bool WaitForCommand(int64_t timeout_us, StreamCommand&) override {
+    Sleep(static_cast<DWORD>(timeout_us / 1000));
     return false;
   }
   bool FineCommandWait() override { return false; }
@@ -171,19 +171,19 @@ class BufferSample final : public IMediaSample {
 // Frames per second of the best round of each, the rounds of the two alternating so that
 // drifts of the machine's speed hit both alike.
 template <typename Fill, typename Copy>
-void BestRates(int frames, Fill fill, Copy copy, double& fillRate, double& copyRate) {
+void BestRates(int frames, Fill fill, Copy copy, double& fill_rate, double& copy_rate) {
   for (int i = 0; i < frames / 10 + 1; ++i) {  // warm caches and pages
     fill();
     copy();
   }
-  fillRate = copyRate = 0.0;
+  fill_rate = copy_rate = 0.0;
   for (int round = 0; round < kRounds; ++round) {
     double start = Seconds();
     for (int i = 0; i < frames; ++i) fill();
-    fillRate = std::max(fillRate, frames / (Seconds() - start));
+    fill_rate = std::max(fill_rate, frames / (Seconds() - start));
     start = Seconds();
     for (int i = 0; i < frames; ++i) copy();
-    copyRate = std::max(copyRate, frames / (Seconds() - start));
+    copy_rate = std::max(copy_rate, frames / (Seconds() - start));
   }
 }
 
@@ -219,7 +219,7 @@ bool MeasurePaced(const std::string& name, qp::stream::StreamEnvironment& enviro
   BufferSample samples[2] = {BufferSample(size), BufferSample(size)};
   BufferSample copies[2] = {BufferSample(size), BufferSample(size)};
   std::vector<uint8_t> source(static_cast<std::size_t>(size), 0x5A);
-  std::vector<double> fillMs, copyMs;
+  std::vector<double> fill_ms, copy_ms;
   bool ok = true;
   for (int i = 0; i < kPacedFrames + 2; ++i) {  // the first two touch fresh pages
     double start = Seconds();
@@ -231,38 +231,37 @@ bool MeasurePaced(const std::string& name, qp::stream::StreamEnvironment& enviro
     const double copied = Seconds() - start;
     environment.SleepUs(kFrameUs);
     if (i < 2) continue;
-    fillMs.push_back(filled * 1000.0);
-    copyMs.push_back(copied * 1000.0);
+    fill_ms.push_back(filled * 1000.0);
+    copy_ms.push_back(copied * 1000.0);
   }
   const auto median = [](std::vector<double>& v) {
     std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
     return v[v.size() / 2];
   };
-  const double fillMedian = median(fillMs);
-  const double copyMedian = median(copyMs);
-  std::printf("%-22s %9.3f %11.3f %8.1f%%  (%.1f ms/s fill at 60 fps)\n", name.c_str(),
-              fillMedian, copyMedian, 100.0 * copyMedian / fillMedian, fillMedian * 60.0);
+  const double fill_median = median(fill_ms);
+  const double copy_median = median(copy_ms);
+  std::printf("%-22s %9.3f %11.3f %8.1f%%  (%.1f ms/s fill at 60 fps)\n", name.c_str(), fill_median,
+              copy_median, 100.0 * copy_median / fill_median, fill_median * 60.0);
   if (!ok) std::fprintf(stderr, "%s: FillSample did not answer S_OK\n", name.c_str());
   return ok;
 }
 
-// `topDown`: the connection agreed on top-down rows (RGB with a negative height), which the
+// `top_down`: the connection agreed on top-down rows (RGB with a negative height), which the
 // stream writes from the other end of the buffer.
 enum class Spread { kOneBuffer, kBeyondCaches, kPaced };
 
-bool Measure(const std::filesystem::path& directory, const char* fcc, int bytesPerPixel,
-             int frames, int scrollX, int scrollY, bool topDown = false,
+bool Measure(const std::filesystem::path& directory, const char* fcc, int bytes_per_pixel,
+             int frames, int scroll_x, int scroll_y, bool top_down = false,
              Spread spread = Spread::kOneBuffer) {
   // One file per format: the system may cache a profile file by its name.
-  const std::string name = std::string(fcc) + (topDown ? "-down" : "") + " scroll " +
-                           std::to_string(scrollX) + "," + std::to_string(scrollY);
-  const std::filesystem::path ini = directory / ("QuorPlemo_" + std::string(fcc) + "_" +
-                                                 std::to_string(scrollX) + "_" +
-                                                 std::to_string(scrollY) + ".ini");
-  std::ofstream(ini)
-      << "[MAIN]\n[PRESET_01]\nenable=1\nw=1920\nh=1080\nfcc=" << fcc
-      << "\nscroll_x=" << scrollX << "\nscroll_y=" << scrollY
-      << "\nbmp=bg.bmp\nfont=font.bmp\ncomment=bench\n";
+  const std::string name = std::string(fcc) + (top_down ? "-down" : "") + " scroll " +
+                           std::to_string(scroll_x) + "," + std::to_string(scroll_y);
+  const std::filesystem::path ini =
+      directory / ("QuorPlemo_" + std::string(fcc) + "_" + std::to_string(scroll_x) + "_" +
+                   std::to_string(scroll_y) + ".ini");
+  std::ofstream(ini) << "[MAIN]\n[PRESET_01]\nenable=1\nw=1920\nh=1080\nfcc=" << fcc
+                     << "\nscroll_x=" << scroll_x << "\nscroll_y=" << scroll_y
+                     << "\nbmp=bg.bmp\nfont=font.bmp\ncomment=bench\n";
   BenchEnvironment environment(directory, ini);
   RunningServices services;
   HRESULT created = S_OK;
@@ -274,21 +273,19 @@ bool Measure(const std::filesystem::path& directory, const char* fcc, int bytesP
   pin.SelectPreset(preset);
   MediaType connection;
   if (qp::stream::BuildOfferedType(preset, false, connection)) {
-    BITMAPINFOHEADER* header =
-        &reinterpret_cast<VIDEOINFOHEADER*>(connection.pbFormat)->bmiHeader;
-    if (topDown) header->biHeight = -header->biHeight;
+    BITMAPINFOHEADER* header = &reinterpret_cast<VIDEOINFOHEADER*>(connection.pbFormat)->bmiHeader;
+    if (top_down) header->biHeight = -header->biHeight;
     services.SetConnectionType(connection);
   }
   if (FAILED(created) || pin.OnThreadStart() != S_OK) {
     std::fprintf(stderr, "%s: the stream did not start\n", fcc);
     return false;
   }
-  const long size = 1920L * 1080 * bytesPerPixel;
+  const long size = 1920L * 1080 * bytes_per_pixel;
   bool failed = false;
   if (spread == Spread::kPaced) {
-    failed = !MeasurePaced(name, environment, [&](BufferSample& into) {
-      return pin.FillSample(&into) == S_OK;
-    }, size);
+    failed = !MeasurePaced(
+        name, environment, [&](BufferSample& into) { return pin.FillSample(&into) == S_OK; }, size);
     pin.OnThreadStop();
     return !failed;
   }
@@ -311,8 +308,8 @@ bool Measure(const std::filesystem::path& directory, const char* fcc, int bytesP
       fill, copy);
   pin.OnThreadStop();
   if (failed) std::fprintf(stderr, "%s: FillSample did not answer S_OK\n", fcc);
-  std::printf("%-22s %10.1f %12.1f %8.1f%%  (%.2f GB/s memcpy, %d buffer%s)\n", name.c_str(),
-              fill, copy, 100.0 * fill / copy, copy * static_cast<double>(size) / 1e9, buffers,
+  std::printf("%-22s %10.1f %12.1f %8.1f%%  (%.2f GB/s memcpy, %d buffer%s)\n", name.c_str(), fill,
+              copy, 100.0 * fill / copy, copy * static_cast<double>(size) / 1e9, buffers,
               buffers == 1 ? "" : "s");
   return !failed;
 }
@@ -326,8 +323,8 @@ int main(int argc, char** argv) {
   const std::filesystem::path directory =
       std::filesystem::path(temp) / ("qp_fill_bench_" + std::to_string(GetCurrentProcessId()));
   std::filesystem::create_directories(directory);
-  WriteBmp(directory / "bg.bmp", 640, 360);     // tiled 3 × 3 to the frame
-  WriteBmp(directory / "font.bmp", 512, 256);   // glyph cells of 16 × 16
+  WriteBmp(directory / "bg.bmp", 640, 360);    // tiled 3 × 3 to the frame
+  WriteBmp(directory / "font.bmp", 512, 256);  // glyph cells of 16 × 16
 
   std::printf("1920x1080 frames, frame time 0\n%-22s %10s %12s %9s\n", "format", "fill fps",
               "memcpy fps", "fill %");

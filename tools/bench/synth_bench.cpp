@@ -25,7 +25,7 @@ struct Size {
 struct Format {
   const char* name;
   uint32_t code;
-  int32_t bitCount;
+  int32_t bit_count;
 };
 constexpr Size kSizes[] = {{640, 480}, {1280, 720}, {1920, 1080}};
 constexpr Format kFormats[] = {{"RGB32", 0, 32}, {"RGB24", 0, 24}, {"YUY2", 0x32595559, 16}};
@@ -35,13 +35,13 @@ constexpr const char* kStatusLine =
     "#w    123456#r(    12)#w 01:23:45.678 #g29.970fps #y1920x1080 YUY2 #wQPC";
 
 struct Frame {
-  explicit Frame(const Size& size, int32_t bytesPerPixel)
-      : storage(static_cast<std::size_t>(size.width) * size.height * bytesPerPixel) {
+  explicit Frame(const Size& size, int32_t bytes_per_pixel)
+      : storage(static_cast<std::size_t>(size.width) * size.height * bytes_per_pixel) {
     buffer.bytes = storage.data();
     buffer.size = storage.size();
-    buffer.rowPixels = size.width;
+    buffer.row_pixels = size.width;
     buffer.rows = size.height;
-    buffer.pitch = size.width * bytesPerPixel;
+    buffer.pitch = size.width * bytes_per_pixel;
   }
   std::vector<uint8_t> storage;
   FrameBuffer buffer;
@@ -57,11 +57,11 @@ void BM_CopyWindow(benchmark::State& state) {
   const Size& size = kSizes[state.range(0)];
   const Format& format = kFormats[state.range(1)];
   FrameImage background;
-  if (!background.CreateBlank(size.width, size.height, format.code, format.bitCount)) {
+  if (!background.CreateBlank(size.width, size.height, format.code, format.bit_count)) {
     state.SkipWithError("CreateBlank failed");
     return;
   }
-  Frame frame(size, background.bytesPerPixel());
+  Frame frame(size, background.bytes_per_pixel());
   int32_t step = 0;
   for (auto _ : state) {
     const int32_t x = size.width / 3 * 2 + step;
@@ -78,9 +78,10 @@ void BM_CopyWindow(benchmark::State& state) {
 void BM_Memcpy(benchmark::State& state) {
   const Size& size = kSizes[state.range(0)];
   const Format& format = kFormats[state.range(1)];
-  const int32_t bytesPerPixel = format.bitCount / 8;
-  std::vector<uint8_t> source(static_cast<std::size_t>(size.width) * size.height * bytesPerPixel, 1);
-  Frame frame(size, bytesPerPixel);
+  const int32_t bytes_per_pixel = format.bit_count / 8;
+  std::vector<uint8_t> source(static_cast<std::size_t>(size.width) * size.height * bytes_per_pixel,
+                              1);
+  Frame frame(size, bytes_per_pixel);
   for (auto _ : state) {
     benchmark::DoNotOptimize(source.data());
     std::memcpy(frame.storage.data(), source.data(), source.size());
@@ -96,20 +97,20 @@ void BM_StatusLine(benchmark::State& state) {
   const Size& size = kSizes[state.range(0)];
   const Format& format = kFormats[state.range(1)];
   FrameImage sheet;
-  if (!sheet.CreateBlank(256, 256, format.code, format.bitCount)) {
+  if (!sheet.CreateBlank(256, 256, format.code, format.bit_count)) {
     state.SkipWithError("CreateBlank failed");
     return;
   }
-  int32_t textWidth = 0, textHeight = 0;
-  sheet.MeasureText(kStatusLine, textWidth, textHeight);
-  if (textWidth != 60 * sheet.cellWidth()) {
+  int32_t text_width = 0, text_height = 0;
+  sheet.MeasureText(kStatusLine, text_width, text_height);
+  if (text_width != 60 * sheet.cell_width()) {
     state.SkipWithError("status line is not 60 glyphs");
     return;
   }
-  Frame frame(size, sheet.bytesPerPixel());
+  Frame frame(size, sheet.bytes_per_pixel());
   for (auto _ : state) {
-    sheet.MeasureText(kStatusLine, textWidth, textHeight);
-    sheet.DrawText(frame.buffer, size.width - textWidth, 0, kStatusLine);
+    sheet.MeasureText(kStatusLine, text_width, text_height);
+    sheet.DrawText(frame.buffer, size.width - text_width, 0, kStatusLine);
     benchmark::ClobberMemory();
   }
   state.SetLabel(Label(size, format));
@@ -119,9 +120,9 @@ void BM_StatusLine(benchmark::State& state) {
 std::string WriteBackgroundBmp(int32_t width, int32_t height) {
   const std::string path =
       (std::filesystem::temp_directory_path() / "qp_synth_bench_background.bmp").string();
-  const uint32_t rowBytes = (static_cast<uint32_t>(width) * 3 + 3) / 4 * 4;
-  const uint32_t pixelBytes = rowBytes * static_cast<uint32_t>(height);
-  std::vector<uint8_t> file(54 + pixelBytes, 0);
+  const uint32_t row_bytes = (static_cast<uint32_t>(width) * 3 + 3) / 4 * 4;
+  const uint32_t pixel_bytes = row_bytes * static_cast<uint32_t>(height);
+  std::vector<uint8_t> file(54 + pixel_bytes, 0);
   auto put16 = [&](std::size_t at, uint32_t v) {
     for (int i = 0; i < 2; ++i) file[at + i] = static_cast<uint8_t>(v >> (8 * i));
   };
@@ -137,10 +138,10 @@ std::string WriteBackgroundBmp(int32_t width, int32_t height) {
   put32(22, static_cast<uint32_t>(height));
   put16(26, 1);
   put16(28, 24);
-  put32(34, pixelBytes);
+  put32(34, pixel_bytes);
   for (int32_t y = 0; y < height; ++y)
     for (int32_t x = 0; x < width; ++x) {
-      uint8_t* p = &file[54 + static_cast<std::size_t>(y) * rowBytes + x * 3];
+      uint8_t* p = &file[54 + static_cast<std::size_t>(y) * row_bytes + x * 3];
       p[0] = static_cast<uint8_t>(x);
       p[1] = static_cast<uint8_t>(y);
       p[2] = static_cast<uint8_t>(x ^ y);

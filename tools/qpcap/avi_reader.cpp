@@ -41,15 +41,15 @@ bool AviReader::Open(const std::string& path, std::string& error) {
     return false;
   }
   AVISTREAMINFOW info{};
-  LONG formatSize = 0;
+  LONG format_size = 0;
   if (FAILED(AVIStreamInfoW(stream_, &info, sizeof info)) ||
-      FAILED(AVIStreamReadFormat(stream_, AVIStreamStart(stream_), nullptr, &formatSize)) ||
-      formatSize < LONG(sizeof(BITMAPINFOHEADER))) {
+      FAILED(AVIStreamReadFormat(stream_, AVIStreamStart(stream_), nullptr, &format_size)) ||
+      format_size < LONG(sizeof(BITMAPINFOHEADER))) {
     error = path + ": the video stream has no usable format";
     return false;
   }
-  std::vector<uint8_t> format(static_cast<std::size_t>(formatSize));
-  if (FAILED(AVIStreamReadFormat(stream_, AVIStreamStart(stream_), format.data(), &formatSize))) {
+  std::vector<uint8_t> format(static_cast<std::size_t>(format_size));
+  if (FAILED(AVIStreamReadFormat(stream_, AVIStreamStart(stream_), format.data(), &format_size))) {
     error = path + ": the video format cannot be read";
     return false;
   }
@@ -68,8 +68,9 @@ bool AviReader::Open(const std::string& path, std::string& error) {
   const std::size_t bytes = qp::check::DibFrameBytes(format_.width, format_.height,
                                                      format_.compression, format_.bit_count);
   if (bytes == 0) {
-    error = path + ": frames are compressed or in a format this check does not read (it reads "
-                   "RGB 24/32, YUY2, YVYU, UYVY, HDYC); qpcheck reads any format FFmpeg decodes";
+    error = path +
+            ": frames are compressed or in a format this check does not read (it reads "
+            "RGB 24/32, YUY2, YVYU, UYVY, HDYC); qpcheck reads any format FFmpeg decodes";
     return false;
   }
   buffer_.assign(bytes, 0);
@@ -81,7 +82,7 @@ bool AviReader::Open(const std::string& path, std::string& error) {
   return true;
 }
 
-bool AviReader::Read(int64_t index, qp::check::FrameView& view, double& timeMs,
+bool AviReader::Read(int64_t index, qp::check::FrameView& view, double& time_ms,
                      std::string& error) {
   if (stream_ == nullptr || index < 0 || index >= length_) {
     error = "no such frame";
@@ -89,8 +90,8 @@ bool AviReader::Read(int64_t index, qp::check::FrameView& view, double& timeMs,
   }
   LONG bytes = 0, samples = 0;
   const LONG sample = start_ + static_cast<LONG>(index);
-  const HRESULT hr = AVIStreamRead(stream_, sample, 1, buffer_.data(), LONG(buffer_.size()),
-                                   &bytes, &samples);
+  const HRESULT hr =
+      AVIStreamRead(stream_, sample, 1, buffer_.data(), LONG(buffer_.size()), &bytes, &samples);
   if (FAILED(hr) || samples != 1) {
     error = "frame " + std::to_string(index) + " cannot be read: " + HresultText(hr);
     return false;
@@ -98,7 +99,7 @@ bool AviReader::Read(int64_t index, qp::check::FrameView& view, double& timeMs,
   // A short sample keeps the rest of the buffer zero instead of last frame's bytes.
   if (static_cast<std::size_t>(bytes) < buffer_.size())
     std::fill(buffer_.begin() + bytes, buffer_.end(), uint8_t{0});
-  timeMs = rate_ > 0.0 ? 1000.0 * static_cast<double>(index) / rate_ : std::nan("");
+  time_ms = rate_ > 0.0 ? 1000.0 * static_cast<double>(index) / rate_ : std::nan("");
   view = qp::check::ViewOfDib(buffer_.data(), buffer_.size(), format_.width, format_.height,
                               format_.compression, format_.bit_count);
   return true;

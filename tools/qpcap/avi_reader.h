@@ -28,11 +28,11 @@ class AviReader {
   // The frames' size and layout, as the file's bitmap header gives them.
   const VideoFormat& format() const { return format_; }
   int64_t frames() const { return length_; }
-  double framesPerSecond() const { return rate_; }
+  double FramesPerSecond() const { return rate_; }
 
   // Frame `index` (0 to frames() − 1) and its time in ms from the first frame; the view is
   // valid until the next call. False with a message when the frame cannot be read.
-  bool Read(int64_t index, qp::check::FrameView& view, double& timeMs, std::string& error);
+  bool Read(int64_t index, qp::check::FrameView& view, double& time_ms, std::string& error);
 
  private:
   void Close();

@@ -17,13 +17,13 @@ struct CommandOptions {
   int frame = 0;       // -n, counted from 0.
   bool quiet = false;  // -q: no progress line.
   // check, and measure --check:
-  std::string input;        // the recording to check
-  bool check = false;       // measure --check: check the frames as they arrive
-  std::string install;      // --install: folder of QuorPlemo.ini and the pictures
-  std::string json;         // --json
-  int preset = -1;          // --preset, as 'formats' numbers them; -1: found from the frames
-  int64_t maxMissing = -1;  // --max-missing; -1: no limit
-  int64_t maxRepeats = -1;  // --max-repeats
+  std::string input;         // the recording to check
+  bool check = false;        // measure --check: check the frames as they arrive
+  std::string install;       // --install: folder of QuorPlemo.ini and the pictures
+  std::string json;          // --json
+  int preset = -1;           // --preset, as 'formats' numbers them; -1: found from the frames
+  int64_t max_missing = -1;  // --max-missing; -1: no limit
+  int64_t max_repeats = -1;  // --max-repeats
 };
 
 // The device filter must outlive the session that holds it in its graph.

@@ -9,10 +9,10 @@ namespace qpcap {
 
 FrameQueue::~FrameQueue() { Finish(); }
 
-bool FrameQueue::Start(std::size_t bufferBytes, std::size_t buffers, Consumer consumer) {
-  if (running_ || bufferBytes == 0 || buffers == 0 || !consumer) return false;
+bool FrameQueue::Start(std::size_t buffer_bytes, std::size_t buffers, Consumer consumer) {
+  if (running_ || buffer_bytes == 0 || buffers == 0 || !consumer) return false;
   try {
-    buffers_.assign(buffers, std::vector<uint8_t>(bufferBytes));
+    buffers_.assign(buffers, std::vector<uint8_t>(buffer_bytes));
     free_.clear();
     for (std::size_t i = buffers; i > 0; --i) free_.push_back(i - 1);
     consumer_ = std::move(consumer);
@@ -29,7 +29,7 @@ bool FrameQueue::Start(std::size_t bufferBytes, std::size_t buffers, Consumer co
   return true;
 }
 
-bool FrameQueue::Push(const uint8_t* bytes, std::size_t length, double timeMs) {
+bool FrameQueue::Push(const uint8_t* bytes, std::size_t length, double time_ms) {
   std::unique_lock<std::mutex> hold(lock_);
   if (!running_ || finishing_ || bytes == nullptr || buffers_.empty() ||
       length > buffers_[0].size())
@@ -37,9 +37,9 @@ bool FrameQueue::Push(const uint8_t* bytes, std::size_t length, double timeMs) {
   if (free_.empty()) {
     const auto began = std::chrono::steady_clock::now();
     changed_.wait(hold, [&] { return !free_.empty(); });
-    heldMs_ += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - began)
-                   .count();
-    ++heldPushes_;
+    held_ms_ +=
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - began).count();
+    ++held_pushes_;
     if (finishing_) return false;
   }
   const std::size_t buffer = free_.back();
@@ -48,7 +48,7 @@ bool FrameQueue::Push(const uint8_t* bytes, std::size_t length, double timeMs) {
   hold.unlock();
   std::memcpy(buffers_[buffer].data(), bytes, length);
   hold.lock();
-  queued_.push_back({buffer, length, timeMs});
+  queued_.push_back({buffer, length, time_ms});
   changed_.notify_all();
   return true;
 }
@@ -61,7 +61,7 @@ void FrameQueue::Run() {
     const Item item = queued_.front();
     queued_.pop_front();
     hold.unlock();
-    consumer_(buffers_[item.buffer].data(), item.length, item.timeMs);
+    consumer_(buffers_[item.buffer].data(), item.length, item.time_ms);
     hold.lock();
     free_.push_back(item.buffer);
     changed_.notify_all();
@@ -82,12 +82,12 @@ void FrameQueue::Finish() {
 
 double FrameQueue::HeldMs() const {
   std::lock_guard<std::mutex> hold(lock_);
-  return heldMs_;
+  return held_ms_;
 }
 
 int64_t FrameQueue::HeldPushes() const {
   std::lock_guard<std::mutex> hold(lock_);
-  return heldPushes_;
+  return held_pushes_;
 }
 
 }  // namespace qpcap

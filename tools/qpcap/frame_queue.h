@@ -17,22 +17,22 @@ namespace qpcap {
 class FrameQueue {
  public:
   // On the queue's thread, one frame at a time, in the order pushed.
-  using Consumer = std::function<void(const uint8_t* bytes, std::size_t length, double timeMs)>;
+  using Consumer = std::function<void(const uint8_t* bytes, std::size_t length, double time_ms)>;
 
   FrameQueue() = default;
   ~FrameQueue();
   FrameQueue(const FrameQueue&) = delete;
   FrameQueue& operator=(const FrameQueue&) = delete;
 
-  // Before the run: `buffers` buffers of `bufferBytes` each, touched now so that no page
+  // Before the run: `buffers` buffers of `buffer_bytes` each, touched now so that no page
   // faults fall on the streaming thread, and the consumer's thread. False when the memory or
   // the thread cannot be had.
-  bool Start(std::size_t bufferBytes, std::size_t buffers, Consumer consumer);
+  bool Start(std::size_t buffer_bytes, std::size_t buffers, Consumer consumer);
 
   // Streaming thread. Copies the frame and returns; waits only when every buffer is still
   // queued (the consumer is behind by all of them). False, nothing queued, for a frame larger
   // than a buffer or a queue not started or finished.
-  bool Push(const uint8_t* bytes, std::size_t length, double timeMs);
+  bool Push(const uint8_t* bytes, std::size_t length, double time_ms);
 
   // After the run, never while a Push is under way: waits until every queued frame was
   // consumed, then ends the thread.
@@ -46,7 +46,7 @@ class FrameQueue {
   struct Item {
     std::size_t buffer;
     std::size_t length;
-    double timeMs;
+    double time_ms;
   };
   void Run();
 
@@ -58,8 +58,8 @@ class FrameQueue {
   std::condition_variable changed_;
   bool finishing_ = false;
   bool running_ = false;
-  double heldMs_ = 0.0;
-  int64_t heldPushes_ = 0;
+  double held_ms_ = 0.0;
+  int64_t held_pushes_ = 0;
   std::thread thread_;
 };
 

@@ -42,12 +42,12 @@ bool LiveCheck::Open(const CommandOptions& options, const VideoFormat& format, s
   if (options.install.empty()) {
     char folder[qp::platform::kMaxPath];
     qp::config::ModuleDirectory(folder, qp::platform::OwnModule());
-    settings.installDir = folder;
+    settings.install_dir = folder;
   } else {
-    settings.installDir = options.install;
+    settings.install_dir = options.install;
   }
   settings.preset = options.preset;
-  settings.nominalFps = format.FramesPerSecond();
+  settings.nominal_fps = format.FramesPerSecond();
   if (!s.session.Open(settings, error)) return false;
   // The readers are made now, not on the first frame: hundreds of ms at 1080p.
   if (!s.session.Prepare(format.width, std::abs(format.height), error)) return false;
@@ -55,33 +55,33 @@ bool LiveCheck::Open(const CommandOptions& options, const VideoFormat& format, s
   report.recording = "the live stream";
   report.info.container = "live";
   report.info.codec = "uncompressed";
-  report.info.pixelFormat = format.PixelFormatName();
+  report.info.pixel_format = format.PixelFormatName();
   report.info.width = format.width;
   report.info.height = std::abs(format.height);
-  report.info.nominalFps = format.FramesPerSecond();
-  report.limits.maxMissing = options.maxMissing;
-  report.limits.maxRepeats = options.maxRepeats;
+  report.info.nominal_fps = format.FramesPerSecond();
+  report.limits.max_missing = options.max_missing;
+  report.limits.max_repeats = options.max_repeats;
   report.session = &s.session;
 
-  const std::size_t frameBytes = format.ImageSize();
-  if (frameBytes == 0) {
+  const std::size_t frame_bytes = format.ImageSize();
+  if (frame_bytes == 0) {
     error = "the connected format gives no frame size";
     return false;
   }
-  std::size_t buffers = kQueueBytes / frameBytes;
+  std::size_t buffers = kQueueBytes / frame_bytes;
   if (buffers < kMinQueued) buffers = kMinQueued;
-  const bool started = s.queue.Start(frameBytes, buffers, [&s](const uint8_t* bytes,
-                                                                std::size_t length, double ms) {
-    const VideoFormat& f = s.format;
-    const qp::check::FrameView view =
-        qp::check::ViewOfDib(bytes, length, f.width, f.height, f.compression, f.bit_count);
-    if (!qp::check::IsUsable(view)) {
-      ++s.unusable;
-      return;
-    }
-    std::string refused;
-    if (!s.session.AddFrame(view, ms, refused) && s.error.empty()) s.error = refused;
-  });
+  const bool started = s.queue.Start(
+      frame_bytes, buffers, [&s](const uint8_t* bytes, std::size_t length, double ms) {
+        const VideoFormat& f = s.format;
+        const qp::check::FrameView view =
+            qp::check::ViewOfDib(bytes, length, f.width, f.height, f.compression, f.bit_count);
+        if (!qp::check::IsUsable(view)) {
+          ++s.unusable;
+          return;
+        }
+        std::string refused;
+        if (!s.session.AddFrame(view, ms, refused) && s.error.empty()) s.error = refused;
+      });
   if (!started) {
     error = "no memory for the frames waiting to be checked";
     return false;
@@ -90,7 +90,7 @@ bool LiveCheck::Open(const CommandOptions& options, const VideoFormat& format, s
 }
 
 // Only a copy on the streaming thread: the check itself runs on the queue's thread.
-void LiveCheck::Add(IMediaSample* sample, double arrivalMs) {
+void LiveCheck::Add(IMediaSample* sample, double arrival_ms) {
   BYTE* data = nullptr;
   const long length = sample->GetActualDataLength();
   State& s = *state_;
@@ -101,7 +101,7 @@ void LiveCheck::Add(IMediaSample* sample, double arrivalMs) {
   // A buffer larger than the image (some allocators round up) holds the image first.
   std::size_t bytes = std::size_t(length);
   if (bytes > s.format.ImageSize()) bytes = s.format.ImageSize();
-  if (!s.queue.Push(data, bytes, arrivalMs)) ++s.unqueued;
+  if (!s.queue.Push(data, bytes, arrival_ms)) ++s.unqueued;
 }
 
 void LiveCheck::SetLateAccount(int64_t late, int64_t downstream, int64_t system,
@@ -127,7 +127,7 @@ int LiveCheck::Finish(const CommandOptions& options) {
   std::string error;
   if (!options.json.empty() && !qpcheck::WriteJson(options.json, s.report, error))
     return Fail(kExitOutput, "%s", error.c_str());
-  if (!s.report.analysis.anyIdentified)
+  if (!s.report.analysis.any_identified)
     return Fail(kExitCheckInput, "check: no frame's status line could be read");
   return within ? kExitOk : kExitCheckLimits;
 }

@@ -22,7 +22,7 @@ class LiveCheck {
   bool Open(const CommandOptions& options, const VideoFormat& format, std::string& error);
 
   // Streaming thread: one arrived frame and its arrival on the graph clock, in ms.
-  void Add(IMediaSample* sample, double arrivalMs);
+  void Add(IMediaSample* sample, double arrival_ms);
 
   // After the run, before Finish: the source's own account of its late frames.
   void SetLateAccount(int64_t late, int64_t downstream, int64_t system, int64_t composing);

@@ -79,9 +79,13 @@ struct Command {
 };
 
 const Command kCommands[] = {
-    {"list", "", false, 0},      {"formats", "d", false, 0},      {"record", "dftoq", true, 5},
-    {"frame", "dfnoq", true, 0}, {"measure", "dftcqkipjmr", false, 10},
-    {"startup", "dfnt", false, 5}, {"check", "cqipjmr", false, 0},
+    {"list", "", false, 0},
+    {"formats", "d", false, 0},
+    {"record", "dftoq", true, 5},
+    {"frame", "dfnoq", true, 0},
+    {"measure", "dftcqkipjmr", false, 10},
+    {"startup", "dfnt", false, 5},
+    {"check", "cqipjmr", false, 0},
 };
 
 bool ParseNumber(const char* text, double low, double high, double& value) {
@@ -145,7 +149,7 @@ int ParseArguments(int argc, char** argv, const Command*& command, CommandOption
       case 'r':
         if (!ParseNumber(value, 0, 2147483647, number) || number != double(int64_t(number)))
           return Usage("bad count \"%s\"", value);
-        (letter == 'm' ? options.maxMissing : options.maxRepeats) = int64_t(number);
+        (letter == 'm' ? options.max_missing : options.max_repeats) = int64_t(number);
         break;
       case 't':
         if (!ParseNumber(value, 0.1, 3600, number))

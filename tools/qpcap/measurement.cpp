@@ -31,8 +31,7 @@ int64_t ProcessCpuTime() {
 // arrives after the window closes it and is not counted. Streaming thread only, until done.
 class MeasureSink : public FrameSink {
  public:
-  void Prepare(int64_t window_ticks, size_t capacity, const WorkerProbe* probe,
-               LiveCheck* check) {
+  void Prepare(int64_t window_ticks, size_t capacity, const WorkerProbe* probe, LiveCheck* check) {
     window_ticks_ = window_ticks;
     frames_.reserve(capacity);
     probe_ = probe;
@@ -43,8 +42,7 @@ class MeasureSink : public FrameSink {
     if (frames_.empty()) {
       cpu_start_ = ProcessCpuTime();
       worker_cpu_start_ = WorkerCpuTime();
-    }
-    else if (arrival.arrival_ticks - frames_.front().arrival_ticks >= window_ticks_) {
+    } else if (arrival.arrival_ticks - frames_.front().arrival_ticks >= window_ticks_) {
       Close(arrival.arrival_ticks);
       return true;
     }
@@ -84,7 +82,7 @@ class MeasureSink : public FrameSink {
   // The worker is the thread this runs on (the grabber calls back from inside Receive).
   int64_t WorkerCpuTime() const {
     qp::stream::StreamTotals totals{};
-    return probe_ && probe_->Totals(totals) ? totals.workerCpu100ns : -1;
+    return probe_ && probe_->Totals(totals) ? totals.worker_cpu100ns : -1;
   }
 
   void Close(int64_t now_ticks) {
@@ -120,13 +118,15 @@ class FirstFrameSink : public FrameSink {
 // called Run, and the source paces every frame from the moment its worker saw the running state.
 void PrintRunOrigin(const WorkerProbe& probe, const CaptureSession& session) {
   qp::stream::StreamTotals t{};
-  if (!probe.Totals(t) || t.runCalledAt == 0 || t.runSeenAt == 0 || t.firstStampedAt == 0) return;
+  if (!probe.Totals(t) || t.run_called_at == 0 || t.run_seen_at == 0 || t.first_stamped_at == 0)
+    return;
   const double ms = 1000.0 / double(session.ticks_per_second());
   const int64_t run = session.run_ticks();
-  std::printf("after the graph's Run  %.2f ms the source's Run, %.2f ms the worker saw it, "
-              "%.2f ms frame 0 stamped\n",
-              double(t.runCalledAt - run) * ms, double(t.runSeenAt - run) * ms,
-              double(t.firstStampedAt - run) * ms);
+  std::printf(
+      "after the graph's Run  %.2f ms the source's Run, %.2f ms the worker saw it, "
+      "%.2f ms frame 0 stamped\n",
+      double(t.run_called_at - run) * ms, double(t.run_seen_at - run) * ms,
+      double(t.first_stamped_at - run) * ms);
 }
 
 // The source's own view of the same frames: the first `frames` records are the ones the window
@@ -144,12 +144,13 @@ void PrintWorkerFigures(WorkerProbe& probe, const std::vector<FrameRecord>& fram
     for (size_t i = 0; i < records.size(); ++i)
       if (frames[i].stamped)
         gap.push_back(double(frames[i].stream_time - frames[i].start) / 1e4 -
-                      records[i].lateUs / 1000.0);
+                      records[i].late_us / 1000.0);
     std::sort(gap.begin(), gap.end());
     if (!gap.empty())
-      std::printf("lateness minus the source's delivery after due: median %.2f ms, min %.2f ms, "
-                  "max %.2f ms\n",
-                  Percentile(gap, 0.5), gap.front(), gap.back());
+      std::printf(
+          "lateness minus the source's delivery after due: median %.2f ms, min %.2f ms, "
+          "max %.2f ms\n",
+          Percentile(gap, 0.5), gap.front(), gap.back());
   }
   const double frame_ms = format.FramesPerSecond() > 0 ? 1000.0 / format.FramesPerSecond() : 0;
   const WorkerSummary w = SummarizeWorker(records, frame_ms, 5);
@@ -160,23 +161,25 @@ void PrintWorkerFigures(WorkerProbe& probe, const std::vector<FrameRecord>& fram
                 w.late.median, w.late.p99, w.late.max);
     std::printf("  source's part      median %.3f ms, 99th percentile %.3f ms, max %.2f ms\n",
                 w.source_late.median, w.source_late.p99, w.source_late.max);
-    std::printf("late frames          %lld by the downstream, %lld woken late, %lld composing, "
-                "%lld without the processor while composing (more than a frame time after due)\n",
-                (long long)w.late_by_downstream, (long long)w.late_by_wake,
-                (long long)w.late_by_compose, (long long)w.late_by_no_processor);
+    std::printf(
+        "late frames          %lld by the downstream, %lld woken late, %lld composing, "
+        "%lld without the processor while composing (more than a frame time after due)\n",
+        (long long)w.late_by_downstream, (long long)w.late_by_wake, (long long)w.late_by_compose,
+        (long long)w.late_by_no_processor);
     if (check)
-      check->SetLateAccount(w.late_by_downstream + w.late_by_wake + w.late_by_compose +
-                                w.late_by_no_processor,
-                            w.late_by_downstream, w.late_by_wake + w.late_by_no_processor,
-                            w.late_by_compose);
-    std::printf("worker per frame     buffer wait %.3f ms, compose %.3f ms, due wait %.3f ms, "
-                "deliver %.3f ms (means)\n",
-                w.wait_buffer_ms, w.compose_ms, w.wait_due_ms, w.deliver_ms);
+      check->SetLateAccount(
+          w.late_by_downstream + w.late_by_wake + w.late_by_compose + w.late_by_no_processor,
+          w.late_by_downstream, w.late_by_wake + w.late_by_no_processor, w.late_by_compose);
+    std::printf(
+        "worker per frame     buffer wait %.3f ms, compose %.3f ms, due wait %.3f ms, "
+        "deliver %.3f ms (means)\n",
+        w.wait_buffer_ms, w.compose_ms, w.wait_due_ms, w.deliver_ms);
     for (const Stall& stall : w.worst) {
-      std::printf("  late frame %-8u %.2f ms after due (downstream %.2f ms, late wake-up %.2f ms; "
-                  "buffer wait %.2f ms, previous delivery %.2f ms)",
-                  stall.frame, stall.late_ms, stall.downstream_ms, stall.wake_ms, stall.buffer_ms,
-                  stall.previous_deliver_ms);
+      std::printf(
+          "  late frame %-8u %.2f ms after due (downstream %.2f ms, late wake-up %.2f ms; "
+          "buffer wait %.2f ms, previous delivery %.2f ms)",
+          stall.frame, stall.late_ms, stall.downstream_ms, stall.wake_ms, stall.buffer_ms,
+          stall.previous_deliver_ms);
       if (stall.no_processor_ms >= 0)
         std::printf(", no processor >= %.0f ms while composing", stall.no_processor_ms);
       std::printf("\n");
@@ -189,19 +192,19 @@ void PrintWorkerFigures(WorkerProbe& probe, const std::vector<FrameRecord>& fram
   }
 }
 
-
 // The source's own account of its last start-up, when it gives one.
 void PrintSourceStartup(IBaseFilter* source) {
   WorkerProbe probe;
   qp::stream::StreamTotals figures{};
   if (!probe.Attach(source) || !probe.Totals(figures)) return;
   const qp::stream::StartupTimes& t = figures.startup;
-  std::printf("        source start-up %.2f ms: allocator commit %.2f, thread start %.2f, "
-              "thread running %.2f, stream start-up %.2f (background %.2f%s, glyphs %.2f%s)\n",
-              t.activateUs / 1000.0, t.commitUs / 1000.0, t.threadUs / 1000.0,
-              (t.initUs - t.startUpUs) / 1000.0, t.startUpUs / 1000.0, t.backgroundUs / 1000.0,
-              t.backgroundCached ? " cached" : " converted", t.glyphsUs / 1000.0,
-              t.glyphsCached ? " cached" : " converted");
+  std::printf(
+      "        source start-up %.2f ms: allocator commit %.2f, thread start %.2f, "
+      "thread running %.2f, stream start-up %.2f (background %.2f%s, glyphs %.2f%s)\n",
+      t.activate_us / 1000.0, t.commit_us / 1000.0, t.thread_us / 1000.0,
+      (t.init_us - t.start_up_us) / 1000.0, t.start_up_us / 1000.0, t.background_us / 1000.0,
+      t.background_cached ? " cached" : " converted", t.glyphs_us / 1000.0,
+      t.glyphs_cached ? " cached" : " converted");
 }
 
 // Pause to the first sample of one run of a built session; false (status set) on failure.
@@ -210,8 +213,8 @@ bool TimeOneRun(Capture& capture, FirstFrameSink& sink, const CommandOptions& op
   CaptureSession::RunEnd end;
   if ((status = capture.session.Run(options.seconds, nullptr, end)) != kExitOk) return false;
   if (end != CaptureSession::RunEnd::kSinkDone) {
-    status = Fail(kExitStreamFault, "%s %d: no sample within %.1f s", what, number,
-                  options.seconds);
+    status =
+        Fail(kExitStreamFault, "%s %d: no sample within %.1f s", what, number, options.seconds);
     return false;
   }
   const double ms = 1000.0 / double(capture.session.ticks_per_second());
@@ -327,12 +330,13 @@ int RunMeasure(const CommandOptions& options) {
     std::printf("process CPU          %.1f ms per second of stream (%.1f %% of one core)\n", cpu_ms,
                 cpu_ms / 10.0);
     if (check)
-      std::printf("                     (--check copies each frame on the streaming thread and\n"
-                  "                     reads it on one of its own: the process figure includes it)\n");
+      std::printf(
+          "                     (--check copies each frame on the streaming thread and\n"
+          "                     reads it on one of its own: the process figure includes it)\n");
   }
   if (probe.attached())
-    PrintWorkerFigures(probe, sink.frames(), format, stats.stream_seconds,
-                       sink.worker_cpu_time(), capture.session, check.get());
+    PrintWorkerFigures(probe, sink.frames(), format, stats.stream_seconds, sink.worker_cpu_time(),
+                       capture.session, check.get());
   if (csv) {
     if (!WriteFrameCsv(csv.get(), sink.frames(), ticks))
       return Fail(kExitOutput, "writing %s failed", options.csv.c_str());

@@ -28,9 +28,9 @@ int RunCheck(const CommandOptions& options) {
   if (!reader.Open(options.input, error)) return Fail(kExitCheckInput, "%s", error.c_str());
 
   qp::check::SessionSettings settings;
-  settings.installDir = options.install.empty() ? OwnFolder() : options.install;
+  settings.install_dir = options.install.empty() ? OwnFolder() : options.install;
   settings.preset = options.preset;
-  settings.nominalFps = reader.framesPerSecond();
+  settings.nominal_fps = reader.FramesPerSecond();
   qp::check::CheckSession session;
   if (!session.Open(settings, error)) return Fail(kExitCheckInput, "%s", error.c_str());
 
@@ -38,26 +38,28 @@ int RunCheck(const CommandOptions& options) {
   report.recording = options.input;
   report.info.container = "avi";
   report.info.codec = "uncompressed";
-  report.info.pixelFormat = reader.format().PixelFormatName();
+  report.info.pixel_format = reader.format().PixelFormatName();
   report.info.width = reader.format().width;
   report.info.height = std::abs(reader.format().height);
-  report.info.nominalFps = reader.framesPerSecond();
-  report.info.frameEstimate = reader.frames();
-  report.limits.maxMissing = options.maxMissing;
-  report.limits.maxRepeats = options.maxRepeats;
+  report.info.nominal_fps = reader.FramesPerSecond();
+  report.info.frame_estimate = reader.frames();
+  report.limits.max_missing = options.max_missing;
+  report.limits.max_repeats = options.max_repeats;
   report.session = &session;
 
   for (int64_t i = 0; i < reader.frames(); ++i) {
     qp::check::FrameView view;
-    double timeMs = 0.0;
-    if (!reader.Read(i, view, timeMs, error)) return Fail(kExitCheckInput, "%s", error.c_str());
-    if (!session.AddFrame(view, timeMs, error))
+    double time_ms = 0.0;
+    if (!reader.Read(i, view, time_ms, error)) return Fail(kExitCheckInput, "%s", error.c_str());
+    if (!session.AddFrame(view, time_ms, error))
       return Fail(kExitCheckInput, "%s: %s", options.input.c_str(), error.c_str());
     if (!options.quiet && i % 50 == 49)
-      std::fprintf(stderr, "\r  frames %lld of %lld ", (long long)(i + 1), (long long)reader.frames());
+      std::fprintf(stderr, "\r  frames %lld of %lld ", (long long)(i + 1),
+                   (long long)reader.frames());
   }
   if (!options.quiet && reader.frames() >= 50) std::fputc('\n', stderr);
-  if (reader.frames() == 0) return Fail(kExitCheckInput, "%s holds no frames", options.input.c_str());
+  if (reader.frames() == 0)
+    return Fail(kExitCheckInput, "%s holds no frames", options.input.c_str());
 
   report.analysis = session.Finish();
   const bool within = qpcheck::WithinLimits(report);
@@ -68,7 +70,7 @@ int RunCheck(const CommandOptions& options) {
     code = Fail(kExitOutput, "%s", error.c_str());
   if (!options.json.empty() && !qpcheck::WriteJson(options.json, report, error))
     code = Fail(kExitOutput, "%s", error.c_str());
-  if (!report.analysis.anyIdentified)
+  if (!report.analysis.any_identified)
     return Fail(kExitCheckInput,
                 "no frame's status line could be read in %s: not a recording of Quor Plemo, "
                 "or of another INI's presets",

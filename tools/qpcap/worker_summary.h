@@ -36,7 +36,7 @@ struct WorkerSummary {
   std::vector<Stall> worst;  // the latest frames, worst first, at most `worst_count`
 };
 
-WorkerSummary SummarizeWorker(const std::vector<qp::stream::FrameTimes>& records,
-                              double frame_ms, size_t worst_count);
+WorkerSummary SummarizeWorker(const std::vector<qp::stream::FrameTimes>& records, double frame_ms,
+                              size_t worst_count);
 
 }  // namespace qpcap

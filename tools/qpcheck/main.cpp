@@ -89,17 +89,25 @@ int ParseArguments(int argc, char** argv, Options& o, bool& help) {
       auto need = [&]() -> bool { return value != nullptr; };
       std::string* text = nullptr;
       int64_t* count = nullptr;
-      if (arg == "--install") text = &o.install;
-      else if (arg == "--ini") text = &o.ini;
-      else if (arg == "--csv") text = &o.csv;
-      else if (arg == "--json") text = &o.json;
-      else if (arg == "--plot") text = &o.plot;
-      else if (arg == "--preset") count = &o.preset;
-      else if (arg == "--max-missing") count = &o.limits.maxMissing;
-      else if (arg == "--max-repeats") count = &o.limits.maxRepeats;
-      else return UsageError("unknown option " + arg);
-      if (!need() || (text != nullptr && *value == '\0'))
-        return UsageError(arg + " needs a value");
+      if (arg == "--install")
+        text = &o.install;
+      else if (arg == "--ini")
+        text = &o.ini;
+      else if (arg == "--csv")
+        text = &o.csv;
+      else if (arg == "--json")
+        text = &o.json;
+      else if (arg == "--plot")
+        text = &o.plot;
+      else if (arg == "--preset")
+        count = &o.preset;
+      else if (arg == "--max-missing")
+        count = &o.limits.max_missing;
+      else if (arg == "--max-repeats")
+        count = &o.limits.max_repeats;
+      else
+        return UsageError("unknown option " + arg);
+      if (!need() || (text != nullptr && *value == '\0')) return UsageError(arg + " needs a value");
       if (count != nullptr && (!ParseCount(value, *count) || *count > INT32_MAX))
         return UsageError(arg + " takes a whole number of 0 or more, not \"" + value + "\"");
       if (text != nullptr) *text = value;
@@ -110,7 +118,8 @@ int ParseArguments(int argc, char** argv, Options& o, bool& help) {
     o.recording = arg;
   }
   if (o.recording.empty()) return UsageError("no recording given");
-  if (!o.install.empty() && !o.ini.empty()) return UsageError("--install and --ini exclude each other");
+  if (!o.install.empty() && !o.ini.empty())
+    return UsageError("--install and --ini exclude each other");
   return 0;
 }
 
@@ -181,17 +190,17 @@ int main(int argc, char** argv) {
   std::string error;
   qp::check::SessionSettings settings;
   if (!options.ini.empty()) {
-    settings.iniPath = options.ini;
+    settings.ini_path = options.ini;
   } else if (!options.install.empty()) {
-    settings.installDir = options.install;
-  } else if (!DefaultInstall(settings.installDir, error)) {
+    settings.install_dir = options.install;
+  } else if (!DefaultInstall(settings.install_dir, error)) {
     return Fail(kExitInput, error);
   }
   settings.preset = static_cast<int32_t>(options.preset);
 
   qpcheck::RecordingReader reader;
   if (!reader.Open(options.recording, error)) return Fail(kExitInput, error);
-  settings.nominalFps = reader.info().nominalFps;
+  settings.nominal_fps = reader.info().nominal_fps;
 
   qp::check::CheckSession session;
   if (!session.Open(settings, error)) return Fail(kExitInput, error);
@@ -202,7 +211,7 @@ int main(int argc, char** argv) {
   report.limits = options.limits;
   report.session = &session;
 
-  Progress progress(reader.info().frameEstimate);
+  Progress progress(reader.info().frame_estimate);
   qpcheck::DecodedFrame frame;
   int64_t frames = 0;
   for (;;) {
@@ -210,13 +219,13 @@ int main(int argc, char** argv) {
       if (!error.empty()) return Fail(kExitInput, options.recording + ": " + error);
       break;
     }
-    if (!session.AddFrame(frame.view, frame.timeMs, error))
+    if (!session.AddFrame(frame.view, frame.time_ms, error))
       return Fail(kExitInput, options.recording + ": " + error);
-    if (frame.converted) ++report.convertedFrames;
+    if (frame.converted) ++report.converted_frames;
     progress.Update(++frames);
   }
   progress.Done(frames);
-  report.decodeErrors = reader.decodeErrors();
+  report.decode_errors = reader.decode_errors();
   report.info = reader.info();  // with what the frames declared of their colours
   if (frames == 0) return Fail(kExitInput, "no frame could be decoded from " + options.recording);
 
@@ -230,7 +239,7 @@ int main(int argc, char** argv) {
     code = Fail(kExitInput, error);
   if (!options.json.empty() && !qpcheck::WriteJson(options.json, report, error))
     code = Fail(kExitInput, error);
-  if (!report.analysis.anyIdentified)
+  if (!report.analysis.any_identified)
     return Fail(kExitInput, "no frame's status line could be read in " + options.recording +
                                 ": not a recording of Quor Plemo, or of another INI's presets");
   if (!options.plot.empty() && !qpcheck::WritePlot(options.plot, report, error))

@@ -37,21 +37,21 @@ FrameView ViewOfRgb32(const AVFrame* f, int r, int g, int b) {
 }
 
 // Luma plane and one interleaved chroma plane, 4:2:0.
-FrameView ViewOfSemiPlanar(const AVFrame* f, bool crFirst) {
+FrameView ViewOfSemiPlanar(const AVFrame* f, bool cr_first) {
   FrameView view;
   view.width = f->width;
   view.height = f->height;
   view.model = qp::check::ColourModel::YCbCr;
   view.planes[0] = {f->data[0], f->linesize[0], 1, 0, 0};
-  view.planes[1] = {f->data[1] + (crFirst ? 1 : 0), f->linesize[1], 2, 1, 1};
-  view.planes[2] = {f->data[1] + (crFirst ? 0 : 1), f->linesize[1], 2, 1, 1};
+  view.planes[1] = {f->data[1] + (cr_first ? 1 : 0), f->linesize[1], 2, 1, 1};
+  view.planes[2] = {f->data[1] + (cr_first ? 0 : 1), f->linesize[1], 2, 1, 1};
   return view;
 }
 
-FrameView ViewOfPlanar(const AVFrame* f, int xShift, int yShift) {
+FrameView ViewOfPlanar(const AVFrame* f, int x_shift, int y_shift) {
   return qp::check::ViewOfPlanarYCbCr(f->data[0], f->linesize[0], f->data[1], f->linesize[1],
-                                      f->data[2], f->linesize[2], f->width, f->height, xShift,
-                                      yShift);
+                                      f->data[2], f->linesize[2], f->width, f->height, x_shift,
+                                      y_shift);
 }
 
 // The layouts a view describes directly; false for the rest.
@@ -67,23 +67,13 @@ bool DirectView(const AVFrame* f, FrameView& view) {
       view = qp::check::ViewOfPacked422(f->data[0], f->linesize[0], f->width, f->height, "YVYU");
       return true;
     case AV_PIX_FMT_YUV420P:
-    case AV_PIX_FMT_YUVJ420P:
-      view = ViewOfPlanar(f, 1, 1);
-      return true;
+    case AV_PIX_FMT_YUVJ420P: view = ViewOfPlanar(f, 1, 1); return true;
     case AV_PIX_FMT_YUV422P:
-    case AV_PIX_FMT_YUVJ422P:
-      view = ViewOfPlanar(f, 1, 0);
-      return true;
+    case AV_PIX_FMT_YUVJ422P: view = ViewOfPlanar(f, 1, 0); return true;
     case AV_PIX_FMT_YUV444P:
-    case AV_PIX_FMT_YUVJ444P:
-      view = ViewOfPlanar(f, 0, 0);
-      return true;
-    case AV_PIX_FMT_NV12:
-      view = ViewOfSemiPlanar(f, false);
-      return true;
-    case AV_PIX_FMT_NV21:
-      view = ViewOfSemiPlanar(f, true);
-      return true;
+    case AV_PIX_FMT_YUVJ444P: view = ViewOfPlanar(f, 0, 0); return true;
+    case AV_PIX_FMT_NV12: view = ViewOfSemiPlanar(f, false); return true;
+    case AV_PIX_FMT_NV21: view = ViewOfSemiPlanar(f, true); return true;
     case AV_PIX_FMT_RGB24:
       view = qp::check::ViewOfRgb24(f->data[0], f->linesize[0], f->width, f->height);
       return true;
@@ -91,23 +81,14 @@ bool DirectView(const AVFrame* f, FrameView& view) {
       view = qp::check::ViewOfBgr(f->data[0], f->linesize[0], f->width, f->height, 3, false);
       return true;
     case AV_PIX_FMT_BGRA:
-    case AV_PIX_FMT_BGR0:
-      view = ViewOfRgb32(f, 2, 1, 0);
-      return true;
+    case AV_PIX_FMT_BGR0: view = ViewOfRgb32(f, 2, 1, 0); return true;
     case AV_PIX_FMT_RGBA:
-    case AV_PIX_FMT_RGB0:
-      view = ViewOfRgb32(f, 0, 1, 2);
-      return true;
+    case AV_PIX_FMT_RGB0: view = ViewOfRgb32(f, 0, 1, 2); return true;
     case AV_PIX_FMT_ARGB:
-    case AV_PIX_FMT_0RGB:
-      view = ViewOfRgb32(f, 1, 2, 3);
-      return true;
+    case AV_PIX_FMT_0RGB: view = ViewOfRgb32(f, 1, 2, 3); return true;
     case AV_PIX_FMT_ABGR:
-    case AV_PIX_FMT_0BGR:
-      view = ViewOfRgb32(f, 3, 2, 1);
-      return true;
-    default:
-      return false;
+    case AV_PIX_FMT_0BGR: view = ViewOfRgb32(f, 3, 2, 1); return true;
+    default: return false;
   }
 }
 
@@ -121,15 +102,15 @@ void DescribeColour(const AVFrame* f, RecordingInfo& info) {
     return;
   if (f->color_range == AVCOL_RANGE_JPEG || format == AV_PIX_FMT_YUVJ420P ||
       format == AV_PIX_FMT_YUVJ422P || format == AV_PIX_FMT_YUVJ444P)
-    info.declaredRange = "full";
+    info.declared_range = "full";
   else if (f->color_range == AVCOL_RANGE_MPEG)
-    info.declaredRange = "limited";
+    info.declared_range = "limited";
   if (f->colorspace == AVCOL_SPC_BT709) {
-    info.declaredMatrix = "BT.709";
+    info.declared_matrix = "BT.709";
   } else if (f->colorspace == AVCOL_SPC_BT470BG || f->colorspace == AVCOL_SPC_SMPTE170M) {
-    info.declaredMatrix = "BT.601";
+    info.declared_matrix = "BT.601";
   } else if (f->colorspace != AVCOL_SPC_UNSPECIFIED && f->colorspace != AVCOL_SPC_RGB) {
-    if (const char* name = av_color_space_name(f->colorspace)) info.declaredMatrix = name;
+    if (const char* name = av_color_space_name(f->colorspace)) info.declared_matrix = name;
   }
 }
 
@@ -143,11 +124,11 @@ struct RecordingReader::State {
   SwsContext* scaler = nullptr;
   std::vector<uint8_t> converted;
   int stream = -1;
-  AVRational timeBase{0, 1};
+  AVRational time_base{0, 1};
   bool draining = false;
   bool finished = false;
-  bool haveOrigin = false;
-  bool describedColour = false;
+  bool have_origin = false;
+  bool described_colour = false;
   int64_t origin = 0;
 
   ~State() {
@@ -202,21 +183,21 @@ bool RecordingReader::Open(const std::string& path, std::string& error) {
     error = "out of memory";
     return false;
   }
-  s.timeBase = stream->time_base;
+  s.time_base = stream->time_base;
 
   info_.container = s.format->iformat->name;
   info_.codec = decoder->name;
   const char* pixel = av_get_pix_fmt_name(s.codec->pix_fmt);
-  info_.pixelFormat = pixel != nullptr ? pixel : "unknown";
+  info_.pixel_format = pixel != nullptr ? pixel : "unknown";
   info_.width = s.codec->width;
   info_.height = s.codec->height;
   AVRational rate = stream->avg_frame_rate;
   if (rate.num <= 0 || rate.den <= 0) rate = stream->r_frame_rate;
-  if (rate.num > 0 && rate.den > 0) info_.nominalFps = av_q2d(rate);
-  info_.frameEstimate = stream->nb_frames;
-  if (info_.frameEstimate <= 0 && s.format->duration > 0 && info_.nominalFps > 0.0)
-    info_.frameEstimate = static_cast<int64_t>(static_cast<double>(s.format->duration) /
-                                               AV_TIME_BASE * info_.nominalFps);
+  if (rate.num > 0 && rate.den > 0) info_.nominal_fps = av_q2d(rate);
+  info_.frame_estimate = stream->nb_frames;
+  if (info_.frame_estimate <= 0 && s.format->duration > 0 && info_.nominal_fps > 0.0)
+    info_.frame_estimate = static_cast<int64_t>(static_cast<double>(s.format->duration) /
+                                                AV_TIME_BASE * info_.nominal_fps);
   return true;
 }
 
@@ -227,8 +208,8 @@ bool RecordingReader::MapFrame(DecodedFrame& out, std::string& error) {
     error = "the decoder gave a frame without pixels";
     return false;
   }
-  if (!s.describedColour) {
-    s.describedColour = true;
+  if (!s.described_colour) {
+    s.described_colour = true;
     DescribeColour(f, info_);
   }
   out.converted = false;
@@ -236,12 +217,13 @@ bool RecordingReader::MapFrame(DecodedFrame& out, std::string& error) {
     // Anything else goes to the closest layout a view reads: planar 4:4:4 for Y'CbCr, RGB
     // for the rest, so that no colour matrix is applied on the way.
     const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(f->format));
-    const bool rgb = d == nullptr || (d->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL)) != 0 ||
+    const bool rgb = d == nullptr ||
+                     (d->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL)) != 0 ||
                      d->nb_components < 3;
     const AVPixelFormat target = rgb ? AV_PIX_FMT_RGB24 : AV_PIX_FMT_YUV444P;
-    s.scaler = sws_getCachedContext(s.scaler, f->width, f->height,
-                                    static_cast<AVPixelFormat>(f->format), f->width, f->height,
-                                    target, SWS_BILINEAR, nullptr, nullptr, nullptr);
+    s.scaler =
+        sws_getCachedContext(s.scaler, f->width, f->height, static_cast<AVPixelFormat>(f->format),
+                             f->width, f->height, target, SWS_BILINEAR, nullptr, nullptr, nullptr);
     if (s.scaler == nullptr) {
       error = std::string("cannot convert frames of pixel format ") +
               (d != nullptr ? d->name : "unknown");
@@ -262,12 +244,13 @@ bool RecordingReader::MapFrame(DecodedFrame& out, std::string& error) {
                                                   planes[2], strides[2], f->width, f->height, 0, 0);
     out.converted = true;
   }
-  const int64_t stamp = f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp : f->pts;
+  const int64_t stamp =
+      f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp : f->pts;
   if (stamp == AV_NOPTS_VALUE) {
-    out.timeMs = std::numeric_limits<double>::quiet_NaN();
+    out.time_ms = std::numeric_limits<double>::quiet_NaN();
   } else {
-    if (!s.haveOrigin) s.origin = stamp, s.haveOrigin = true;
-    out.timeMs = static_cast<double>(stamp - s.origin) * av_q2d(s.timeBase) * 1000.0;
+    if (!s.have_origin) s.origin = stamp, s.have_origin = true;
+    out.time_ms = static_cast<double>(stamp - s.origin) * av_q2d(s.time_base) * 1000.0;
   }
   return true;
 }
@@ -283,7 +266,7 @@ bool RecordingReader::Receive(DecodedFrame& frame, std::string& error, bool& got
     return true;
   }
   if (rc < 0) {
-    ++decodeErrors_;
+    ++decode_errors_;
     return true;
   }
   if (!MapFrame(frame, error)) return false;
@@ -312,14 +295,14 @@ bool RecordingReader::Next(DecodedFrame& frame, std::string& error) {
     const int rc = av_read_frame(s.format, s.packet);
     if (rc < 0) {
       // End of file, or a read error past which nothing can be decoded: drain what is held.
-      if (rc != AVERROR_EOF) ++decodeErrors_;
+      if (rc != AVERROR_EOF) ++decode_errors_;
       avcodec_send_packet(s.codec, nullptr);
       s.draining = true;
       continue;
     }
     if (s.packet->stream_index == s.stream) {
       const int sent = avcodec_send_packet(s.codec, s.packet);
-      if (sent < 0 && sent != AVERROR(EAGAIN)) ++decodeErrors_;
+      if (sent < 0 && sent != AVERROR(EAGAIN)) ++decode_errors_;
     }
     av_packet_unref(s.packet);
   }

@@ -13,20 +13,20 @@ namespace qpcheck {
 struct RecordingInfo {
   std::string container;  // FFmpeg's name for it: "avi", "matroska,webm", ...
   std::string codec;
-  std::string pixelFormat;
+  std::string pixel_format;
   int32_t width = 0;
   int32_t height = 0;
-  double nominalFps = 0.0;  // declared by the container; 0 when it declares none
-  int64_t frameEstimate = 0;  // from the container, for progress; 0 when unknown
+  double nominal_fps = 0.0;    // declared by the container; 0 when it declares none
+  int64_t frame_estimate = 0;  // from the container, for progress; 0 when unknown
   // What the first decoded frame says of its colours, empty when it says nothing.
-  std::string declaredMatrix;  // "BT.601", "BT.709", or FFmpeg's name of another
-  std::string declaredRange;   // "limited" or "full"
-  bool monochrome = false;     // grey only: no colours to judge
+  std::string declared_matrix;  // "BT.601", "BT.709", or FFmpeg's name of another
+  std::string declared_range;   // "limited" or "full"
+  bool monochrome = false;      // grey only: no colours to judge
 };
 
 struct DecodedFrame {
   qp::check::FrameView view;  // valid until the next call to Next
-  double timeMs = 0.0;        // from the recording's first frame; NaN when it has none
+  double time_ms = 0.0;       // from the recording's first frame; NaN when it has none
   bool converted = false;     // went through swscale
 };
 
@@ -44,7 +44,7 @@ class RecordingReader {
   // The next decoded frame. False at the end, or with `error` set when decoding cannot go on.
   bool Next(DecodedFrame& frame, std::string& error);
   // Packets the decoder refused (damaged data), skipped.
-  int64_t decodeErrors() const { return decodeErrors_; }
+  int64_t decode_errors() const { return decode_errors_; }
 
  private:
   struct State;
@@ -53,7 +53,7 @@ class RecordingReader {
 
   std::unique_ptr<State> state_;
   RecordingInfo info_;
-  int64_t decodeErrors_ = 0;
+  int64_t decode_errors_ = 0;
 };
 
 }  // namespace qpcheck

@@ -35,7 +35,8 @@ std::string RangeText(const qp::check::LossRange& r) {
   else if (r.lost == r.last - r.first + 1)
     std::snprintf(text, sizeof text, "%" PRId64 "-%" PRId64, r.first, r.last);
   else
-    std::snprintf(text, sizeof text, "%" PRId64 " of %" PRId64 "-%" PRId64, r.lost, r.first, r.last);
+    std::snprintf(text, sizeof text, "%" PRId64 " of %" PRId64 "-%" PRId64, r.lost, r.first,
+                  r.last);
   return text;
 }
 
@@ -87,12 +88,12 @@ std::string JsonEscape(const std::string& text) {
 bool WithinLimits(Report& report) {
   report.exceeded.clear();
   const RecordingAnalysis& a = report.analysis;
-  if (report.limits.maxMissing >= 0 && a.missing > report.limits.maxMissing)
+  if (report.limits.max_missing >= 0 && a.missing > report.limits.max_missing)
     report.exceeded.push_back("missing frames " + std::to_string(a.missing) + ", more than " +
-                              std::to_string(report.limits.maxMissing));
-  if (report.limits.maxRepeats >= 0 && a.repeats > report.limits.maxRepeats)
+                              std::to_string(report.limits.max_missing));
+  if (report.limits.max_repeats >= 0 && a.repeats > report.limits.max_repeats)
     report.exceeded.push_back("repeats " + std::to_string(a.repeats) + ", more than " +
-                              std::to_string(report.limits.maxRepeats));
+                              std::to_string(report.limits.max_repeats));
   return report.exceeded.empty();
 }
 
@@ -101,28 +102,28 @@ void WriteSummary(std::FILE* out, const Report& report) {
   const RecordingInfo& info = report.info;
   const qp::check::CheckSession& session = *report.session;
   std::fprintf(out, "recording     %s (%s, %s %s %dx%d", report.recording.c_str(),
-               info.container.c_str(), info.codec.c_str(), info.pixelFormat.c_str(), info.width,
+               info.container.c_str(), info.codec.c_str(), info.pixel_format.c_str(), info.width,
                info.height);
-  if (info.nominalFps > 0.0) std::fprintf(out, ", %.3f fps declared", info.nominalFps);
+  if (info.nominal_fps > 0.0) std::fprintf(out, ", %.3f fps declared", info.nominal_fps);
   std::fprintf(out, ")\n");
   if (const qp::config::Preset* p = session.preset()) {
     const qp::check::PresetChoice& c = session.choice();
     std::fprintf(out, "preset        %d: %s, %.3f fps%s; header %s\n", c.index,
-                 c.expectedHeader.c_str(), p->frame_time > 0 ? 1e7 / p->frame_time : 0.0,
+                 c.expected_header.c_str(), p->frame_time > 0 ? 1e7 / p->frame_time : 0.0,
                  c.scaled ? ", recording scaled" : "",
-                 c.headerConfirmed ? "confirmed" : "not recognised");
+                 c.header_confirmed ? "confirmed" : "not recognised");
   }
-  std::fprintf(out, "frames        %" PRId64 ": %" PRId64 " read, %" PRId64 " unreadable",
-               a.frames, a.read, a.unreadable);
+  std::fprintf(out, "frames        %" PRId64 ": %" PRId64 " read, %" PRId64 " unreadable", a.frames,
+               a.read, a.unreadable);
   if (a.inferred > 0) std::fprintf(out, " (%" PRId64 " placed by their gap)", a.inferred);
   if (a.rejected > 0) std::fprintf(out, ", %" PRId64 " readings set aside", a.rejected);
   std::fprintf(out, "\n");
-  if (a.anyIdentified)
-    std::fprintf(out, "numbers       %" PRId64 " to %" PRId64 "\n", a.firstFrame, a.lastFrame);
+  if (a.any_identified)
+    std::fprintf(out, "numbers       %" PRId64 " to %" PRId64 "\n", a.first_frame, a.last_frame);
   std::fprintf(out, "missing       %" PRId64, a.missing);
   if (a.missing > 0) {
     std::fprintf(out, " in %zu run%s, longest %" PRId64 ":", a.losses.size(),
-                 a.losses.size() == 1 ? "" : "s", a.longestLoss);
+                 a.losses.size() == 1 ? "" : "s", a.longest_loss);
     const std::size_t shown = std::min<std::size_t>(a.losses.size(), 12);
     for (std::size_t i = 0; i < shown; ++i)
       std::fprintf(out, "%s %s", i == 0 ? "" : ",", RangeText(a.losses[i]).c_str());
@@ -132,28 +133,30 @@ void WriteSummary(std::FILE* out, const Report& report) {
                a.reorderings);
   // The source counts a frame it filled a whole frame time late whatever held it, its
   // downstream (the application's graph) included: not necessarily its own fault.
-  std::fprintf(out, "source drops  %" PRId64 " (frames the source filled more than a frame time late",
-               a.sourceDrops);
+  std::fprintf(out,
+               "source drops  %" PRId64 " (frames the source filled more than a frame time late",
+               a.source_drops);
   if (report.late.late >= 0)
-    std::fprintf(out, "; by its own records %" PRId64 " late: %" PRId64 " held by the downstream, %" PRId64
-                      " by the system, %" PRId64 " by its composing)\n",
-                 report.late.late, report.late.downstream, report.late.system,
-                 report.late.composing);
+    std::fprintf(
+        out,
+        "; by its own records %" PRId64 " late: %" PRId64 " held by the downstream, %" PRId64
+        " by the system, %" PRId64 " by its composing)\n",
+        report.late.late, report.late.downstream, report.late.system, report.late.composing);
   else
     std::fprintf(out, ", whatever held it: a downstream that held it counts too)\n");
   if (a.intervals.count > 0) {
     SpreadLine(out, "intervals", a.intervals, "ms");
-    std::fprintf(out, "%-13s %.3f ms\n", "frame time", a.frameTimeMs);
+    std::fprintf(out, "%-13s %.3f ms\n", "frame time", a.frame_time_ms);
   } else {
     std::fprintf(out, "intervals     no time stamps\n");
   }
-  if (a.driftKnown)
+  if (a.drift_known)
     std::fprintf(out, "drift         %+.1f ms from first to last frame, rate %+.0f ppm\n",
-                 a.driftMs, a.driftPpm);
-  if (a.lagKnown)
+                 a.drift_ms, a.drift_ppm);
+  if (a.lag_known)
     SpreadLine(out, "lag", a.lag, "ms");
   else
-    std::fprintf(out, "lag           not measured: %s\n", a.lagNote.c_str());
+    std::fprintf(out, "lag           not measured: %s\n", a.lag_note.c_str());
   if (a.psnr.count > 0)
     std::fprintf(out, "background    PSNR mean %.1f dB, min %.1f dB over %" PRId64 " frames\n",
                  a.psnr.mean, a.psnr.min, a.psnr.count);
@@ -163,18 +166,20 @@ void WriteSummary(std::FILE* out, const Report& report) {
   } else if (colour.frames > 0) {
     std::fprintf(out, "colour        %s", qp::check::ColourHandlingName(colour.likely));
     if (colour.implied != qp::check::ColourHandling::Unknown)
-      std::fprintf(out, colour.matches ? " (as the source's format implies)"
-                                       : " (the source's format implies %s)",
+      std::fprintf(out,
+                   colour.matches ? " (as the source's format implies)"
+                                  : " (the source's format implies %s)",
                    qp::check::ColourHandlingName(colour.implied));
-    if (!info.declaredMatrix.empty() || !info.declaredRange.empty())
-      std::fprintf(out, "; the recording declares %s%s%s", info.declaredMatrix.c_str(),
-                   info.declaredMatrix.empty() || info.declaredRange.empty() ? "" : " ",
-                   info.declaredRange.empty() ? "" : (info.declaredRange + " range").c_str());
+    if (!info.declared_matrix.empty() || !info.declared_range.empty())
+      std::fprintf(out, "; the recording declares %s%s%s", info.declared_matrix.c_str(),
+                   info.declared_matrix.empty() || info.declared_range.empty() ? "" : " ",
+                   info.declared_range.empty() ? "" : (info.declared_range + " range").c_str());
     std::fprintf(out, "\n");
   }
-  if (report.decodeErrors > 0)
-    std::fprintf(out, "decoder       %" PRId64 " damaged packets skipped\n", report.decodeErrors);
-  for (const std::string& w : session.warnings()) std::fprintf(out, "note          %s\n", w.c_str());
+  if (report.decode_errors > 0)
+    std::fprintf(out, "decoder       %" PRId64 " damaged packets skipped\n", report.decode_errors);
+  for (const std::string& w : session.warnings())
+    std::fprintf(out, "note          %s\n", w.c_str());
   if (report.exceeded.empty()) {
     std::fprintf(out, "result        within limits\n");
   } else {
@@ -190,17 +195,18 @@ bool WriteCsv(const std::string& path, const Report& report, std::string& error)
     return false;
   }
   std::FILE* f = file.get();
-  std::fprintf(f, "position,time_ms,kind,frame,placed,lost_before,drops,clock_ms,confidence,"
-                  "rejected,lag_ms,psnr_db\n");
+  std::fprintf(f,
+               "position,time_ms,kind,frame,placed,lost_before,drops,clock_ms,confidence,"
+               "rejected,lag_ms,psnr_db\n");
   for (const FrameResult& r : report.analysis.results) {
     const bool read = r.frame >= 0;
     std::fprintf(f, "%" PRId64 ",%s,%s,%s,%s,%" PRId64 ",%s,%s,%.3f,%d,%s,%s\n", r.position,
-                 Number(r.timeMs, "").c_str(), qp::check::KindName(r.kind),
+                 Number(r.time_ms, "").c_str(), qp::check::KindName(r.kind),
                  read ? std::to_string(r.frame).c_str() : "",
-                 r.placed >= 0 ? std::to_string(r.placed).c_str() : "", r.lostBefore,
+                 r.placed >= 0 ? std::to_string(r.placed).c_str() : "", r.lost_before,
                  read ? std::to_string(r.drops).c_str() : "",
-                 read && r.clockKnown ? std::to_string(r.clockMs).c_str() : "", r.confidence,
-                 r.rejected ? 1 : 0, Number(r.lagMs, "").c_str(), Number(r.psnr, "", 2).c_str());
+                 read && r.clock_known ? std::to_string(r.clock_ms).c_str() : "", r.confidence,
+                 r.rejected ? 1 : 0, Number(r.lag_ms, "").c_str(), Number(r.psnr, "", 2).c_str());
   }
   if (std::fflush(f) != 0 || std::ferror(f)) {
     error = "cannot write " + path;
@@ -226,59 +232,62 @@ bool WriteJson(const std::string& path, const Report& report, std::string& error
                "\"%s\", \"width\": %d, \"height\": %d, \"declared_fps\": %s, "
                "\"decode_errors\": %" PRId64 ", \"converted_frames\": %" PRId64 "},\n",
                JsonEscape(info.container).c_str(), JsonEscape(info.codec).c_str(),
-               JsonEscape(info.pixelFormat).c_str(), info.width, info.height,
-               Number(info.nominalFps, "null").c_str(), report.decodeErrors,
-               report.convertedFrames);
+               JsonEscape(info.pixel_format).c_str(), info.width, info.height,
+               Number(info.nominal_fps, "null").c_str(), report.decode_errors,
+               report.converted_frames);
   std::fprintf(f,
                "  \"preset\": {\"index\": %d, \"header\": \"%s\", \"header_confirmed\": %s, "
                "\"header_read\": \"%s\", \"clock\": \"%s\", \"scaled\": %s, "
                "\"frame_time_ms\": %s},\n",
-               choice.index, JsonEscape(choice.expectedHeader).c_str(),
-               choice.headerConfirmed ? "true" : "false", JsonEscape(choice.readHeader).c_str(),
-               JsonEscape(choice.clockName).c_str(), choice.scaled ? "true" : "false",
-               Number(a.frameTimeMs, "null", 4).c_str());
+               choice.index, JsonEscape(choice.expected_header).c_str(),
+               choice.header_confirmed ? "true" : "false", JsonEscape(choice.read_header).c_str(),
+               JsonEscape(choice.clock_name).c_str(), choice.scaled ? "true" : "false",
+               Number(a.frame_time_ms, "null", 4).c_str());
   std::fprintf(f,
                "  \"frames\": %" PRId64 ", \"read\": %" PRId64 ", \"unreadable\": %" PRId64
                ", \"inferred\": %" PRId64 ", \"rejected\": %" PRId64 ",\n",
                a.frames, a.read, a.unreadable, a.inferred, a.rejected);
-  if (a.anyIdentified)
-    std::fprintf(f, "  \"first_frame\": %" PRId64 ", \"last_frame\": %" PRId64 ",\n", a.firstFrame,
-                 a.lastFrame);
+  if (a.any_identified)
+    std::fprintf(f, "  \"first_frame\": %" PRId64 ", \"last_frame\": %" PRId64 ",\n", a.first_frame,
+                 a.last_frame);
   else
     std::fprintf(f, "  \"first_frame\": null, \"last_frame\": null,\n");
   std::fprintf(f, "  \"missing\": %" PRId64 ", \"longest_loss\": %" PRId64 ", \"losses\": [",
-               a.missing, a.longestLoss);
+               a.missing, a.longest_loss);
   for (std::size_t i = 0; i < a.losses.size(); ++i)
     std::fprintf(f, "%s{\"first\": %" PRId64 ", \"last\": %" PRId64 ", \"lost\": %" PRId64 "}",
                  i == 0 ? "" : ", ", a.losses[i].first, a.losses[i].last, a.losses[i].lost);
-  std::fprintf(f, "],\n  \"repeats\": %" PRId64 ", \"reorderings\": %" PRId64
-                  ", \"source_drops\": %" PRId64 ",\n",
-               a.repeats, a.reorderings, a.sourceDrops);
+  std::fprintf(f,
+               "],\n  \"repeats\": %" PRId64 ", \"reorderings\": %" PRId64
+               ", \"source_drops\": %" PRId64 ",\n",
+               a.repeats, a.reorderings, a.source_drops);
   std::fprintf(f, "  \"intervals_ms\": %s,\n", JsonSpread(a.intervals).c_str());
-  if (a.driftKnown)
-    std::fprintf(f, "  \"drift\": {\"ms\": %s, \"ppm\": %s},\n", Number(a.driftMs, "null").c_str(),
-                 Number(a.driftPpm, "null", 1).c_str());
+  if (a.drift_known)
+    std::fprintf(f, "  \"drift\": {\"ms\": %s, \"ppm\": %s},\n", Number(a.drift_ms, "null").c_str(),
+                 Number(a.drift_ppm, "null", 1).c_str());
   else
     std::fprintf(f, "  \"drift\": null,\n");
-  if (a.lagKnown)
+  if (a.lag_known)
     std::fprintf(f, "  \"lag_ms\": %s,\n", JsonSpread(a.lag).c_str());
   else
-    std::fprintf(f, "  \"lag_ms\": null, \"lag_note\": \"%s\",\n", JsonEscape(a.lagNote).c_str());
+    std::fprintf(f, "  \"lag_ms\": null, \"lag_note\": \"%s\",\n", JsonEscape(a.lag_note).c_str());
   std::fprintf(f, "  \"psnr_db\": %s,\n", JsonSpread(a.psnr).c_str());
   const qp::check::ColourSummary& colour = session.colour();
-  std::fprintf(f, "  \"colour\": {\"frames\": %d, \"likely\": \"%s\", \"implied\": \"%s\", "
-                  "\"matches\": %s, \"declared_matrix\": \"%s\", \"declared_range\": \"%s\", "
-                  "\"grey\": %s},\n",
+  std::fprintf(f,
+               "  \"colour\": {\"frames\": %d, \"likely\": \"%s\", \"implied\": \"%s\", "
+               "\"matches\": %s, \"declared_matrix\": \"%s\", \"declared_range\": \"%s\", "
+               "\"grey\": %s},\n",
                colour.frames, qp::check::ColourHandlingName(colour.likely),
                qp::check::ColourHandlingName(colour.implied), colour.matches ? "true" : "false",
-               JsonEscape(info.declaredMatrix).c_str(), JsonEscape(info.declaredRange).c_str(),
+               JsonEscape(info.declared_matrix).c_str(), JsonEscape(info.declared_range).c_str(),
                info.monochrome ? "true" : "false");
   std::fprintf(f, "  \"warnings\": [");
   for (std::size_t i = 0; i < session.warnings().size(); ++i)
     std::fprintf(f, "%s\"%s\"", i == 0 ? "" : ", ", JsonEscape(session.warnings()[i]).c_str());
-  std::fprintf(f, "],\n  \"limits\": {\"max_missing\": %s, \"max_repeats\": %s, \"exceeded\": [",
-               report.limits.maxMissing < 0 ? "null" : std::to_string(report.limits.maxMissing).c_str(),
-               report.limits.maxRepeats < 0 ? "null" : std::to_string(report.limits.maxRepeats).c_str());
+  std::fprintf(
+      f, "],\n  \"limits\": {\"max_missing\": %s, \"max_repeats\": %s, \"exceeded\": [",
+      report.limits.max_missing < 0 ? "null" : std::to_string(report.limits.max_missing).c_str(),
+      report.limits.max_repeats < 0 ? "null" : std::to_string(report.limits.max_repeats).c_str());
   for (std::size_t i = 0; i < report.exceeded.size(); ++i)
     std::fprintf(f, "%s\"%s\"", i == 0 ? "" : ", ", JsonEscape(report.exceeded[i]).c_str());
   std::fprintf(f, "]}\n}\n");
@@ -291,7 +300,7 @@ bool WriteJson(const std::string& path, const Report& report, std::string& error
 
 bool WritePlot(const std::string& path, const Report& report, std::string& error) {
   const RecordingAnalysis& a = report.analysis;
-  if (!a.anyIdentified) {
+  if (!a.any_identified) {
     error = "no plot: no frame was identified";
     return false;
   }
@@ -304,14 +313,17 @@ bool WritePlot(const std::string& path, const Report& report, std::string& error
   const struct {
     const char* name;
     FrameKind kind;
-  } marks[] = {{"after", FrameKind::AfterLoss}, {"repeat", FrameKind::Repeat},
-               {"reordered", FrameKind::Reordered}, {"inferred", FrameKind::Inferred}};
+  } marks[] = {{"after", FrameKind::AfterLoss},
+               {"repeat", FrameKind::Repeat},
+               {"reordered", FrameKind::Reordered},
+               {"inferred", FrameKind::Inferred}};
   std::fprintf(gnuplot, "$received << EOD\n");
   for (const FrameResult& r : a.results)
     if (r.frame >= 0) std::fprintf(gnuplot, "%" PRId64 " %" PRId64 "\n", r.position, r.frame);
   std::fprintf(gnuplot, "EOD\n");
-  std::string plots = "$received using 1:2 with linespoints lc rgb '#1f77b4' pt 7 ps 0.3 lw 1 "
-                      "title 'received frame number'";
+  std::string plots =
+      "$received using 1:2 with linespoints lc rgb '#1f77b4' pt 7 ps 0.3 lw 1 "
+      "title 'received frame number'";
   for (const auto& m : marks) {
     int64_t count = 0;
     std::fprintf(gnuplot, "$%s << EOD\n", m.name);
@@ -329,15 +341,16 @@ bool WritePlot(const std::string& path, const Report& report, std::string& error
     else if (m.kind == FrameKind::Reordered)
       plots += ", $reordered using 1:2 with points pt 11 ps 1.4 lc rgb '#ff7f0e' title 'reordered'";
     else
-      plots += ", $inferred using 1:2 with points pt 6 ps 0.8 lc rgb '#7f7f7f' "
-               "title 'unreadable, placed by its gap'";
+      plots +=
+          ", $inferred using 1:2 with points pt 6 ps 0.8 lc rgb '#7f7f7f' "
+          "title 'unreadable, placed by its gap'";
   }
   char title[512];
   std::snprintf(title, sizeof title,
                 "%s: %" PRId64 " frames, %" PRId64 " missing, %" PRId64 " repeats, %" PRId64
                 " reordered, %" PRId64 " unreadable",
-                BaseName(report.recording).c_str(), a.frames, a.missing, a.repeats,
-                a.reorderings, a.unreadable);
+                BaseName(report.recording).c_str(), a.frames, a.missing, a.repeats, a.reorderings,
+                a.unreadable);
   // Below: the frame number less the position, which steps up by each loss and down by each
   // repeat, so that single frames show in recordings of any length.
   std::fprintf(gnuplot,
@@ -348,15 +361,17 @@ bool WritePlot(const std::string& path, const Report& report, std::string& error
                "set grid\n"
                "set lmargin 12\n"
                "set ylabel 'frame number'\n"
-               "plot %s, %" PRId64 " + x with lines dt 2 lc rgb '#999999' "
+               "plot %s, %" PRId64
+               " + x with lines dt 2 lc rgb '#999999' "
                "title 'no loss from the first frame'\n"
                "set xlabel 'position in the recording'\n"
                "set ylabel 'frame number - position - first'\n"
-               "plot $received using 1:($2-$1-%" PRId64 ") with steps lc rgb '#1f77b4' "
+               "plot $received using 1:($2-$1-%" PRId64
+               ") with steps lc rgb '#1f77b4' "
                "title 'lost so far, less repeats'\n"
                "unset multiplot\n",
                GnuplotQuoted(path).c_str(), GnuplotQuoted(title).c_str(), plots.c_str(),
-               a.firstFrame, a.firstFrame);
+               a.first_frame, a.first_frame);
   const int status = pclose(gnuplot);
   if (status != 0) {
     error = "gnuplot could not draw " + path + " (is gnuplot installed?)";

@@ -14,8 +14,8 @@
 namespace qpcheck {
 
 struct Limits {
-  int64_t maxMissing = -1;  // -1: no limit
-  int64_t maxRepeats = -1;
+  int64_t max_missing = -1;  // -1: no limit
+  int64_t max_repeats = -1;
 };
 
 // The source's own records of its late frames, when the checker runs beside it (qpcap's live
@@ -30,8 +30,8 @@ struct LateAccount {
 struct Report {
   std::string recording;
   RecordingInfo info;
-  int64_t decodeErrors = 0;
-  int64_t convertedFrames = 0;
+  int64_t decode_errors = 0;
+  int64_t converted_frames = 0;
   const qp::check::CheckSession* session = nullptr;
   qp::check::RecordingAnalysis analysis;
   Limits limits;

@@ -9,13 +9,13 @@
 
 namespace qp::platform {
 namespace {
-std::atomic<ModuleHandle> savedModule{nullptr};
+std::atomic<ModuleHandle> saved_module{nullptr};
 }  // namespace
 
-void SaveOwnModule(ModuleHandle module) { savedModule = module; }
+void SaveOwnModule(ModuleHandle module) { saved_module = module; }
 
 ModuleHandle OwnModule() {
-  ModuleHandle module = savedModule;
+  ModuleHandle module = saved_module;
   return module != nullptr ? module : reinterpret_cast<ModuleHandle>(&SaveOwnModule);
 }
 

@@ -9,7 +9,7 @@
 namespace qp::platform {
 
 std::size_t ProfileString(const char* path, const char* section, const char* key,
-                          const char* defaultText, char* buffer, std::size_t size) {
+                          const char* default_text, char* buffer, std::size_t size) {
   if (size == 0) return 0;
   std::FILE* file = std::fopen(path, "rb");
   bool found = false;
@@ -18,9 +18,9 @@ std::size_t ProfileString(const char* path, const char* section, const char* key
     std::fclose(file);
   }
   if (!found) {
-    std::size_t length = defaultText ? std::strlen(defaultText) : 0;
+    std::size_t length = default_text ? std::strlen(default_text) : 0;
     if (length > size - 1) length = size - 1;
-    if (length != 0) std::memcpy(buffer, defaultText, length);
+    if (length != 0) std::memcpy(buffer, default_text, length);
     buffer[length] = '\0';
   }
   return std::strlen(buffer);

@@ -33,8 +33,8 @@ bool ReadFileStamp(const char* path, FileStamp& stamp) {
       GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard) &&
       !standard.Directory &&
       GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic) &&
-      NT_SUCCESS(NtQueryInformationFile(file, &io, &internal, sizeof internal,
-                                        FileInternalInformation));
+      NT_SUCCESS(
+          NtQueryInformationFile(file, &io, &internal, sizeof internal, FileInternalInformation));
   CloseHandle(file);
   if (!known) return false;
   stamp.size = static_cast<uint64_t>(standard.EndOfFile.QuadPart);

@@ -8,18 +8,19 @@
 
 namespace qp::platform {
 namespace {
-std::atomic<ModuleHandle> savedModule{nullptr};
+std::atomic<ModuleHandle> saved_module{nullptr};
 }  // namespace
 
-void SaveOwnModule(ModuleHandle module) { savedModule = module; }
+void SaveOwnModule(ModuleHandle module) { saved_module = module; }
 
 ModuleHandle OwnModule() {
-  ModuleHandle module = savedModule;
+  ModuleHandle module = saved_module;
   if (module != nullptr) return module;
   // Not loaded as the module (test programs): the module that holds this code.
   HMODULE holder = nullptr;
-  GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                     reinterpret_cast<LPCSTR>(&SaveOwnModule), &holder);
+  GetModuleHandleExA(
+      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+      reinterpret_cast<LPCSTR>(&SaveOwnModule), &holder);
   return holder;
 }
 

@@ -8,10 +8,10 @@
 namespace qp::platform {
 
 std::size_t ProfileString(const char* path, const char* section, const char* key,
-                          const char* defaultText, char* buffer, std::size_t size) {
+                          const char* default_text, char* buffer, std::size_t size) {
   if (size == 0) return 0;
   DWORD capacity = size > UINT_MAX ? UINT_MAX : static_cast<DWORD>(size);
-  return GetPrivateProfileStringA(section, key, defaultText, buffer, capacity, path);
+  return GetPrivateProfileStringA(section, key, default_text, buffer, capacity, path);
 }
 
 }  // namespace qp::platform
