@@ -8,14 +8,11 @@
 #include <vector>
 
 #include "capture/capture_harness.h"
-#include "filter/stream_statistics.h"
+#include "interface/stream_statistics.h"
+#include "stream/worker_counters.h"
 
 namespace qp::test {
 namespace {
-
-using filter::IStreamStatistics;
-using stream::FrameTimes;
-using stream::StreamTotals;
 
 class StatisticsGraphTest : public ::testing::Test {
  protected:
@@ -50,8 +47,8 @@ TEST_F(StatisticsGraphTest, EveryFrameIsRecordedAndARestartTakesTheCachedPicture
   ASSERT_EQ(S_OK, graph.ConnectDirect(source.Get()));
 
   IStreamStatistics* statistics = nullptr;
-  ASSERT_EQ(S_OK, source->QueryInterface(filter::kStreamStatisticsId,
-                                         reinterpret_cast<void**>(&statistics)));
+  ASSERT_EQ(S_OK,
+            source->QueryInterface(kStreamStatisticsId, reinterpret_cast<void**>(&statistics)));
   ComPtr<IUnknown> held(statistics);  // released at the end
   FrameTimes one{};
   uint32_t count = 0;
@@ -91,7 +88,7 @@ TEST_F(StatisticsGraphTest, EveryFrameIsRecordedAndARestartTakesTheCachedPicture
   // worker's time between them (the renderer's wait for the clock is part of delivering).
   EXPECT_GT(accounted, int64_t(records.size() - 2) * 20000 * 9 / 10);
 
-  const stream::StartupTimes& first = totals.startup;
+  const StartupTimes& first = totals.startup;
   EXPECT_GE(first.commit_us, 0);
   EXPECT_GE(first.thread_us, 0);
   EXPECT_GE(first.init_us, first.background_us);

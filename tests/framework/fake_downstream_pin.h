@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "fake_com.h"
-#include "framework/com_ptr.h"
+#include "platform/windows/com_ptr.h"
 #include "framework/media_type.h"
 
 namespace qp::framework::testing {

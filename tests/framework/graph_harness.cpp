@@ -15,7 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_filter.h"
-#include "framework/scoped_handle.h"
+#include "platform/windows/scoped_handle.h"
 #include "support/first_pin.h"
 
 namespace qp::framework::testing {

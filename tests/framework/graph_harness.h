@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "fake_com.h"
-#include "framework/com_ptr.h"
+#include "platform/windows/com_ptr.h"
 #include "framework/source_filter_base.h"
 #include "framework/stream_pin_base.h"
 
