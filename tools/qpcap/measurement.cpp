@@ -285,10 +285,10 @@ int RunMeasure(const CommandOptions& options) {
     check = std::make_unique<LiveCheck>();
     // The format chosen is the preset: the checker then sets up before the run, not on the
     // stream's first frames.
-    CommandOptions checking = options;
-    if (checking.preset < 0) checking.preset = capture.format_index;
+    CommandOptions chosen = options;
+    if (chosen.checking.preset < 0) chosen.checking.preset = capture.format_index;
     std::string error;
-    if (!check->Open(checking, format, error)) return Fail(kExitCheckInput, "%s", error.c_str());
+    if (!check->Open(chosen, format, error)) return Fail(kExitCheckInput, "%s", error.c_str());
   }
   sink.Prepare(int64_t(options.seconds * double(ticks)), size_t(options.seconds * rate * 4) + 64,
                &probe, check.get());
