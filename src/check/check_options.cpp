@@ -27,8 +27,8 @@ bool ParseWholeNumber(const char* text, int64_t max, int64_t& value) {
   for (const char* c = text; *c != '\0'; ++c) {
     if (*c < '0' || *c > '9') return false;
     const int digit = *c - '0';
-    // Checked before it is multiplied, so no digit string overflows.
-    if (parsed > (max - digit) / 10) return false;
+    // parsed * 10 + digit <= max, checked without computing it, so no digit string overflows.
+    if (digit > max || parsed > (max - digit) / 10) return false;
     parsed = parsed * 10 + digit;
   }
   value = parsed;
@@ -37,11 +37,11 @@ bool ParseWholeNumber(const char* text, int64_t max, int64_t& value) {
 
 OptionParse ParseCheckOption(std::string_view name, const char* value, uint32_t accepted,
                              CheckOptions& options, std::string& error) {
-  CheckOption option{};
-  bool known = false;
+  const OptionName* known = nullptr;
   for (const OptionName& n : kNames)
-    if (name == n.name && (accepted & n.option) != 0) option = n.option, known = true;
-  if (!known) return OptionParse::kNotMine;
+    if (name == n.name && (accepted & n.option) != 0) known = &n;
+  if (known == nullptr) return OptionParse::kNotMine;
+  const CheckOption option = known->option;
   const std::string shown(name);
   if (value == nullptr || *value == '\0') {
     error = shown + " needs a value";
