@@ -5,13 +5,23 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "synth/glyph_band.h"
+
 namespace qp::check {
 namespace {
 
-constexpr int32_t kBandWhite = 0;
-constexpr int32_t kBandRed = 3;
-constexpr int32_t kBandGreen = 6;
-constexpr int32_t kBandYellow = 12;
+using frame::kStatusFields;
+using frame::LayoutCell;
+using frame::ShortForm;
+using frame::StatusField;
+using frame::StatusLayout;
+using frame::StatusValues;
+using frame::ValuesOfFields;
+using synth::kBandGreen;
+using synth::kBandRed;
+using synth::kBandWhite;
+using synth::kBandYellow;
+
 // More cells than any status line or header has; the rest of the row is picture.
 constexpr int32_t kMaxStatusCells = 72;
 // Cells at the right end that always hold status text, in both forms.
@@ -89,7 +99,8 @@ StatusLineReader::StatusLineReader(const synth::FrameImage& sheet, int32_t sourc
       glyph.code = static_cast<char>(code);
       glyph.band = band;
       glyph.pixels.resize(static_cast<std::size_t>(cw) * ch);
-      const int32_t x0 = code % 32 * cw, y0 = (band + (code - 32) / 32) * ch;
+      const int32_t x0 = synth::GlyphCellColumn(code) * cw;
+      const int32_t y0 = static_cast<int32_t>(synth::GlyphCellRow(band, code)) * ch;
       for (int32_t y = 0; y < ch; ++y)
         for (int32_t x = 0; x < cw; ++x)
           glyph.pixels[static_cast<std::size_t>(y) * cw + x] = SheetLuma(sheet, x0 + x, y0 + y);
@@ -101,8 +112,8 @@ StatusLineReader::StatusLineReader(const synth::FrameImage& sheet, int32_t sourc
   ink_ = 0.0f;
   for (float v : Find(kBandWhite, '0')->pixels) ink_ = std::max(ink_, v);
 
-  const bool short_form = static_cast<uint32_t>(source_width_) <= 480;
-  layouts_ = StatusLayouts(short_form);
+  const bool short_form = ShortForm(source_width_);
+  layouts_ = frame::StatusLayouts(short_form);
   status_codes_ = std::string(short_form ? kShortLabels : kLongLabels) + kNumberChars + " ";
   for (std::size_t i = 0; i < status_codes_.size(); ++i)
     candidate_index_[static_cast<unsigned char>(status_codes_[i])] = i;
@@ -268,7 +279,7 @@ bool StatusLineReader::CanRead(const FrameView& frame) const {
 StatusReading StatusLineReader::ReadStatus(const FrameView& frame) const {
   StatusReading reading;
   if (!CanRead(frame)) return reading;
-  const bool short_form = static_cast<uint32_t>(source_width_) <= 480;
+  const bool short_form = ShortForm(source_width_);
   reading.short_form = short_form;
 
   float gain = 1.0f, offset = 0.0f;
@@ -321,7 +332,7 @@ StatusReading StatusLineReader::ReadStatus(const FrameView& frame) const {
   // How much of the line's glyph contrast the chosen text explains: near 1 for a drawn line,
   // far below for a picture.
   double residual = 0.0, signal = 0.0, weakest = 1.0, weakest_clock = 1.0;
-  uint64_t fields[9] = {};
+  uint64_t fields[kStatusFields] = {};
   int32_t labels = 0, labels_seen = 0;
   const std::size_t size = chosen->size();
   auto margin = [&](std::size_t k, std::size_t pick, std::size_t other) {
@@ -388,23 +399,12 @@ StatusReading StatusLineReader::ReadStatus(const FrameView& frame) const {
   reading.confidence = std::clamp(weakest, 0.0, 1.0);
   reading.clock_confidence = std::clamp(weakest_clock, 0.0, 1.0);
 
-  auto field = [&](StatusField f) { return fields[static_cast<int>(f)]; };
-  const uint64_t clock =
-      short_form ? field(StatusField::Seconds) * 1000 + field(StatusField::Millis)
-                 : ((field(StatusField::Hours) * 60 + field(StatusField::Minutes)) * 60 +
-                    field(StatusField::Seconds)) *
-                           1000 +
-                       field(StatusField::Millis);
-  if (!short_form && (field(StatusField::Minutes) >= 60 || field(StatusField::Seconds) >= 60))
-    return reading;
-  if (field(StatusField::Frame) > INT32_MAX || field(StatusField::Drops) > INT32_MAX ||
-      clock > UINT32_MAX)
-    return reading;
-  reading.frame = static_cast<int32_t>(field(StatusField::Frame));
-  reading.drops = static_cast<int32_t>(field(StatusField::Drops));
-  reading.clock_ms = static_cast<uint32_t>(clock);
-  reading.fps = static_cast<double>(field(StatusField::FpsWhole)) +
-                static_cast<double>(field(StatusField::FpsFraction)) / 100.0;
+  StatusValues values;
+  if (!ValuesOfFields(fields, short_form, values)) return reading;
+  reading.frame = values.frame;
+  reading.drops = values.drops;
+  reading.clock_ms = values.clock_ms;
+  reading.fps = values.fps;
   reading.readable = labelled && fit >= kMinFit && reading.confidence >= kMinConfidence;
   reading.clock_readable = reading.readable && reading.clock_confidence >= kMinConfidence;
   return reading;
@@ -440,19 +440,6 @@ HeaderReading StatusLineReader::ReadHeader(const FrameView& frame, int32_t cells
     reading.margins.push_back(r.margin);
   }
   return reading;
-}
-
-std::string PlainText(const char* coded) {
-  std::string plain;
-  for (const char* p = coded; p != nullptr && *p != 0; ++p) {
-    if (*p != '#') {
-      plain.push_back(*p);
-      continue;
-    }
-    if (*++p == 0) break;
-    if (*p == '#') plain.push_back('#');
-  }
-  return plain;
 }
 
 bool HeaderMatches(const HeaderReading& header, const std::string& expected) {

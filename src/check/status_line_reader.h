@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "check/frame_view.h"
-#include "check/status_layout.h"
+#include "frame/status_layout.h"
 #include "synth/frame_image.h"
 
 namespace qp::check {
@@ -34,8 +34,6 @@ struct HeaderReading {
   std::vector<double> margins;  // each cell's confidence, as for the status line
 };
 
-// The text as drawn: colour codes removed, "##" as one "#".
-std::string PlainText(const char* coded);
 // True when the header's cells spell `expected` (plain text) from the left edge, allowing a
 // few spoilt cells but no confidently different digit.
 bool HeaderMatches(const HeaderReading& header, const std::string& expected);
@@ -112,7 +110,7 @@ class StatusLineReader {
   float background_ = 0.0f;
   float ink_ = 0.0f;
   std::vector<Glyph> glyphs_;
-  std::vector<StatusLayout> layouts_;
+  std::vector<frame::StatusLayout> layouts_;
   std::string status_codes_;               // the glyphs a status cell is compared with
   std::size_t candidate_index_[128] = {};  // character → index in status_codes_
   std::size_t blank_index_ = 0;
