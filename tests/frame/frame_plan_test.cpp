@@ -1,5 +1,6 @@
-// The plan of a frame and the frame composed from it: windows that wrap with the 32-bit frame
-// count, field order, centring, the buffer's row order and stride, and the text positions.
+// The plan of a frame and the frame composed from it, natively: windows that wrap with the
+// 32-bit frame count, field order, the buffer's row order and stride. The stream's own frames
+// are checked against an independent drawing in tests/stream/frame_content_test.cpp.
 #include "frame/frame_plan.h"
 
 #include <gtest/gtest.h>
@@ -64,23 +65,6 @@ TEST(FramePlan, RowWindowsFollowTheFormatsRowOrder) {
   const RowWindows packed = WindowsByRow(plan, MakePreset(config::kFormatUYVY, 16, 0, 0), 48);
   EXPECT_EQ(packed.even, top);
   EXPECT_EQ(packed.odd, bottom);
-}
-
-TEST(FramePlan, CentresOnlyAStillTallerPicture) {
-  EXPECT_EQ(CentringOrigin(MakePreset(config::kFormatRgb, 24, 2, 0), 48), 0);
-  EXPECT_EQ(CentringOrigin(MakePreset(config::kFormatRgb, 24, 2, 0), 60), 6);
-  EXPECT_EQ(CentringOrigin(MakePreset(config::kFormatRgb, 24, 2, 0), 61), 6);
-  EXPECT_EQ(CentringOrigin(MakePreset(config::kFormatRgb, 24, 0, 2), 60), 0);
-}
-
-TEST(FramePlan, TextsStandAtTheCorners) {
-  const config::Preset p = MakePreset(config::kFormatRgb, 24, 0, 0);
-  EXPECT_EQ(HeaderPosition(p, 12).x, 0);
-  EXPECT_EQ(HeaderPosition(p, 12).y, 36);
-  EXPECT_EQ(StatusPosition(p, 40).x, 24);
-  EXPECT_EQ(StatusPosition(p, 40).y, 0);
-  // A line wider than the frame starts left of it.
-  EXPECT_EQ(StatusPosition(p, 100).x, -36);
 }
 
 TEST(FrameLayout, StrideRowOrderAndSmallBuffers) {
