@@ -9,7 +9,6 @@
 #include "frame/frame_layout.h"
 #include "stream/video_media_type.h"
 #include "stream/video_stream_pin.h"
-#include "synth/pixel_format.h"
 
 namespace qp::stream {
 namespace {
