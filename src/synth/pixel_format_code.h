@@ -44,4 +44,9 @@ constexpr const char* FormatName(uint32_t compression, int32_t bit_count) {
   return "****";
 }
 
+// True for the packed 4:2:2 codes.
+constexpr bool IsPacked422(uint32_t compression) {
+  return compression != kFormatRgb && FormatName(compression, 16)[0] != '*';
+}
+
 }  // namespace qp::synth

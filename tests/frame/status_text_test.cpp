@@ -1,5 +1,5 @@
 // Exact texts: the status line in both widths, the latency line with its wrapping differences,
-// and the header line for every format name and for each way the clock is chosen.
+// and the header line for every format name and both clocks.
 #include <gtest/gtest.h>
 
 #include <cstring>
