@@ -10,12 +10,15 @@
 namespace qp::check {
 namespace {
 
+using frame::HeaderPosition;
 using frame::kStatusFields;
 using frame::LayoutCell;
 using frame::ShortForm;
 using frame::StatusField;
 using frame::StatusLayout;
+using frame::StatusPosition;
 using frame::StatusValues;
+using frame::TextPosition;
 using frame::ValuesOfFields;
 using synth::kBandGreen;
 using synth::kBandRed;
@@ -118,6 +121,10 @@ StatusLineReader::StatusLineReader(const synth::FrameImage& sheet, int32_t sourc
   for (std::size_t i = 0; i < status_codes_.size(); ++i)
     candidate_index_[static_cast<unsigned char>(status_codes_[i])] = i;
   blank_index_ = status_codes_.size() - 1;
+}
+
+frame::TextPosition StatusLineReader::StatusCell(int32_t k) const {
+  return StatusPosition(source_width_, (k + 1) * cell_width_);
 }
 
 const StatusLineReader::Glyph* StatusLineReader::Find(int32_t band, char code) const {
@@ -246,7 +253,7 @@ const std::vector<std::vector<StatusLineReader::Candidate>>& StatusLineReader::S
   status_candidates_.clear();
   const int32_t count = std::min(kMaxStatusCells, source_width_ / cell_width_);
   for (int32_t k = 0; k < count; ++k)
-    status_candidates_.push_back(Candidates(frame, source_width_ - (k + 1) * cell_width_, 0, set));
+    status_candidates_.push_back(Candidates(frame, StatusCell(k).x, StatusCell(k).y, set));
   cached_width_ = frame.width;
   cached_height_ = frame.height;
   return status_candidates_;
@@ -256,8 +263,8 @@ bool StatusLineReader::Levels(const FrameView& frame, float& gain, float& offset
   // The rightmost cells always hold status text: its darkest samples are the cell background,
   // its brightest the white of the numbers.
   std::vector<float> samples, cell;
-  for (int32_t k = 1; k <= kLevelCells; ++k) {
-    SampleCell(frame, source_width_ - k * cell_width_, 0, cell);
+  for (int32_t k = 0; k < kLevelCells; ++k) {
+    SampleCell(frame, StatusCell(k).x, StatusCell(k).y, cell);
     samples.insert(samples.end(), cell.begin(), cell.end());
   }
   std::sort(samples.begin(), samples.end());
@@ -294,7 +301,8 @@ StatusReading StatusLineReader::ReadStatus(const FrameView& frame) const {
   std::vector<float> cell;
   reading.cells.assign(count, ' ');
   for (std::size_t k = 0; k < count; ++k) {
-    SampleCell(frame, source_width_ - static_cast<int32_t>(k + 1) * cell_width_, 0, cell);
+    const TextPosition at = StatusCell(static_cast<int32_t>(k));
+    SampleCell(frame, at.x, at.y, cell);
     Score(cell, candidates[k], gain, offset, fits[k]);
     double best = HUGE_VAL;
     for (std::size_t c = 0; c < kinds; ++c) {
@@ -424,7 +432,7 @@ HeaderReading StatusLineReader::ReadHeader(const FrameView& frame, int32_t cells
   }
   std::vector<const Glyph*> set;
   for (const Glyph& g : glyphs_) set.push_back(&g);
-  const int32_t y = source_height_ - cell_height_;
+  const int32_t y = HeaderPosition(source_height_, cell_height_).y;
   const int32_t count =
       std::min({kMaxHeaderCells, std::max(cells, 0), source_width_ / cell_width_});
   std::vector<float> cell;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "check/frame_view.h"
+#include "frame/frame_plan.h"
 #include "frame/status_layout.h"
 #include "synth/frame_image.h"
 
@@ -85,6 +86,8 @@ class StatusLineReader {
   };
 
   const Glyph* Find(int32_t band, char code) const;
+  // Where the k-th cell from the status line's right end (k = 0: the last) begins.
+  frame::TextPosition StatusCell(int32_t k) const;
   bool CanRead(const FrameView& frame) const;
   void Scale(const FrameView& frame, double& sx, double& sy) const;
   // The recorded cell whose top-left source pixel is (x, y), one luma value per glyph pixel.

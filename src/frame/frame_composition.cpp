@@ -14,7 +14,7 @@ bool ComposeBackground(const synth::FrameImage& picture, const config::Preset& p
 
 void DrawHeader(const synth::FrameImage& sheet, const config::Preset& preset,
                 const synth::FrameBuffer& frame, const char* header) {
-  const TextPosition at = HeaderPosition(preset, sheet.cell_height());
+  const TextPosition at = HeaderPosition(preset.h, sheet.cell_height());
   sheet.DrawText(frame, at.x, at.y, header);
 }
 
@@ -23,7 +23,7 @@ void DrawStatus(const synth::FrameImage& sheet, const config::Preset& preset,
   int32_t text_width = 0;
   int32_t text_height = 0;
   sheet.MeasureText(status, text_width, text_height);
-  const TextPosition at = StatusPosition(preset, text_width);
+  const TextPosition at = StatusPosition(preset.w, text_width);
   sheet.DrawText(frame, at.x, at.y, status);
 }
 

@@ -44,12 +44,12 @@ RowWindows WindowsByRow(const FramePlan& plan, const config::Preset& preset, int
                        : RowWindows{plan.top_field, plan.bottom_field};
 }
 
-TextPosition HeaderPosition(const config::Preset& preset, int32_t cell_height) {
-  return {0, static_cast<int32_t>(int64_t{preset.h} - cell_height)};
+TextPosition HeaderPosition(int32_t frame_height, int32_t cell_height) {
+  return {0, static_cast<int32_t>(int64_t{frame_height} - cell_height)};
 }
 
-TextPosition StatusPosition(const config::Preset& preset, int32_t text_width) {
-  return {static_cast<int32_t>(int64_t{preset.w} - text_width), 0};
+TextPosition StatusPosition(int32_t frame_width, int32_t text_width) {
+  return {static_cast<int32_t>(int64_t{frame_width} - text_width), 0};
 }
 
 }  // namespace qp::frame

@@ -45,8 +45,9 @@ struct TextPosition {
   int32_t y = 0;
 };
 // The header line: at the left edge, its cells on the bottom line of cells.
-TextPosition HeaderPosition(const config::Preset& preset, int32_t cell_height);
-// The status line: on the top line of cells, ending at the right edge.
-TextPosition StatusPosition(const config::Preset& preset, int32_t text_width);
+TextPosition HeaderPosition(int32_t frame_height, int32_t cell_height);
+// The status line (or its last `text_width` pixels): on the top line of cells, ending at the
+// right edge.
+TextPosition StatusPosition(int32_t frame_width, int32_t text_width);
 
 }  // namespace qp::frame
