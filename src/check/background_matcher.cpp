@@ -4,6 +4,7 @@
 #include <cmath>
 #include <new>
 
+#include "frame/frame_plan.h"
 #include "synth/frame_image.h"
 #include "synth/pixel_format.h"
 
@@ -109,12 +110,6 @@ ColourHandling SourceHandling(uint32_t compression) {
     case synth::kFormatHDYC: return ColourHandling::Bt709Limited;
     default: return ColourHandling::Unknown;
   }
-}
-
-// The source's offsets: wrapping 32-bit origin + step·steps + extra.
-int32_t Offset(int32_t origin, int32_t step, uint32_t steps, int32_t extra) {
-  return static_cast<int32_t>(static_cast<uint32_t>(origin) + static_cast<uint32_t>(step) * steps +
-                              static_cast<uint32_t>(extra));
 }
 
 int32_t Wrap(int32_t offset, int32_t period) {
@@ -263,33 +258,21 @@ bool BackgroundMatcher::Load(const config::Preset& preset, const std::string& di
   w_ = preset.w;
   h_ = preset.h;
   compression_ = preset.compression;
-  interlaced_ = preset.interlaced;
-  scroll_x_ = preset.scroll_x;
-  scroll_y_ = preset.scroll_y;
-  origin_y_ = preset.scroll_y == 0
-                  ? static_cast<int32_t>(
-                        (static_cast<uint32_t>(height) - static_cast<uint32_t>(preset.h)) >> 1)
-                  : 0;
+  preset_ = preset;
+  origin_y_ = frame::CentringOrigin(preset, height);
   cell_height_ = std::clamp(cell_height, 0, preset.h);
   ready_ = true;
   return true;
 }
 
 BackgroundMatcher::Window BackgroundMatcher::WindowOf(int32_t frame_number) const {
-  const uint32_t n = static_cast<uint32_t>(frame_number);
+  // Index 0 is the even lines from the top, the top field.
+  const frame::FramePlan plan = frame::PlanFrame(preset_, origin_y_, frame_number);
   Window window{};
-  if (interlaced_ != 1 && interlaced_ != 2) {
-    window.column[0] = window.column[1] = Offset(0, scroll_x_, n, 0);
-    window.line[0] = window.line[1] = Offset(origin_y_, scroll_y_, n, 0);
-  } else {
-    // Field 1 is the top field, which holds the even frame lines from the top in every
-    // format; it is the earlier field in mode 1.
-    const int early = interlaced_ == 1 ? 0 : 1;
-    window.column[early] = Offset(0, scroll_x_, 2 * n, 0);
-    window.line[early] = Offset(origin_y_, scroll_y_, 2 * n, 0);
-    window.column[1 - early] = Offset(0, scroll_x_, 2 * n, scroll_x_);
-    window.line[1 - early] = Offset(origin_y_, scroll_y_, 2 * n, scroll_y_);
-  }
+  window.column[0] = plan.top_field.column;
+  window.line[0] = plan.top_field.line;
+  window.column[1] = plan.bottom_field.column;
+  window.line[1] = plan.bottom_field.line;
   for (int k = 0; k < 2; ++k) {
     window.column[k] = Wrap(window.column[k], picture_width_);
     window.line[k] = Wrap(window.line[k], picture_height_);

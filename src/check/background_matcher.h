@@ -102,9 +102,7 @@ class BackgroundMatcher {
   int32_t w_ = 0;
   int32_t h_ = 0;
   uint32_t compression_ = 0;
-  int32_t interlaced_ = 0;
-  int32_t scroll_x_ = 0;
-  int32_t scroll_y_ = 0;
+  config::Preset preset_{};  // the windows' scroll steps and field order
   int32_t origin_y_ = 0;
   int32_t cell_height_ = 0;
 

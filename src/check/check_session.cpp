@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "config/module_directory.h"
+#include "frame/status_text.h"
 #include "synth/pixel_format.h"
 
 namespace qp::check {
@@ -24,17 +25,6 @@ std::string JoinPath(const std::string& directory, const char* relative, std::si
   if (!path.empty() && path.back() != '/' && path.back() != '\\') path += kSeparator;
   path.append(relative, strnlen(relative, size));
   return path;
-}
-
-const char* FormatName(uint32_t compression, int32_t bit_count) {
-  switch (compression) {
-    case config::kFormatRgb: return bit_count == 32 ? "RG32" : bit_count == 24 ? "RG24" : "****";
-    case config::kFormatYUY2: return "YUY2";
-    case config::kFormatYVYU: return "YVYU";
-    case config::kFormatUYVY: return "UYVY";
-    case config::kFormatHDYC: return "HDYC";
-    default: return "****";
-  }
 }
 
 // Same aspect within 1%: scalers round odd sizes.
@@ -71,16 +61,11 @@ struct CheckSession::Reader {
 };
 
 std::string ExpectedHeader(const config::Preset& preset, bool cpu_clock) {
-  char head[64];
-  std::snprintf(head, sizeof head, "%dx%d%s %s %s #g", preset.w, preset.h,
-                preset.interlaced == 0 ? "p" : "i",
-                FormatName(preset.compression, preset.bit_count),
-                cpu_clock ? "#rCPU Clock" : "#rStream Time");
-  std::string coded = head;
-  coded.append(preset.comment, strnlen(preset.comment, sizeof preset.comment));
-  // The source's text buffer holds 259 characters.
-  if (coded.size() > 259) coded.resize(259);
-  return PlainText(coded.c_str());
+  config::Preset terminated = preset;
+  terminated.comment[sizeof terminated.comment - 1] = '\0';
+  char coded[frame::kTextSize];
+  frame::FormatHeaderLine(coded, terminated, cpu_clock);
+  return frame::PlainText(coded);
 }
 
 CheckSession::CheckSession() = default;

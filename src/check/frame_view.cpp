@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "synth/pixel_format_code.h"
+
 namespace qp::check {
 
 uint8_t FrameView::Luma(int32_t x, int32_t y) const {
@@ -77,16 +79,11 @@ std::size_t DibFrameBytes(int32_t width, int32_t height, uint32_t compression, i
   const int64_t rows = height < 0 ? -int64_t{height} : height;
   if (width <= 0 || rows <= 0 || width > 65536 || rows > 65536) return 0;
   int64_t stride = 0;
-  if (compression == 0) {
+  if (compression == synth::kFormatRgb) {
     if (bit_count != 24 && bit_count != 32) return 0;
     stride = (int64_t{width} * (bit_count / 8) + 3) & ~int64_t{3};
   } else {
-    const char fourcc[5] = {
-        static_cast<char>(compression & 0xff), static_cast<char>(compression >> 8 & 0xff),
-        static_cast<char>(compression >> 16 & 0xff), static_cast<char>(compression >> 24), 0};
-    if (std::strcmp(fourcc, "YUY2") != 0 && std::strcmp(fourcc, "YVYU") != 0 &&
-        std::strcmp(fourcc, "UYVY") != 0 && std::strcmp(fourcc, "HDYC") != 0)
-      return 0;
+    if (!synth::IsPacked422(compression)) return 0;
     stride = (int64_t{width} + 1) / 2 * 4;
   }
   return static_cast<std::size_t>(stride * rows);
@@ -98,12 +95,10 @@ FrameView ViewOfDib(const uint8_t* data, std::size_t size, int32_t width, int32_
   if (data == nullptr || bytes == 0 || bytes > size) return {};
   const int32_t rows = height < 0 ? -height : height;
   const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(bytes / static_cast<std::size_t>(rows));
-  if (compression == 0) return ViewOfBgr(data, stride, width, rows, bit_count / 8, height > 0);
+  if (compression == synth::kFormatRgb)
+    return ViewOfBgr(data, stride, width, rows, bit_count / 8, height > 0);
   // 4:2:2 rows run top-down whatever the height's sign says.
-  const char fourcc[5] = {
-      static_cast<char>(compression & 0xff), static_cast<char>(compression >> 8 & 0xff),
-      static_cast<char>(compression >> 16 & 0xff), static_cast<char>(compression >> 24), 0};
-  return ViewOfPacked422(data, stride, width, rows, fourcc);
+  return ViewOfPacked422(data, stride, width, rows, synth::FormatName(compression, 16));
 }
 
 FrameView ViewOfPlanarYCbCr(const uint8_t* y, std::ptrdiff_t y_stride, const uint8_t* cb,

@@ -5,13 +5,26 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "synth/glyph_band.h"
+
 namespace qp::check {
 namespace {
 
-constexpr int32_t kBandWhite = 0;
-constexpr int32_t kBandRed = 3;
-constexpr int32_t kBandGreen = 6;
-constexpr int32_t kBandYellow = 12;
+using frame::HeaderPosition;
+using frame::kStatusFields;
+using frame::LayoutCell;
+using frame::ShortForm;
+using frame::StatusField;
+using frame::StatusLayout;
+using frame::StatusPosition;
+using frame::StatusValues;
+using frame::TextPosition;
+using frame::ValuesOfFields;
+using synth::kBandGreen;
+using synth::kBandRed;
+using synth::kBandWhite;
+using synth::kBandYellow;
+
 // More cells than any status line or header has; the rest of the row is picture.
 constexpr int32_t kMaxStatusCells = 72;
 // Cells at the right end that always hold status text, in both forms.
@@ -89,7 +102,8 @@ StatusLineReader::StatusLineReader(const synth::FrameImage& sheet, int32_t sourc
       glyph.code = static_cast<char>(code);
       glyph.band = band;
       glyph.pixels.resize(static_cast<std::size_t>(cw) * ch);
-      const int32_t x0 = code % 32 * cw, y0 = (band + (code - 32) / 32) * ch;
+      const int32_t x0 = synth::GlyphCellColumn(code) * cw;
+      const int32_t y0 = static_cast<int32_t>(synth::GlyphCellRow(band, code)) * ch;
       for (int32_t y = 0; y < ch; ++y)
         for (int32_t x = 0; x < cw; ++x)
           glyph.pixels[static_cast<std::size_t>(y) * cw + x] = SheetLuma(sheet, x0 + x, y0 + y);
@@ -101,12 +115,16 @@ StatusLineReader::StatusLineReader(const synth::FrameImage& sheet, int32_t sourc
   ink_ = 0.0f;
   for (float v : Find(kBandWhite, '0')->pixels) ink_ = std::max(ink_, v);
 
-  const bool short_form = static_cast<uint32_t>(source_width_) <= 480;
-  layouts_ = StatusLayouts(short_form);
+  const bool short_form = ShortForm(source_width_);
+  layouts_ = frame::StatusLayouts(short_form);
   status_codes_ = std::string(short_form ? kShortLabels : kLongLabels) + kNumberChars + " ";
   for (std::size_t i = 0; i < status_codes_.size(); ++i)
     candidate_index_[static_cast<unsigned char>(status_codes_[i])] = i;
   blank_index_ = status_codes_.size() - 1;
+}
+
+frame::TextPosition StatusLineReader::StatusCell(int32_t k) const {
+  return StatusPosition(source_width_, (k + 1) * cell_width_);
 }
 
 const StatusLineReader::Glyph* StatusLineReader::Find(int32_t band, char code) const {
@@ -235,7 +253,7 @@ const std::vector<std::vector<StatusLineReader::Candidate>>& StatusLineReader::S
   status_candidates_.clear();
   const int32_t count = std::min(kMaxStatusCells, source_width_ / cell_width_);
   for (int32_t k = 0; k < count; ++k)
-    status_candidates_.push_back(Candidates(frame, source_width_ - (k + 1) * cell_width_, 0, set));
+    status_candidates_.push_back(Candidates(frame, StatusCell(k).x, StatusCell(k).y, set));
   cached_width_ = frame.width;
   cached_height_ = frame.height;
   return status_candidates_;
@@ -245,8 +263,8 @@ bool StatusLineReader::Levels(const FrameView& frame, float& gain, float& offset
   // The rightmost cells always hold status text: its darkest samples are the cell background,
   // its brightest the white of the numbers.
   std::vector<float> samples, cell;
-  for (int32_t k = 1; k <= kLevelCells; ++k) {
-    SampleCell(frame, source_width_ - k * cell_width_, 0, cell);
+  for (int32_t k = 0; k < kLevelCells; ++k) {
+    SampleCell(frame, StatusCell(k).x, StatusCell(k).y, cell);
     samples.insert(samples.end(), cell.begin(), cell.end());
   }
   std::sort(samples.begin(), samples.end());
@@ -268,7 +286,7 @@ bool StatusLineReader::CanRead(const FrameView& frame) const {
 StatusReading StatusLineReader::ReadStatus(const FrameView& frame) const {
   StatusReading reading;
   if (!CanRead(frame)) return reading;
-  const bool short_form = static_cast<uint32_t>(source_width_) <= 480;
+  const bool short_form = ShortForm(source_width_);
   reading.short_form = short_form;
 
   float gain = 1.0f, offset = 0.0f;
@@ -283,7 +301,8 @@ StatusReading StatusLineReader::ReadStatus(const FrameView& frame) const {
   std::vector<float> cell;
   reading.cells.assign(count, ' ');
   for (std::size_t k = 0; k < count; ++k) {
-    SampleCell(frame, source_width_ - static_cast<int32_t>(k + 1) * cell_width_, 0, cell);
+    const TextPosition at = StatusCell(static_cast<int32_t>(k));
+    SampleCell(frame, at.x, at.y, cell);
     Score(cell, candidates[k], gain, offset, fits[k]);
     double best = HUGE_VAL;
     for (std::size_t c = 0; c < kinds; ++c) {
@@ -321,7 +340,7 @@ StatusReading StatusLineReader::ReadStatus(const FrameView& frame) const {
   // How much of the line's glyph contrast the chosen text explains: near 1 for a drawn line,
   // far below for a picture.
   double residual = 0.0, signal = 0.0, weakest = 1.0, weakest_clock = 1.0;
-  uint64_t fields[9] = {};
+  uint64_t fields[kStatusFields] = {};
   int32_t labels = 0, labels_seen = 0;
   const std::size_t size = chosen->size();
   auto margin = [&](std::size_t k, std::size_t pick, std::size_t other) {
@@ -388,23 +407,12 @@ StatusReading StatusLineReader::ReadStatus(const FrameView& frame) const {
   reading.confidence = std::clamp(weakest, 0.0, 1.0);
   reading.clock_confidence = std::clamp(weakest_clock, 0.0, 1.0);
 
-  auto field = [&](StatusField f) { return fields[static_cast<int>(f)]; };
-  const uint64_t clock =
-      short_form ? field(StatusField::Seconds) * 1000 + field(StatusField::Millis)
-                 : ((field(StatusField::Hours) * 60 + field(StatusField::Minutes)) * 60 +
-                    field(StatusField::Seconds)) *
-                           1000 +
-                       field(StatusField::Millis);
-  if (!short_form && (field(StatusField::Minutes) >= 60 || field(StatusField::Seconds) >= 60))
-    return reading;
-  if (field(StatusField::Frame) > INT32_MAX || field(StatusField::Drops) > INT32_MAX ||
-      clock > UINT32_MAX)
-    return reading;
-  reading.frame = static_cast<int32_t>(field(StatusField::Frame));
-  reading.drops = static_cast<int32_t>(field(StatusField::Drops));
-  reading.clock_ms = static_cast<uint32_t>(clock);
-  reading.fps = static_cast<double>(field(StatusField::FpsWhole)) +
-                static_cast<double>(field(StatusField::FpsFraction)) / 100.0;
+  StatusValues values;
+  if (!ValuesOfFields(fields, short_form, values)) return reading;
+  reading.frame = values.frame;
+  reading.drops = values.drops;
+  reading.clock_ms = values.clock_ms;
+  reading.fps = values.fps;
   reading.readable = labelled && fit >= kMinFit && reading.confidence >= kMinConfidence;
   reading.clock_readable = reading.readable && reading.clock_confidence >= kMinConfidence;
   return reading;
@@ -424,7 +432,7 @@ HeaderReading StatusLineReader::ReadHeader(const FrameView& frame, int32_t cells
   }
   std::vector<const Glyph*> set;
   for (const Glyph& g : glyphs_) set.push_back(&g);
-  const int32_t y = source_height_ - cell_height_;
+  const int32_t y = HeaderPosition(source_height_, cell_height_).y;
   const int32_t count =
       std::min({kMaxHeaderCells, std::max(cells, 0), source_width_ / cell_width_});
   std::vector<float> cell;
@@ -440,19 +448,6 @@ HeaderReading StatusLineReader::ReadHeader(const FrameView& frame, int32_t cells
     reading.margins.push_back(r.margin);
   }
   return reading;
-}
-
-std::string PlainText(const char* coded) {
-  std::string plain;
-  for (const char* p = coded; p != nullptr && *p != 0; ++p) {
-    if (*p != '#') {
-      plain.push_back(*p);
-      continue;
-    }
-    if (*++p == 0) break;
-    if (*p == '#') plain.push_back('#');
-  }
-  return plain;
 }
 
 bool HeaderMatches(const HeaderReading& header, const std::string& expected) {

@@ -10,7 +10,8 @@
 #include <vector>
 
 #include "check/frame_view.h"
-#include "check/status_layout.h"
+#include "frame/frame_plan.h"
+#include "frame/status_layout.h"
 #include "synth/frame_image.h"
 
 namespace qp::check {
@@ -34,8 +35,6 @@ struct HeaderReading {
   std::vector<double> margins;  // each cell's confidence, as for the status line
 };
 
-// The text as drawn: colour codes removed, "##" as one "#".
-std::string PlainText(const char* coded);
 // True when the header's cells spell `expected` (plain text) from the left edge, allowing a
 // few spoilt cells but no confidently different digit.
 bool HeaderMatches(const HeaderReading& header, const std::string& expected);
@@ -87,6 +86,8 @@ class StatusLineReader {
   };
 
   const Glyph* Find(int32_t band, char code) const;
+  // Where the k-th cell from the status line's right end (k = 0: the last) begins.
+  frame::TextPosition StatusCell(int32_t k) const;
   bool CanRead(const FrameView& frame) const;
   void Scale(const FrameView& frame, double& sx, double& sy) const;
   // The recorded cell whose top-left source pixel is (x, y), one luma value per glyph pixel.
@@ -112,7 +113,7 @@ class StatusLineReader {
   float background_ = 0.0f;
   float ink_ = 0.0f;
   std::vector<Glyph> glyphs_;
-  std::vector<StatusLayout> layouts_;
+  std::vector<frame::StatusLayout> layouts_;
   std::string status_codes_;               // the glyphs a status cell is compared with
   std::size_t candidate_index_[128] = {};  // character → index in status_codes_
   std::size_t blank_index_ = 0;

@@ -3,24 +3,13 @@
 namespace qp::config {
 namespace {
 
-struct FormatName {
-  char name[5];
-  uint32_t compression;
-  int32_t bit_count;
-};
-
-constexpr FormatName kFormatNames[] = {
-    {"RG32", kFormatRgb, 32},  {"RG24", kFormatRgb, 24},  {"YUY2", kFormatYUY2, 16},
-    {"YVYU", kFormatYVYU, 16}, {"UYVY", kFormatUYVY, 16}, {"HDYC", kFormatHDYC, 16},
-};
-
 char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 }  // namespace
 
 bool MapFormatName(const char* fcc, uint32_t& compression, int32_t& bit_count) {
   if (fcc == nullptr) return false;
-  for (const FormatName& entry : kFormatNames) {
+  for (const synth::PixelFormatName& entry : synth::kPixelFormatNames) {
     int i = 0;
     while (i < 4 && fcc[i] != '\0' && Upper(fcc[i]) == entry.name[i]) ++i;
     // The INI value is read into five characters, so only the first four take part.

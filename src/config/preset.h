@@ -3,21 +3,17 @@
 
 #include <cstdint>
 
+#include "synth/pixel_format_code.h"
+
 namespace qp::config {
 
-// Format code of a packed 4:2:2 format: its four ASCII characters, the first in the low byte.
-constexpr uint32_t FourCC(char a, char b, char c, char d) {
-  return static_cast<uint32_t>(static_cast<unsigned char>(a)) |
-         static_cast<uint32_t>(static_cast<unsigned char>(b)) << 8 |
-         static_cast<uint32_t>(static_cast<unsigned char>(c)) << 16 |
-         static_cast<uint32_t>(static_cast<unsigned char>(d)) << 24;
-}
-
-constexpr uint32_t kFormatRgb = 0;
-constexpr uint32_t kFormatYUY2 = FourCC('Y', 'U', 'Y', '2');
-constexpr uint32_t kFormatYVYU = FourCC('Y', 'V', 'Y', 'U');
-constexpr uint32_t kFormatUYVY = FourCC('U', 'Y', 'V', 'Y');
-constexpr uint32_t kFormatHDYC = FourCC('H', 'D', 'Y', 'C');
+// The format codes live with the pixel formats; presets name them here too.
+using synth::FourCC;
+using synth::kFormatHDYC;
+using synth::kFormatRgb;
+using synth::kFormatUYVY;
+using synth::kFormatYUY2;
+using synth::kFormatYVYU;
 
 // Paths and texts: at most 259 characters and the terminator.
 constexpr int kPresetTextSize = 260;

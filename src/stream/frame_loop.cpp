@@ -5,9 +5,10 @@
 #include <cstring>
 #include <limits>
 
+#include "frame/frame_composition.h"
+#include "frame/frame_layout.h"
 #include "stream/video_media_type.h"
 #include "stream/video_stream_pin.h"
-#include "synth/pixel_format.h"
 
 namespace qp::stream {
 namespace {
@@ -77,52 +78,12 @@ int64_t QpcNow() {
 
 int32_t Wrapped(int64_t value) { return static_cast<int32_t>(static_cast<uint32_t>(value)); }
 
-// Scroll offsets in wrapping 32-bit arithmetic; CopyWindow wraps any offset into the picture.
-// origin + step·steps + extra.
-int32_t Offset(int32_t origin, int32_t step, uint32_t steps, int32_t extra) {
-  return static_cast<int32_t>(static_cast<uint32_t>(origin) + static_cast<uint32_t>(step) * steps +
-                              static_cast<uint32_t>(extra));
-}
-
 // True when the connection agreed on top-down rows: RGB with a negative biHeight. The 4:2:2
 // formats are top-down whatever the sign. Read on the worker without the pin lock: the
 // connection cannot change while the filter is started, and only then does the worker run.
 bool TopDownConnection(framework::StreamServices& services, bool video_info2) {
   const BITMAPINFOHEADER* header = FormatBitmapHeader(services.ConnectionType(), video_info2);
   return header != nullptr && header->biCompression == BI_RGB && header->biHeight < 0;
-}
-
-// Where the frame's rows go in the sample buffer. Rows are placed at the agreed format's
-// stride (rows padded to 4 bytes), which the downstream reads, and in its row order: RGB
-// frames for a top-down connection are laid out from the other end of the buffer. A buffer
-// too small for that stride (a preset chosen after the connection, a stingy allocator) takes
-// the rows at the pitch of whole pixels the buffer has room for, narrower if need be: never
-// beyond the buffer. False when the preset gives no drawable frame.
-bool LayoutFrame(const config::Preset& preset, bool top_down, uint8_t* buffer, std::size_t size,
-                 synth::FrameBuffer& frame) {
-  const int64_t width = preset.w;
-  const int64_t height = preset.h;
-  const int64_t bytes_per_pixel = preset.bit_count / 8;
-  if (width <= 0 || height <= 0 || bytes_per_pixel <= 0 ||
-      synth::BytesPerPixel(preset.compression, preset.bit_count) != bytes_per_pixel)
-    return false;
-  const uint64_t stride = static_cast<uint64_t>(width * bytes_per_pixel + 3) & ~uint64_t{3};
-  int64_t row_pixels = width;
-  uint64_t pitch = stride;
-  // The first test keeps the product below 2^63: `size` comes from a 32-bit long.
-  if (stride > size || stride * static_cast<uint64_t>(height) > size) {
-    const uint64_t buffer_row_pixels = size / static_cast<uint64_t>(height) / bytes_per_pixel;
-    if (buffer_row_pixels == 0) return false;
-    pitch = buffer_row_pixels * bytes_per_pixel;
-    if (static_cast<int64_t>(buffer_row_pixels) < row_pixels) row_pixels = buffer_row_pixels;
-  }
-  frame.bytes = buffer;
-  frame.size = size;
-  frame.row_pixels = static_cast<int32_t>(row_pixels);
-  frame.rows = static_cast<int32_t>(height);
-  frame.pitch = static_cast<int32_t>(pitch);
-  frame.reversed = top_down && preset.compression == config::kFormatRgb;
-  return true;
 }
 
 // A picture built at start-up for another pixel format than the frame's (the preset changed
@@ -171,7 +132,7 @@ HRESULT VideoStreamPin::FillSample(IMediaSample* sample) {
 
   synth::FrameBuffer frame;
   const bool top_down = TopDownConnection(services_, settings_.use_video_info_header2 != 0);
-  const bool drawable = LayoutFrame(preset, top_down, buffer, size, frame);
+  const bool drawable = qp::frame::LayoutFrame(preset, top_down, buffer, size, frame);
   const bool first = !schedule_started_;
   if (first) StartSchedule();
   const double due_ms = next_due_ms_;
@@ -190,14 +151,9 @@ HRESULT VideoStreamPin::FillSample(IMediaSample* sample) {
   AdvanceSchedule(now, static_cast<double>(frame_time) * 0.0001);
   MeasureRate(now);
 
-  char status[kTextSize];
-  FormatStatusLine(status, preset.w, frame_count_, drop_count_, WholeMs(now), fps_);
-  if (drawable && PictureFits(font_, preset)) {
-    int32_t text_width = 0;
-    int32_t text_height = 0;
-    font_.MeasureText(status, text_width, text_height);
-    font_.DrawText(frame, static_cast<int32_t>(int64_t{preset.w} - text_width), 0, status);
-  }
+  char status[qp::frame::kTextSize];
+  qp::frame::FormatStatusLine(status, preset.w, frame_count_, drop_count_, WholeMs(now), fps_);
+  if (drawable && PictureFits(font_, preset)) qp::frame::DrawStatus(font_, preset, frame, status);
 
   const int64_t start = media_time_;
   Stamp(sample, frame_time, static_cast<long>(size));
@@ -209,8 +165,8 @@ HRESULT VideoStreamPin::FillSample(IMediaSample* sample) {
   const int32_t clock_ms = WholeMs(stamped_ms);
   // A closed log (this system never opens it) would drop the line: spare the formatting.
   if (latency_log_.IsOpen()) {
-    char line[kTextSize];
-    FormatLatencyLine(line, clock_ms, last_clock_ms_, start);
+    char line[qp::frame::kTextSize];
+    qp::frame::FormatLatencyLine(line, clock_ms, last_clock_ms_, start);
     latency_log_.Append(line);
   }
 
@@ -234,12 +190,13 @@ HRESULT VideoStreamPin::FillSample(IMediaSample* sample) {
 
 void VideoStreamPin::Compose(const config::Preset& preset, bool drawable,
                              const synth::FrameBuffer& frame, uint8_t* buffer, std::size_t size) {
-  if (!drawable || !PictureFits(background_, preset) || !CopyBackground(preset, frame)) {
+  if (!drawable || !PictureFits(background_, preset) ||
+      !qp::frame::ComposeBackground(background_, preset, origin_y_, frame_count_, frame)) {
     // No usable background: black in RGB, zero luma and chroma in 4:2:2.
     std::memset(buffer, 0, size);
   }
   if (drawable && PictureFits(font_, preset))
-    font_.DrawText(frame, 0, preset.h - font_.cell_height(), header_line_);
+    qp::frame::DrawHeader(font_, preset, frame, header_line_);
 }
 
 int32_t VideoStreamPin::CounterUs(int64_t counts) const {
@@ -348,7 +305,8 @@ HRESULT VideoStreamPin::WaitUntilRunning(uint8_t* buffer, std::size_t size) {
       frame_zero_preset_ = CurrentPreset();
       synth::FrameBuffer frame;
       const bool top_down = TopDownConnection(services_, settings_.use_video_info_header2 != 0);
-      const bool drawable = LayoutFrame(frame_zero_preset_, top_down, buffer, size, frame);
+      const bool drawable =
+          qp::frame::LayoutFrame(frame_zero_preset_, top_down, buffer, size, frame);
       Compose(frame_zero_preset_, drawable, frame, buffer, size);
       frame_zero_ready_ = true;
       continue;
@@ -467,31 +425,6 @@ void VideoStreamPin::SleepFine(double ms, double give_up_in) {
 void VideoStreamPin::AdvanceSchedule(double now, double frame_ms) {
   next_due_ms_ += frame_ms;
   if (!(next_due_ms_ > now)) drop_count_ = Wrapped(drop_count_ + int64_t{1});
-}
-
-bool VideoStreamPin::CopyBackground(const config::Preset& preset,
-                                    const synth::FrameBuffer& frame) const {
-  const uint32_t n = static_cast<uint32_t>(frame_count_);
-  const int32_t sx = preset.scroll_x;
-  const int32_t sy = preset.scroll_y;
-  if (preset.interlaced != 1 && preset.interlaced != 2) {
-    const int32_t x = Offset(origin_x_, sx, n, 0);
-    const int32_t y = Offset(origin_y_, sy, n, 0);
-    return background_.CopyWindow(frame, x, x, y, y);
-  }
-  // Two fields one scroll step apart. Mode 1 is field 1 (the top field) first, as the
-  // interlace flags of the media type say, in every row order. Frame rows are numbered in the
-  // format's own order, whichever end of the buffer they start from: 4:2:2 top-down, so the
-  // top field is the even rows; RGB bottom-up, where row 0 is the picture's last line and the
-  // top field is the odd rows of an even-height frame.
-  const int32_t early_x = Offset(origin_x_, sx, 2 * n, 0);
-  const int32_t early_y = Offset(origin_y_, sy, 2 * n, 0);
-  const int32_t late_x = Offset(origin_x_, sx, 2 * n, sx);
-  const int32_t late_y = Offset(origin_y_, sy, 2 * n, sy);
-  const bool top_field_odd = preset.compression == config::kFormatRgb && frame.rows % 2 == 0;
-  const bool early_on_odd = (preset.interlaced == 1) == top_field_odd;
-  return early_on_odd ? background_.CopyWindow(frame, late_x, early_x, late_y, early_y)
-                      : background_.CopyWindow(frame, early_x, late_x, early_y, late_y);
 }
 
 // Windows of at least 1000 ms, each opening at the frame that closed the previous one.

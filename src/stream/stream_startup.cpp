@@ -2,6 +2,7 @@
 // header line and the two pictures in the output format of the current preset.
 #include <cstdio>
 
+#include "frame/frame_plan.h"
 #include "stream/video_stream_pin.h"
 #include "synth/picture_cache.h"
 
@@ -75,7 +76,7 @@ HRESULT VideoStreamPin::StartStream() {
   // The pictures and the header follow the preset of this start-up; a later format change
   // takes effect at the next one.
   const config::Preset preset = CurrentPreset();
-  FormatHeaderLine(header_line_, preset, use_cpu_clock_);
+  frame::FormatHeaderLine(header_line_, preset, use_cpu_clock_);
 
   counters_.Reset();
   counters_.run_called_at.store(0);
@@ -102,14 +103,7 @@ HRESULT VideoStreamPin::StartStream() {
   if (!LoadPictureTimed(font_, path, 0, 0, preset, counters_.glyphs_cached, counters_.glyphs_us))
     return E_OUTOFMEMORY;
 
-  // Centres a background taller than the frame when it does not scroll vertically; neither
-  // load makes the background lower than the frame.
-  origin_x_ = 0;
-  origin_y_ = 0;
-  if (preset.scroll_y == 0) {
-    origin_y_ = static_cast<int32_t>(
-        (static_cast<uint32_t>(background_.height()) - static_cast<uint32_t>(preset.h)) >> 1);
-  }
+  origin_y_ = frame::CentringOrigin(preset, background_.height());
   last_clock_ms_ = 0;
   return S_OK;
 }

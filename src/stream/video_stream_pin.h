@@ -29,7 +29,7 @@
 #include "framework/critical_section.h"
 #include "framework/stream_hooks.h"
 #include "framework/stream_pin_base.h"
-#include "stream/status_text.h"
+#include "frame/status_text.h"
 #include "stream/stream_capabilities.h"
 #include "stream/stream_environment.h"
 #include "stream/worker_counters.h"
@@ -103,7 +103,6 @@ class VideoStreamPin : public framework::StreamPinBase,
   int32_t frame_count() const { return frame_count_; }
   int32_t drop_count() const { return drop_count_; }
   bool use_cpu_clock() const { return use_cpu_clock_; }
-  int32_t origin_x() const { return origin_x_; }
   int32_t origin_y() const { return origin_y_; }
   const char* header_line() const { return header_line_; }
   diag::LatencyLog& latency_log() { return latency_log_; }
@@ -150,8 +149,6 @@ class VideoStreamPin : public framework::StreamPinBase,
   // reading is due at counter value `now`; -1 otherwise.
   int32_t ReadWorkerCpu(int64_t now);
   void AdvanceSchedule(double now, double frame_ms);
-  // False when the background cannot be copied into `frame`.
-  bool CopyBackground(const config::Preset& preset, const synth::FrameBuffer& frame) const;
   void MeasureRate(double now);
   void Stamp(IMediaSample* sample, int64_t frame_time, long size);
 
@@ -173,11 +170,10 @@ class VideoStreamPin : public framework::StreamPinBase,
   double clock_origin_ms_ = 0.0;
   synth::FrameImage background_;  // in the start-up preset's pixel format
   synth::FrameImage font_;
-  char header_line_[kTextSize] = {};
+  char header_line_[frame::kTextSize] = {};
   int32_t fps_base_count_ = 0;
   double fps_ = 0.0;
   double fps_window_end_ms_ = 0.0;
-  int32_t origin_x_ = 0;
   int32_t origin_y_ = 0;
   int32_t last_clock_ms_ = 0;
   bool timer_period_held_ = false;  // a BeginTimerPeriod awaits its EndTimerPeriod

@@ -4,31 +4,10 @@
 #include <limits>
 
 #include "synth/frame_image.h"
+#include "synth/glyph_band.h"
 
 namespace qp::synth {
 namespace {
-
-constexpr int32_t kSheetCellRows = 16;
-constexpr int32_t kCharsPerCellRow = 32;
-
-// The band (first cell row) that "#" followed by `letter` selects, or -1 for no band letter.
-int32_t BandOf(char letter) {
-  switch (letter) {
-    case 'w':
-    case 'W': return 0;
-    case 'r':
-    case 'R': return 3;
-    case 'g':
-    case 'G': return 6;
-    case 'b':
-    case 'B': return 9;
-    case 'y':
-    case 'Y': return 12;
-    case 'i':
-    case 'I': return 15;
-    default: return -1;
-  }
-}
 
 // Glyph rows are short (tens of bytes) and there are hundreds per text: fixed 8-byte moves,
 // the last one overlapping, beat a library call per row.
@@ -51,12 +30,12 @@ void CopyCell(const FrameImage& sheet, const FrameBuffer& frame, int64_t x, int6
   if (x < 0 || y < 0 || x + cw > frame.row_pixels || y + ch > frame.rows) return;
   // Codes outside 32..126 have no glyph (127 would be cell column 31 of the third row).
   if (code < 32 || code > 126) return;
-  const int64_t cell_row = static_cast<int64_t>(band) + (code - 32) / kCharsPerCellRow;
+  const int64_t cell_row = GlyphCellRow(band, code);
   // Band 15 has only its first row on the sheet: codes 64..126 there draw nothing.
   if (band < 0 || cell_row >= kSheetCellRows) return;
 
   const int64_t bpp = sheet.bytes_per_pixel();
-  const int64_t x0 = (code % kCharsPerCellRow) * cw;
+  const int64_t x0 = GlyphCellColumn(code) * cw;
   const int64_t y0 = cell_row * ch;
   // Lines from the top; RGB stores both pictures bottom-up, so their rows step downwards.
   const bool bottom_up = sheet.format() == 0;
@@ -77,7 +56,7 @@ bool SheetUsable(const FrameImage& sheet) {
          sheet.bytes_per_pixel() > 0 &&
          static_cast<int64_t>(sheet.stride()) ==
              static_cast<int64_t>(sheet.width()) * sheet.bytes_per_pixel() &&
-         static_cast<int64_t>(sheet.cell_width()) * kCharsPerCellRow <= sheet.width() &&
+         static_cast<int64_t>(sheet.cell_width()) * kSheetCellColumns <= sheet.width() &&
          static_cast<int64_t>(sheet.cell_height()) * kSheetCellRows <= sheet.height();
 }
 
@@ -112,7 +91,7 @@ void FrameImage::DrawText(const FrameBuffer& frame, int32_t x, int32_t y, const 
       c = *++p;
       if (c == '\0') return;
       if (c != '#') {
-        const int32_t selected = BandOf(c);
+        const int32_t selected = BandOfLetter(c);
         if (selected >= 0) band = selected;
         continue;
       }

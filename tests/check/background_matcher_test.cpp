@@ -1,4 +1,4 @@
-// The background check against frames the synth core composes as the source does: the right
+// The background check against frames the frame code composes as the source does: the right
 // frame number scores high and a neighbour clearly lower, in every format and field order,
 // scaled and 4:2:0 too; the colour verdict names how an application decoded the frames.
 #include "check/background_matcher.h"
@@ -11,9 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include "support/expected_frame.h"
 #include "synth/bmp_test_picture.h"
-#include "synth/frame_image.h"
-#include "synth/pixel_format.h"
+#include "synth/pixel_format_code.h"
 
 namespace qp::check {
 namespace {
@@ -44,31 +44,15 @@ struct Frame {
 };
 
 Frame Compose(const config::Preset& p, const std::string& path, int32_t n) {
-  synth::FrameImage image;
-  EXPECT_TRUE(image.LoadPicture(path.c_str(), p.w, p.h, p.compression, p.bit_count));
-  const int32_t bpp = synth::BytesPerPixel(p.compression, p.bit_count);
-  const int32_t stride = p.w * bpp;
+  test::ExpectedFrame drawn(p, path, "");
+  EXPECT_TRUE(drawn.ok());
+  drawn.DrawBackground(n);
   Frame f;
-  f.bytes.assign(std::size_t(stride) * p.h, 0);
-  synth::FrameBuffer buffer{f.bytes.data(), f.bytes.size(), p.w, p.h, stride, false};
-  const int32_t oy = p.scroll_y == 0 ? (image.height() - p.h) / 2 : 0;
-  const int32_t early[2] = {p.scroll_x * 2 * n, oy + p.scroll_y * 2 * n};
-  const int32_t late[2] = {early[0] + p.scroll_x, early[1] + p.scroll_y};
-  const bool rgb = p.compression == synth::kFormatRgb;
-  if (p.interlaced == 0) {
-    image.CopyWindow(buffer, p.scroll_x * n, p.scroll_x * n, oy + p.scroll_y * n,
-                     oy + p.scroll_y * n);
-  } else if ((p.interlaced == 1) == rgb) {  // RGB rows are bottom-up: the top field is odd
-    image.CopyWindow(buffer, late[0], early[0], late[1], early[1]);
-  } else {
-    image.CopyWindow(buffer, early[0], late[0], early[1], late[1]);
-  }
-  std::fill_n(f.bytes.begin(), kCell * stride, 0xFF);
-  std::fill_n(f.bytes.end() - kCell * stride, kCell * stride, 0xFF);
-  const char fourcc[5] = {char(p.compression), char(p.compression >> 8), char(p.compression >> 16),
-                          char(p.compression >> 24), 0};
-  f.view = rgb ? ViewOfBgr(f.bytes.data(), stride, p.w, p.h, bpp, true)
-               : ViewOfPacked422(f.bytes.data(), stride, p.w, p.h, fourcc);
+  f.bytes = drawn.bytes();
+  const std::size_t text_bytes = static_cast<std::size_t>(kCell * drawn.stride());
+  std::fill_n(f.bytes.begin(), text_bytes, 0xFF);
+  std::fill_n(f.bytes.end() - text_bytes, text_bytes, 0xFF);
+  f.view = ViewOfDib(f.bytes.data(), f.bytes.size(), p.w, p.h, p.compression, p.bit_count);
   return f;
 }
 

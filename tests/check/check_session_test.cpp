@@ -9,8 +9,7 @@
 #include <vector>
 
 #include "config/stream_configuration.h"
-#include "stream/status_text.h"
-#include "synth/pixel_format.h"
+#include "support/expected_frame.h"
 #include "support/temp_dir.h"
 
 namespace qp::check {
@@ -28,42 +27,19 @@ config::StreamConfiguration ShippedConfiguration() {
 // the status line at the top right.
 class DrawnSource {
  public:
-  explicit DrawnSource(const config::Preset& p) : p_(p) {
-    EXPECT_TRUE(background_.LoadPicture((kAssets + "/test_card.bmp").c_str(), p.w, p.h,
-                                        p.compression, p.bit_count));
-    EXPECT_TRUE(
-        sheet_.LoadPicture((kAssets + "/glyphs.bmp").c_str(), 0, 0, p.compression, p.bit_count));
-    bpp_ = synth::BytesPerPixel(p.compression, p.bit_count);
-    bytes_.resize(static_cast<std::size_t>(p.w) * p.h * bpp_);
-    stream::FormatHeaderLine(header_, p, true);
-  }
+  explicit DrawnSource(const config::Preset& p) : frame_(p, kAssets) { EXPECT_TRUE(frame_.ok()); }
 
   // `shown` is the number in the status line; another than n makes a stale line.
   FrameView Draw(int32_t n, int32_t drops, int32_t clock_ms, bool header = true,
                  int32_t shown = -1) {
-    const synth::FrameBuffer buffer{bytes_.data(), bytes_.size(), p_.w, p_.h, p_.w * bpp_, false};
-    const int32_t origin_y = p_.scroll_y == 0 ? (background_.height() - p_.h) / 2 : 0;
-    const int32_t x = p_.scroll_x * n, y = origin_y + p_.scroll_y * n;
-    background_.CopyWindow(buffer, x, x, y, y);
-    if (header) sheet_.DrawText(buffer, 0, p_.h - sheet_.cell_height(), header_);
-    char status[stream::kTextSize];
-    stream::FormatStatusLine(status, p_.w, shown >= 0 ? shown : n, drops, clock_ms, 30.0);
-    int32_t tw = 0, th = 0;
-    sheet_.MeasureText(status, tw, th);
-    sheet_.DrawText(buffer, p_.w - tw, 0, status);
-    if (p_.compression == synth::kFormatRgb)
-      return ViewOfBgr(bytes_.data(), p_.w * bpp_, p_.w, p_.h, bpp_, true);
-    const uint32_t c = p_.compression;
-    const char fourcc[5] = {char(c), char(c >> 8), char(c >> 16), char(c >> 24), 0};
-    return ViewOfPacked422(bytes_.data(), p_.w * 2, p_.w, p_.h, fourcc);
+    frame_.DrawBackground(n);
+    if (header) frame_.DrawHeader();
+    frame_.DrawStatus(shown >= 0 ? shown : n, drops, clock_ms, 30.0);
+    return frame_.View();
   }
 
  private:
-  config::Preset p_;
-  synth::FrameImage background_, sheet_;
-  int32_t bpp_ = 0;
-  std::vector<uint8_t> bytes_;
-  char header_[stream::kTextSize];
+  test::ExpectedFrame frame_;
 };
 
 SessionSettings Shipped() {

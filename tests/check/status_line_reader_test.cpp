@@ -1,17 +1,19 @@
-// Frames are composed by the same drawing and formatting code the stream uses, so these tests
-// fail when the reader and the source drift apart.
+// Frames are composed by the frame code the stream draws with, so these tests fail when the
+// reader and the source drift apart.
 #include "check/status_line_reader.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "config/preset.h"
-#include "stream/status_text.h"
+#include "frame/status_text.h"
+#include "support/expected_frame.h"
 #include "synth/frame_image.h"
-#include "synth/pixel_format.h"
+#include "synth/pixel_format_code.h"
 
 namespace qp::check {
 namespace {
@@ -23,40 +25,32 @@ struct Status {
   double fps;
 };
 
+config::Preset CardPreset(int32_t w, int32_t h, uint32_t format, int32_t bits) {
+  config::Preset preset{};
+  preset.w = w, preset.h = h, preset.compression = format, preset.bit_count = bits;
+  std::snprintf(preset.bmp, sizeof preset.bmp, "test_card.bmp");
+  std::snprintf(preset.font, sizeof preset.font, "glyphs.bmp");
+  return preset;
+}
+
 // A frame as the stream draws it: test card, header at the bottom left, status at the top right.
 class ComposedFrame {
  public:
   ComposedFrame(int32_t w, int32_t h, uint32_t format, int32_t bits)
-      : w_(w), h_(h), format_(format) {
-    EXPECT_TRUE(background_.LoadPicture((kAssets + "/test_card.bmp").c_str(), w, h, format, bits));
-    EXPECT_TRUE(sheet_.LoadPicture((kAssets + "/glyphs.bmp").c_str(), 0, 0, format, bits));
-    bpp_ = synth::BytesPerPixel(format, bits);
-    bytes_.resize(static_cast<std::size_t>(w) * h * bpp_);
+      : w_(w), h_(h), frame_(CardPreset(w, h, format, bits), kAssets) {
+    EXPECT_TRUE(frame_.ok());
   }
 
   // False when the status line is wider than the frame, so its left end is not drawn.
   bool Draw(const Status& s, const char* header = "") {
-    const synth::FrameBuffer buffer{bytes_.data(), bytes_.size(), w_, h_, w_ * bpp_, false};
-    background_.CopyWindow(buffer, 0, 0, 0, 0);
-    char status[stream::kTextSize];
-    stream::FormatStatusLine(status, w_, s.frame, s.drops, s.clock_ms, s.fps);
-    int32_t tw = 0, th = 0;
-    sheet_.MeasureText(status, tw, th);
-    sheet_.DrawText(buffer, 0, h_ - sheet_.cell_height(), header);
-    sheet_.DrawText(buffer, w_ - tw, 0, status);
-    return tw <= w_;
+    frame_.DrawBackground(0);
+    frame_.DrawHeaderText(header);
+    return frame_.DrawStatus(s.frame, s.drops, s.clock_ms, s.fps);
   }
 
-  void DrawAt(int32_t x, int32_t y, const char* text) {
-    const synth::FrameBuffer buffer{bytes_.data(), bytes_.size(), w_, h_, w_ * bpp_, false};
-    sheet_.DrawText(buffer, x, y, text);
-  }
+  void DrawAt(int32_t x, int32_t y, const char* text) { frame_.DrawText(x, y, text); }
 
-  FrameView View() const {
-    if (format_ == synth::kFormatRgb)
-      return ViewOfBgr(bytes_.data(), w_ * bpp_, w_, h_, bpp_, true);
-    return ViewOfPacked422(bytes_.data(), w_ * 2, w_, h_, "YUY2");
-  }
+  FrameView View() const { return frame_.View(); }
 
   // Top-down RGB scaled to nw × nh by averaging each output pixel's footprint.
   std::vector<uint8_t> Scaled(int32_t nw, int32_t nh) const {
@@ -76,7 +70,7 @@ class ComposedFrame {
     return out;
   }
 
-  std::vector<uint8_t>& bytes() { return bytes_; }
+  std::vector<uint8_t>& bytes() { return frame_.bytes(); }
   const synth::FrameImage& sheet_in_rgb() {
     if (rgb_sheet_.Pixels() == nullptr) {
       EXPECT_TRUE(
@@ -86,10 +80,9 @@ class ComposedFrame {
   }
 
  private:
-  int32_t w_, h_, bpp_ = 0;
-  uint32_t format_;
-  synth::FrameImage background_, sheet_, rgb_sheet_;
-  std::vector<uint8_t> bytes_;
+  int32_t w_, h_;
+  test::ExpectedFrame frame_;
+  synth::FrameImage rgb_sheet_;
 };
 
 void ExpectReads(const StatusReading& r, const Status& s) {
@@ -145,7 +138,7 @@ TEST(StatusLineReader, ReadsFramesScaledDown) {
       ExpectReads(reader.ReadStatus(view), s);
       // The header still tells this preset from one of the same aspect.
       const HeaderReading read = reader.ReadHeader(view);
-      EXPECT_TRUE(HeaderMatches(read, PlainText(header))) << read.text;
+      EXPECT_TRUE(HeaderMatches(read, qp::frame::PlainText(header))) << read.text;
       EXPECT_FALSE(HeaderMatches(read, "1280x720p YUY2 CPU Clock 25 fps")) << read.text;
     }
   }
@@ -158,10 +151,10 @@ TEST(StatusLineReader, AFadedLastDigitIsNotTakenForABlank) {
   StatusLineReader reader(frame.sheet_in_rgb(), 1280, 720);
   const Status s{33, 0, 1000, 0.0};
   frame.Draw(s);
-  char status[stream::kTextSize];
-  stream::FormatStatusLine(status, 1280, s.frame, s.drops, s.clock_ms, s.fps);
-  const int32_t cell = 12,
-                x0 = 1280 - static_cast<int32_t>(PlainText(status).size()) * cell + 6 * cell;
+  char status[qp::frame::kTextSize];
+  qp::frame::FormatStatusLine(status, 1280, s.frame, s.drops, s.clock_ms, s.fps);
+  const int32_t cells = static_cast<int32_t>(qp::frame::PlainText(status).size());
+  const int32_t cell = 12, x0 = 1280 - (cells - 6) * cell;
   for (int32_t y = 0; y < 24; ++y)
     for (int32_t x = x0; x < x0 + cell; ++x)
       for (int c = 0; c < 3; ++c) {
@@ -220,14 +213,14 @@ TEST(StatusLineReader, ReadsTheHeaderToTellPresetsApart) {
   config::Preset preset{};
   preset.w = 640, preset.h = 480, preset.compression = config::kFormatYUY2, preset.bit_count = 16;
   std::snprintf(preset.comment, sizeof preset.comment, "30 fps");
-  char header[stream::kTextSize];
-  stream::FormatHeaderLine(header, preset, true);
+  char header[qp::frame::kTextSize];
+  qp::frame::FormatHeaderLine(header, preset, true);
   frame.Draw({1, 0, 33, 0.0}, header);
 
   const HeaderReading read = reader.ReadHeader(frame.View());
-  EXPECT_EQ(PlainText("#yA##B#xC#"), "A#BC");
-  EXPECT_EQ(PlainText(header), "640x480p YUY2 CPU Clock 30 fps");
-  EXPECT_TRUE(HeaderMatches(read, PlainText(header)));
+  EXPECT_EQ(qp::frame::PlainText("#yA##B#xC#"), "A#BC");
+  EXPECT_EQ(qp::frame::PlainText(header), "640x480p YUY2 CPU Clock 30 fps");
+  EXPECT_TRUE(HeaderMatches(read, qp::frame::PlainText(header)));
   EXPECT_FALSE(HeaderMatches(read, "640x480p UYVY Stream Time 30 fps"));
   EXPECT_FALSE(HeaderMatches(read, "648x480p YUY2 CPU Clock 30 fps"));
 }

@@ -8,9 +8,8 @@
 
 #include "config/module_directory.h"
 #include "config/stream_configuration.h"
-#include "stream/status_text.h"
-#include "synth/frame_image.h"
-#include "synth/pixel_format.h"
+#include "support/expected_frame.h"
+#include "synth/pixel_format_code.h"
 
 int main(int argc, char** argv) {
   if (argc != 5) {
@@ -31,30 +30,18 @@ int main(int argc, char** argv) {
   }
   std::vector<char> folder(std::string(argv[1]).size() + 1);
   qp::config::DirectoryOfPath(argv[1], folder.data(), folder.size());
-  const std::string dir = std::string(folder.data()) + "/";
-  qp::synth::FrameImage background, sheet;
-  if (!background.LoadPicture((dir + p.bmp).c_str(), p.w, p.h, p.compression, p.bit_count) ||
-      !sheet.LoadPicture((dir + p.font).c_str(), 0, 0, p.compression, p.bit_count)) {
+  qp::test::ExpectedFrame frame(p, std::string(folder.data()) + "/");
+  if (!frame.ok()) {
     std::fprintf(stderr, "qpcheck_draw_frames: cannot load the pictures\n");
     return 2;
   }
   std::FILE* out = std::fopen(argv[4], "wb");
   if (out == nullptr) return 2;
-  std::vector<uint8_t> bytes(static_cast<std::size_t>(p.w) * p.h * 2);
-  const qp::synth::FrameBuffer frame{bytes.data(), bytes.size(), p.w, p.h, p.w * 2, false};
-  char header[qp::stream::kTextSize], status[qp::stream::kTextSize];
-  qp::stream::FormatHeaderLine(header, p, true);
-  const int32_t origin_y = p.scroll_y == 0 ? (background.height() - p.h) / 2 : 0;
   for (int32_t n = 0; n < count; ++n) {
-    background.CopyWindow(frame, p.scroll_x * n, p.scroll_x * n, origin_y + p.scroll_y * n,
-                          origin_y + p.scroll_y * n);
     // Due at 1000 ms + n frame times, filled a millisecond later.
     const int32_t clock_ms = 1001 + static_cast<int32_t>(n * p.frame_time / 10000);
-    qp::stream::FormatStatusLine(status, p.w, n, 0, clock_ms, 1e7 / p.frame_time);
-    int32_t tw = 0, th = 0;
-    sheet.MeasureText(status, tw, th);
-    sheet.DrawText(frame, 0, p.h - sheet.cell_height(), header);
-    sheet.DrawText(frame, p.w - tw, 0, status);
+    frame.Draw(n, 0, clock_ms, 1e7 / p.frame_time);
+    const std::vector<uint8_t>& bytes = frame.bytes();
     if (std::fwrite(bytes.data(), 1, bytes.size(), out) != bytes.size()) return 2;
   }
   return std::fclose(out) == 0 ? 0 : 2;

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "stream/status_text.h"
+#include "frame/status_text.h"
 #include "stream/stream_test_doubles.h"
 #include "stream/video_media_type.h"
 #include "synth/bmp_test_picture.h"
@@ -186,9 +186,9 @@ struct PictureRig : StreamRig {
     ExpectedFrame expected(preset, background, font, top_down);
     expected.Background(top_x, bottom_x, top_y, bottom_y);
     expected.Text(0, preset.h - font.cell_height(), pin->header_line());
-    char status[kTextSize];
-    FormatStatusLine(status, preset.w, frame, 0,
-                     static_cast<int32_t>(sample.stamped_at_ms - origin_ms), fps);
+    char status[qp::frame::kTextSize];
+    qp::frame::FormatStatusLine(status, preset.w, frame, 0,
+                                static_cast<int32_t>(sample.stamped_at_ms - origin_ms), fps);
     expected.Text(preset.w - expected.TextWidth(status), 0, status);
     return expected;
   }

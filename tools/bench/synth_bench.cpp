@@ -11,8 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "config/preset.h"
+#include "frame/frame_composition.h"
+#include "frame/frame_plan.h"
+#include "frame/status_text.h"
 #include "synth/frame_buffer.h"
 #include "synth/frame_image.h"
+#include "synth/pixel_format_code.h"
 
 namespace {
 
@@ -28,11 +33,23 @@ struct Format {
   int32_t bit_count;
 };
 constexpr Size kSizes[] = {{640, 480}, {1280, 720}, {1920, 1080}};
-constexpr Format kFormats[] = {{"RGB32", 0, 32}, {"RGB24", 0, 24}, {"YUY2", 0x32595559, 16}};
+constexpr Format kFormats[] = {{"RGB32", qp::synth::kFormatRgb, 32},
+                               {"RGB24", qp::synth::kFormatRgb, 24},
+                               {"YUY2", qp::synth::kFormatYUY2, 16}};
 
-// 60 glyphs in four bands, like the stream's status line.
-constexpr const char* kStatusLine =
-    "#w    123456#r(    12)#w 01:23:45.678 #g29.970fps #y1920x1080 YUY2 #wQPC";
+// The frame's preset: interlaced and scrolling, so that every row wraps (two runs) and the
+// fields differ.
+qp::config::Preset BenchPreset(const Size& size, const Format& format) {
+  qp::config::Preset preset{};
+  preset.w = size.width;
+  preset.h = size.height;
+  preset.compression = format.code;
+  preset.bit_count = format.bit_count;
+  preset.interlaced = 1;
+  preset.scroll_x = 2;
+  preset.scroll_y = 2;
+  return preset;
+}
 
 struct Frame {
   explicit Frame(const Size& size, int32_t bytes_per_pixel)
@@ -51,8 +68,7 @@ std::string Label(const Size& s, const Format& f) {
   return std::to_string(s.width) + "x" + std::to_string(s.height) + " " + f.name;
 }
 
-// A whole frame from a background of the frame's size, scrolled so that every row wraps
-// (two runs) and the fields differ, as with interlaced scrolling.
+// A whole frame's background from a picture of the frame's size, as the stream composes it.
 void BM_CopyWindow(benchmark::State& state) {
   const Size& size = kSizes[state.range(0)];
   const Format& format = kFormats[state.range(1)];
@@ -62,13 +78,14 @@ void BM_CopyWindow(benchmark::State& state) {
     return;
   }
   Frame frame(size, background.bytes_per_pixel());
-  int32_t step = 0;
+  const qp::config::Preset preset = BenchPreset(size, format);
+  // Starts two thirds across, so that the rows wrap from the first frame on.
+  int32_t n = size.width / 6;
   for (auto _ : state) {
-    const int32_t x = size.width / 3 * 2 + step;
-    const bool ok = background.CopyWindow(frame.buffer, x, x + 2, -step, 1 - step);
+    const bool ok = qp::frame::ComposeBackground(background, preset, 0, n, frame.buffer);
     benchmark::DoNotOptimize(ok);
     benchmark::ClobberMemory();
-    step = (step + 2) % 64;
+    ++n;
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * frame.storage.size());
   state.SetLabel(Label(size, format));
@@ -92,7 +109,7 @@ void BM_Memcpy(benchmark::State& state) {
 }
 
 // The status line at the top right with a 256 × 256 sheet (8 × 16 cells), as the stream
-// places it: measured, then drawn right-aligned.
+// writes and places it in every frame.
 void BM_StatusLine(benchmark::State& state) {
   const Size& size = kSizes[state.range(0)];
   const Format& format = kFormats[state.range(1)];
@@ -101,17 +118,15 @@ void BM_StatusLine(benchmark::State& state) {
     state.SkipWithError("CreateBlank failed");
     return;
   }
-  int32_t text_width = 0, text_height = 0;
-  sheet.MeasureText(kStatusLine, text_width, text_height);
-  if (text_width != 60 * sheet.cell_width()) {
-    state.SkipWithError("status line is not 60 glyphs");
-    return;
-  }
   Frame frame(size, sheet.bytes_per_pixel());
+  const qp::config::Preset preset = BenchPreset(size, format);
+  char status[qp::frame::kTextSize];
+  int32_t n = 123456;
   for (auto _ : state) {
-    sheet.MeasureText(kStatusLine, text_width, text_height);
-    sheet.DrawText(frame.buffer, size.width - text_width, 0, kStatusLine);
+    qp::frame::FormatStatusLine(status, preset.w, n, 12, 5025678 + n * 40, 29.97);
+    qp::frame::DrawStatus(sheet, preset, frame.buffer, status);
     benchmark::ClobberMemory();
+    ++n;
   }
   state.SetLabel(Label(size, format));
 }
@@ -159,7 +174,7 @@ void BM_LoadPictureYuy2(benchmark::State& state) {
   }
   FrameImage image;
   for (auto _ : state) {
-    if (!image.LoadPicture(path.c_str(), 1920, 1080, 0x32595559, 16)) {
+    if (!image.LoadPicture(path.c_str(), 1920, 1080, qp::synth::kFormatYUY2, 16)) {
       state.SkipWithError("LoadPicture failed");
       break;
     }

@@ -1,6 +1,10 @@
-#include "check/status_layout.h"
+#include "frame/status_layout.h"
 
-namespace qp::check {
+#include <cstdint>
+
+#include "synth/glyph_band.h"
+
+namespace qp::frame {
 namespace {
 
 class Builder {
@@ -75,4 +79,57 @@ std::vector<StatusLayout> StatusLayouts(bool short_form) {
   return layouts;
 }
 
-}  // namespace qp::check
+bool ValuesOfFields(const uint64_t (&fields)[kStatusFields], bool short_form,
+                    StatusValues& values) {
+  auto field = [&](StatusField f) { return fields[static_cast<int>(f)]; };
+  if (!short_form && (field(StatusField::Minutes) >= 60 || field(StatusField::Seconds) >= 60))
+    return false;
+  // Each field has at most nine digits, so the sums cannot overflow 64 bits.
+  const uint64_t clock =
+      short_form ? field(StatusField::Seconds) * 1000 + field(StatusField::Millis)
+                 : ((field(StatusField::Hours) * 60 + field(StatusField::Minutes)) * 60 +
+                    field(StatusField::Seconds)) *
+                           1000 +
+                       field(StatusField::Millis);
+  if (field(StatusField::Frame) > INT32_MAX || field(StatusField::Drops) > INT32_MAX ||
+      clock > UINT32_MAX)
+    return false;
+  values.frame = static_cast<int32_t>(field(StatusField::Frame));
+  values.drops = static_cast<int32_t>(field(StatusField::Drops));
+  values.clock_ms = static_cast<uint32_t>(clock);
+  values.fps = static_cast<double>(field(StatusField::FpsWhole)) +
+               static_cast<double>(field(StatusField::FpsFraction)) / 100.0;
+  return true;
+}
+
+bool ReadStatusCells(const std::vector<TextCell>& cells, bool short_form, StatusValues& values,
+                     std::size_t* layout_index) {
+  static const std::vector<StatusLayout> kShort = StatusLayouts(true);
+  static const std::vector<StatusLayout> kLong = StatusLayouts(false);
+  const std::vector<StatusLayout>& layouts = short_form ? kShort : kLong;
+  for (std::size_t index = 0; index < layouts.size(); ++index) {
+    const StatusLayout& layout = layouts[index];
+    if (layout.size() != cells.size()) continue;
+    uint64_t fields[kStatusFields] = {};
+    bool spelt = true;
+    for (std::size_t i = 0; i < layout.size() && spelt; ++i) {
+      const LayoutCell& want = layout[i];
+      const TextCell& got = cells[i];
+      const bool yellow = got.band == synth::kBandYellow;
+      // Blanks show no ink, so their band cannot be seen and is not asked for.
+      if (want.IsDigit()) {
+        spelt = got.glyph >= '0' && got.glyph <= '9' && !yellow;
+        fields[static_cast<int>(want.field)] =
+            fields[static_cast<int>(want.field)] * 10 + static_cast<uint64_t>(got.glyph - '0');
+      } else {
+        spelt = got.glyph == want.glyph && (want.glyph == ' ' || yellow == want.yellow);
+      }
+    }
+    if (!spelt) continue;
+    if (layout_index != nullptr) *layout_index = index;
+    return ValuesOfFields(fields, short_form, values);
+  }
+  return false;
+}
+
+}  // namespace qp::frame

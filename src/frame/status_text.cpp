@@ -1,8 +1,11 @@
-#include "stream/status_text.h"
+#include "frame/status_text.h"
 
 #include <cstdio>
 
-namespace qp::stream {
+#include "synth/glyph_band.h"
+#include "synth/pixel_format_code.h"
+
+namespace qp::frame {
 namespace {
 
 // Differences of clock readings wrap like the readings themselves instead of overflowing.
@@ -12,24 +15,10 @@ int32_t WrappingDifference(int32_t a, int32_t b) {
 
 }  // namespace
 
-const char* FormatName(uint32_t compression, int32_t bit_count) {
-  switch (compression) {
-    case config::kFormatRgb:
-      if (bit_count == 32) return "RG32";
-      if (bit_count == 24) return "RG24";
-      return "****";
-    case config::kFormatYUY2: return "YUY2";
-    case config::kFormatYVYU: return "YVYU";
-    case config::kFormatUYVY: return "UYVY";
-    case config::kFormatHDYC: return "HDYC";
-    default: return "****";
-  }
-}
-
 void FormatHeaderLine(char (&dest)[kTextSize], const config::Preset& preset, bool cpu_clock) {
   const int wanted = std::snprintf(dest, sizeof dest, "%dx%d%s %s %s #g%s", preset.w, preset.h,
                                    preset.interlaced == 0 ? "p" : "i",
-                                   FormatName(preset.compression, preset.bit_count),
+                                   synth::FormatName(preset.compression, preset.bit_count),
                                    cpu_clock ? "#rCPU Clock" : "#rStream Time", preset.comment);
   // A comment too long for the line is cut at its end; the format and size stay readable.
   static_cast<void>(wanted);
@@ -38,7 +27,7 @@ void FormatHeaderLine(char (&dest)[kTextSize], const config::Preset& preset, boo
 void FormatStatusLine(char (&dest)[kTextSize], int32_t frame_width, int32_t frame_count,
                       int32_t drop_count, int32_t clock_ms, double fps) {
   const uint32_t ms = static_cast<uint32_t>(clock_ms);
-  if (static_cast<uint32_t>(frame_width) <= 480) {
+  if (ShortForm(frame_width)) {
     std::snprintf(dest, sizeof dest, "#yFR#w%4d#y(#w%d#y) TM#w%3u.%03u#ys FPS#w%4.2f", frame_count,
                   drop_count, ms / 1000, ms % 1000, fps);
     return;
@@ -57,4 +46,29 @@ void FormatLatencyLine(char (&dest)[kTextSize], int32_t clock_ms, int32_t previo
                 WrappingDifference(stamp_ms, clock_ms), stamp_ms);
 }
 
-}  // namespace qp::stream
+std::vector<TextCell> DrawnCells(const char* coded) {
+  std::vector<TextCell> cells;
+  int32_t band = synth::kBandWhite;
+  for (const char* p = coded; p != nullptr && *p != '\0'; ++p) {
+    char c = *p;
+    if (c == '#') {
+      c = *++p;
+      if (c == '\0') break;
+      if (c != '#') {
+        const int32_t selected = synth::BandOfLetter(c);
+        if (selected >= 0) band = selected;
+        continue;
+      }
+    }
+    cells.push_back({c, band});
+  }
+  return cells;
+}
+
+std::string PlainText(const char* coded) {
+  std::string plain;
+  for (const TextCell& cell : DrawnCells(coded)) plain.push_back(cell.glyph);
+  return plain;
+}
+
+}  // namespace qp::frame

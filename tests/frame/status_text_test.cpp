@@ -1,14 +1,13 @@
 // Exact texts: the status line in both widths, the latency line with its wrapping differences,
-// and the header line for every format name and for each way the clock is chosen.
+// and the header line for every format name and both clocks.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
-#include "stream/status_text.h"
-#include "stream/stream_test_doubles.h"
+#include "frame/status_text.h"
 
-namespace qp::stream::test {
+namespace qp::frame::test {
 namespace {
 
 TEST(StatusLine, ShortUpTo480PixelsLongAbove) {
@@ -48,7 +47,7 @@ TEST(HeaderLine, FormatNamesInterlaceMarksAndClocks) {
       {config::kFormatUYVY, 16, 0, true, "640x480p UYVY #rCPU Clock #gtest"},
       {config::kFormatHDYC, 16, 0, true, "640x480p HDYC #rCPU Clock #gtest"},
       {config::kFormatRgb, 16, 0, true, "640x480p **** #rCPU Clock #gtest"},
-      {config::FourCC('M', 'J', 'P', 'G'), 16, 0, true, "640x480p **** #rCPU Clock #gtest"},
+      {synth::FourCC('M', 'J', 'P', 'G'), 16, 0, true, "640x480p **** #rCPU Clock #gtest"},
   };
   config::Preset preset{};
   preset.w = 640;
@@ -69,26 +68,5 @@ TEST(HeaderLine, FormatNamesInterlaceMarksAndClocks) {
   EXPECT_EQ(std::strlen(text), 259u);
 }
 
-// The graph's stream time paces the stream only when auto_clock asks for it and the graph had
-// a clock at start-up.
-TEST(HeaderLine, ClockChosenAtStartUp) {
-  struct Case {
-    const char* main;
-    bool graph_clock;
-    const char* expected;
-  };
-  const Case cases[] = {
-      {"auto_clock=0\n", true, "320x240p RG24 #rCPU Clock #g"},
-      {"auto_clock=1\n", true, "320x240p RG24 #rStream Time #g"},
-      {"auto_clock=1\n", false, "320x240p RG24 #rCPU Clock #g"},
-  };
-  for (const Case& c : cases) {
-    StreamRig rig("w=320\nh=240\nfcc=RG24\n", c.main);
-    rig.services.has_clock = c.graph_clock;
-    rig.Start();
-    EXPECT_STREQ(rig.pin->header_line(), c.expected) << c.main << c.graph_clock;
-  }
-}
-
 }  // namespace
-}  // namespace qp::stream::test
+}  // namespace qp::frame::test
