@@ -111,6 +111,7 @@ HRESULT VideoStreamPin::StartStream() {
         (static_cast<uint32_t>(background_.height()) - static_cast<uint32_t>(preset.h)) >> 1);
   }
   last_clock_ms_ = 0;
+  OpenLatencyLog();
   return S_OK;
 }
 

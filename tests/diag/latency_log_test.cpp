@@ -8,6 +8,13 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#endif
+
 #include "diag/latency_log.h"
 
 namespace qp::diag {
@@ -140,6 +147,86 @@ TEST_F(LatencyLogFile, RefusesBadPathsAndCapacities) {
 }
 
 #ifndef _WIN32
+// The log in the temporary folder ($TMPDIR here, GetTempPath on Windows): only one ordinary
+// file there, appended to; links, hard links, folders and FIFOs in its place are refused
+// without a byte written through them.
+class TempLatencyLog : public LatencyLogFile {
+ protected:
+  void SetUp() override {
+    LatencyLogFile::SetUp();
+    const char* old = std::getenv("TMPDIR");
+    had_tmpdir_ = old != nullptr;
+    if (had_tmpdir_) old_tmpdir_ = old;
+    temp = dir / "temp";
+    fs::create_directories(temp);
+    setenv("TMPDIR", temp.c_str(), 1);
+  }
+  void TearDown() override {
+    if (had_tmpdir_) {
+      setenv("TMPDIR", old_tmpdir_.c_str(), 1);
+    } else {
+      unsetenv("TMPDIR");
+    }
+    LatencyLogFile::TearDown();
+  }
+  static std::string Read(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  fs::path temp;
+
+ private:
+  bool had_tmpdir_ = false;
+  std::string old_tmpdir_;
+};
+
+TEST_F(TempLatencyLog, AppendsToTheNamedFileInTheTemporaryFolder) {
+  std::ofstream(temp / "qp.log", std::ios::binary) << "earlier\n";
+  LatencyLog log;
+  ASSERT_EQ(log.OpenTemp("qp.log", 64), platform::TempLogOpen::kOpened);
+  EXPECT_STREQ(log.Path(), "qp.log");
+  ASSERT_TRUE(log.Append("line\n"));
+  log.Close();
+  EXPECT_EQ(Read(temp / "qp.log"), "earlier\nline\n");
+}
+
+TEST_F(TempLatencyLog, NamesThatLeaveTheFolderAreRefused) {
+  LatencyLog log;
+  for (const char* name : {"../escaped.log", "sub/x.log", "..\\escaped.log", "C:x.log", ""}) {
+    EXPECT_EQ(log.OpenTemp(name, 64), platform::TempLogOpen::kNotAName) << name;
+  }
+  EXPECT_EQ(log.OpenTemp(nullptr, 64), platform::TempLogOpen::kNotAName);
+  EXPECT_EQ(log.OpenTemp(std::string(300, 'n').c_str(), 64), platform::TempLogOpen::kNotAName);
+  EXPECT_EQ(log.OpenTemp("ok.log", 0), platform::TempLogOpen::kCannotOpen);
+  EXPECT_FALSE(log.IsOpen());
+  EXPECT_FALSE(fs::exists(dir / "escaped.log"));
+  EXPECT_TRUE(fs::is_empty(temp));
+}
+
+TEST_F(TempLatencyLog, LinksHardLinksFoldersAndFifosAreRefused) {
+  const fs::path target = dir / "target.log";
+  std::ofstream(target, std::ios::binary) << "precious";
+  fs::create_symlink(target, temp / "symlink.log");
+  fs::create_symlink(dir / "dangling.log", temp / "dangling.log");
+  fs::create_hard_link(target, temp / "hardlink.log");
+  fs::create_directory(temp / "folder.log");
+  ASSERT_EQ(mkfifo((temp / "fifo.log").c_str(), 0600), 0);
+
+  LatencyLog log;
+  for (const char* name :
+       {"symlink.log", "dangling.log", "hardlink.log", "folder.log", "fifo.log"}) {
+    const platform::TempLogOpen result = log.OpenTemp(name, 64);
+    EXPECT_NE(result, platform::TempLogOpen::kOpened) << name;
+    EXPECT_FALSE(log.IsOpen()) << name;
+    EXPECT_FALSE(log.Append("written through\n"));
+  }
+  EXPECT_EQ(log.OpenTemp("symlink.log", 64), platform::TempLogOpen::kNotPlainFile);
+  EXPECT_EQ(log.OpenTemp("hardlink.log", 64), platform::TempLogOpen::kNotPlainFile);
+  log.Close();
+  EXPECT_EQ(Read(target), "precious");
+  EXPECT_FALSE(fs::exists(dir / "dangling.log"));
+}
+
 // Failure of the file system: bytes that cannot be written stay pending, and lines that no
 // longer fit are dropped rather than overrunning the buffer.
 TEST(LatencyLogDevice, FailedWritesKeepPendingBytes) {

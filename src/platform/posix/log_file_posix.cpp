@@ -2,9 +2,12 @@
 #include "platform/log_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <string>
 
 namespace qp::platform {
 
@@ -32,6 +35,36 @@ std::size_t WriteLogFile(LogFile file, const void* bytes, std::size_t count) {
 
 void CloseLogFile(LogFile file) {
   if (file != kInvalidLogFile) ::close(static_cast<int>(file));
+}
+
+TempLogOpen OpenTempLogFile(const char* name, LogFile* file) {
+  *file = kInvalidLogFile;
+  constexpr std::size_t kMaxName = 255;
+  std::size_t length = 0;
+  while (name != nullptr && length <= kMaxName && name[length] != '\0') {
+    const char c = name[length++];
+    if (c == '\\' || c == '/' || c == ':') return TempLogOpen::kNotAName;
+  }
+  if (length == 0 || length > kMaxName) return TempLogOpen::kNotAName;
+
+  const char* folder = std::getenv("TMPDIR");
+  if (folder == nullptr || folder[0] == '\0') folder = "/tmp";
+  const std::string path = std::string(folder) + "/" + name;
+  // O_NOFOLLOW refuses a link; O_NONBLOCK keeps a FIFO in its place from blocking the open.
+  int fd;
+  do {
+    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                0600);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return errno == ELOOP ? TempLogOpen::kNotPlainFile : TempLogOpen::kCannotOpen;
+  struct stat info;
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1) {
+    ::close(fd);
+    return TempLogOpen::kNotPlainFile;
+  }
+  ::fcntl(fd, F_SETFL, O_APPEND);
+  *file = static_cast<LogFile>(fd);
+  return TempLogOpen::kOpened;
 }
 
 }  // namespace qp::platform
