@@ -1,5 +1,6 @@
 // The append-only log file on Windows.
 #include "platform/log_file.h"
+#include "platform/temp_log_name.h"
 
 #include <windows.h>
 
@@ -54,13 +55,8 @@ void CloseLogFile(LogFile file) {
 
 TempLogOpen OpenTempLogFile(const char* name, LogFile* file) {
   *file = kInvalidLogFile;
-  constexpr std::size_t kMaxName = 255;
-  std::size_t length = 0;
-  while (name != nullptr && length <= kMaxName && name[length] != '\0') {
-    const char c = name[length++];
-    if (c == '\\' || c == '/' || c == ':') return TempLogOpen::kNotAName;
-  }
-  if (length == 0 || length > kMaxName) return TempLogOpen::kNotAName;
+  const std::size_t length = TempLogNameLength(name);
+  if (length == 0) return TempLogOpen::kNotAName;
 
   wchar_t path[MAX_PATH + 1];
   const DWORD folder = GetTempPathW(MAX_PATH + 1, path);
