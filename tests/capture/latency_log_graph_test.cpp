@@ -10,7 +10,7 @@
 #include <iterator>
 #include <string>
 
-#include "capture/capture_harness.h"
+#include "capture/capture_graph_test.h"
 #include "module/module_harness.h"
 
 namespace qp::test {
@@ -47,14 +47,12 @@ std::string Unique(const std::string& stem) {
   return stem + "_" + std::to_string(GetCurrentProcessId()) + ".log";
 }
 
-class LatencyLogGraphTest : public ::testing::Test {
+class LatencyLogGraphTest : public CaptureGraphTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
-    files_.Background("qp_bg.bmp", 320, 240);
-    files_.GlyphSheet("qp_font.bmp");
+    CaptureGraphTest::SetUp();
+    PlacePictures(320, 240);
   }
-  void TearDown() override { CoUninitialize(); }
 
   // Streams kFrames frames at 100 fps from an INI whose [MAIN] holds `latency_key`, then
   // stops and releases the graph and the filter.
@@ -63,18 +61,14 @@ class LatencyLogGraphTest : public ::testing::Test {
     SampleLog log;
     {
       ComPtr<IBaseFilter> source;
-      ASSERT_EQ(S_OK, CreateSource(source));
       GrabberGraph graph;
-      ASSERT_EQ(S_OK, graph.Add(source.Get(), &log));
-      ASSERT_EQ(S_OK, graph.ConnectDirect(source.Get()));
+      ASSERT_NO_FATAL_FAILURE(Connect(source, graph, log));
       Watchdog dog(30000, "a graph run with a latency log key");
       ASSERT_TRUE(SUCCEEDED(graph.control->Run()));
       EXPECT_TRUE(log.WaitFor(kFrames, 10000)) << latency_key << ": " << log.Count() << " frames";
       graph.Stop();
     }
   }
-
-  ModuleFiles files_;
 };
 
 // A line per frame reaches the file by the stop; the next run appends after it.

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "stream/status_text.h"
-#include "stream/stream_test_doubles.h"
+#include "support/stream_test_doubles.h"
 
 namespace qp::stream::test {
 namespace {

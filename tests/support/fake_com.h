@@ -1,4 +1,4 @@
-// The reference-counted base of the framework tests' fake COM peers.
+// The reference-counted base of the tests' fake COM peers.
 #pragma once
 
 #include <windows.h>
