@@ -10,7 +10,6 @@
 
 #ifndef _WIN32
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #endif
@@ -45,8 +44,7 @@ class LatencyLogFile : public ::testing::Test {
   std::string path;
 };
 
-// Closed state: the pin's log is never opened, so every call must be harmless and create
-// nothing.
+// Closed state (no latency_log set): every call must be harmless and create nothing.
 TEST(LatencyLogClosed, DropsLinesAndReportsIt) {
   LatencyLog log;
   EXPECT_FALSE(log.IsOpen());
@@ -147,84 +145,56 @@ TEST_F(LatencyLogFile, RefusesBadPathsAndCapacities) {
 }
 
 #ifndef _WIN32
-// The log in the temporary folder ($TMPDIR here, GetTempPath on Windows): only one ordinary
-// file there, appended to; links, hard links, folders and FIFOs in its place are refused
-// without a byte written through them.
+// The log in the temporary folder ($TMPDIR here, GetTempPath on Windows): one ordinary file
+// there, appended to; links, hard links, folders, FIFOs and names that leave the folder are
+// refused without a byte written through them.
 class TempLatencyLog : public LatencyLogFile {
  protected:
   void SetUp() override {
     LatencyLogFile::SetUp();
-    const char* old = std::getenv("TMPDIR");
-    had_tmpdir_ = old != nullptr;
-    if (had_tmpdir_) old_tmpdir_ = old;
-    temp = dir / "temp";
-    fs::create_directories(temp);
-    setenv("TMPDIR", temp.c_str(), 1);
+    if (const char* old = std::getenv("TMPDIR")) old_tmpdir_ = old;
+    fs::create_directories(dir / "temp");
+    setenv("TMPDIR", (dir / "temp").c_str(), 1);
   }
   void TearDown() override {
-    if (had_tmpdir_) {
-      setenv("TMPDIR", old_tmpdir_.c_str(), 1);
-    } else {
+    if (old_tmpdir_.empty())
       unsetenv("TMPDIR");
-    }
+    else
+      setenv("TMPDIR", old_tmpdir_.c_str(), 1);
     LatencyLogFile::TearDown();
   }
-  static std::string Read(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-  fs::path temp;
-
- private:
-  bool had_tmpdir_ = false;
   std::string old_tmpdir_;
 };
 
 TEST_F(TempLatencyLog, AppendsToTheNamedFileInTheTemporaryFolder) {
-  std::ofstream(temp / "qp.log", std::ios::binary) << "earlier\n";
+  std::ofstream(dir / "temp" / "qp.log", std::ios::binary) << "earlier\n";
   LatencyLog log;
   ASSERT_EQ(log.OpenTemp("qp.log", 64), platform::TempLogOpen::kOpened);
-  EXPECT_STREQ(log.Path(), "qp.log");
   ASSERT_TRUE(log.Append("line\n"));
   log.Close();
-  EXPECT_EQ(Read(temp / "qp.log"), "earlier\nline\n");
+  path = (dir / "temp" / "qp.log").string();
+  EXPECT_EQ(Contents(), "earlier\nline\n");
 }
 
-TEST_F(TempLatencyLog, NamesThatLeaveTheFolderAreRefused) {
-  LatencyLog log;
-  for (const char* name : {"../escaped.log", "sub/x.log", "..\\escaped.log", "C:x.log", ""}) {
-    EXPECT_EQ(log.OpenTemp(name, 64), platform::TempLogOpen::kNotAName) << name;
-  }
-  EXPECT_EQ(log.OpenTemp(nullptr, 64), platform::TempLogOpen::kNotAName);
-  EXPECT_EQ(log.OpenTemp(std::string(300, 'n').c_str(), 64), platform::TempLogOpen::kNotAName);
-  EXPECT_EQ(log.OpenTemp("ok.log", 0), platform::TempLogOpen::kCannotOpen);
-  EXPECT_FALSE(log.IsOpen());
-  EXPECT_FALSE(fs::exists(dir / "escaped.log"));
-  EXPECT_TRUE(fs::is_empty(temp));
-}
-
-TEST_F(TempLatencyLog, LinksHardLinksFoldersAndFifosAreRefused) {
-  const fs::path target = dir / "target.log";
-  std::ofstream(target, std::ios::binary) << "precious";
-  fs::create_symlink(target, temp / "symlink.log");
+TEST_F(TempLatencyLog, RefusesWhatWouldWriteElsewhere) {
+  const fs::path temp = dir / "temp";
+  std::ofstream(path, std::ios::binary) << "precious";
+  fs::create_symlink(path, temp / "symlink.log");
   fs::create_symlink(dir / "dangling.log", temp / "dangling.log");
-  fs::create_hard_link(target, temp / "hardlink.log");
+  fs::create_hard_link(path, temp / "hardlink.log");
   fs::create_directory(temp / "folder.log");
   ASSERT_EQ(mkfifo((temp / "fifo.log").c_str(), 0600), 0);
-
   LatencyLog log;
-  for (const char* name :
-       {"symlink.log", "dangling.log", "hardlink.log", "folder.log", "fifo.log"}) {
-    const platform::TempLogOpen result = log.OpenTemp(name, 64);
-    EXPECT_NE(result, platform::TempLogOpen::kOpened) << name;
-    EXPECT_FALSE(log.IsOpen()) << name;
-    EXPECT_FALSE(log.Append("written through\n"));
-  }
-  EXPECT_EQ(log.OpenTemp("symlink.log", 64), platform::TempLogOpen::kNotPlainFile);
+  for (const char* name : {"symlink.log", "dangling.log", "hardlink.log", "folder.log", "fifo.log"})
+    EXPECT_NE(log.OpenTemp(name, 64), platform::TempLogOpen::kOpened) << name;
   EXPECT_EQ(log.OpenTemp("hardlink.log", 64), platform::TempLogOpen::kNotPlainFile);
-  log.Close();
-  EXPECT_EQ(Read(target), "precious");
+  for (const char* name : {"../escaped.log", "sub/x.log", "..\\escaped.log", "C:x.log", ""})
+    EXPECT_EQ(log.OpenTemp(name, 64), platform::TempLogOpen::kNotAName) << name;
+  EXPECT_EQ(log.OpenTemp(std::string(300, 'n').c_str(), 64), platform::TempLogOpen::kNotAName);
+  EXPECT_FALSE(log.IsOpen());
+  EXPECT_EQ(Contents(), "precious");
   EXPECT_FALSE(fs::exists(dir / "dangling.log"));
+  EXPECT_FALSE(fs::exists(dir / "escaped.log"));
 }
 
 // Failure of the file system: bytes that cannot be written stay pending, and lines that no
