@@ -39,14 +39,14 @@ HRESULT VideoSourceFilter::GetPages(CAUUID* pages) {
   return S_OK;
 }
 
-HRESULT VideoSourceFilter::GetTotals(stream::StreamTotals* totals) {
+HRESULT VideoSourceFilter::GetTotals(StreamTotals* totals) {
   if (!totals) return E_POINTER;
   if (!statistics_pin_) return E_UNEXPECTED;
   statistics_pin_->ReadTotals(*totals);
   return S_OK;
 }
 
-HRESULT VideoSourceFilter::GetFrames(uint64_t first, uint32_t capacity, stream::FrameTimes* records,
+HRESULT VideoSourceFilter::GetFrames(uint64_t first, uint32_t capacity, FrameTimes* records,
                                      uint32_t* count, uint64_t* from) {
   if (!records || !count || !from) return E_POINTER;
   *count = 0;

@@ -4,7 +4,7 @@
 #include <strmif.h>
 #include <ocidl.h>
 
-#include "filter/stream_statistics.h"
+#include "interface/stream_statistics.h"
 #include "framework/source_filter_base.h"
 
 namespace qp::stream {
@@ -31,10 +31,9 @@ class VideoSourceFilter final : public framework::SourceFilterBase,
   HRESULT STDMETHODCALLTYPE GetPages(CAUUID* pages) override;
 
   // IStreamStatistics: the pin's worker figures. E_UNEXPECTED while the filter has no pin.
-  HRESULT STDMETHODCALLTYPE GetTotals(stream::StreamTotals* totals) override;
-  HRESULT STDMETHODCALLTYPE GetFrames(uint64_t first, uint32_t capacity,
-                                      stream::FrameTimes* records, uint32_t* count,
-                                      uint64_t* from) override;
+  HRESULT STDMETHODCALLTYPE GetTotals(StreamTotals* totals) override;
+  HRESULT STDMETHODCALLTYPE GetFrames(uint64_t first, uint32_t capacity, FrameTimes* records,
+                                      uint32_t* count, uint64_t* from) override;
 
   // While the filter is being built, FilterLock held: the pin that answers IStreamStatistics.
   void SetStatisticsPin(stream::VideoStreamPin* pin) { statistics_pin_ = pin; }

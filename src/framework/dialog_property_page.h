@@ -9,7 +9,7 @@
 #include <atomic>
 
 #include "framework/com_object_base.h"
-#include "framework/com_ptr.h"
+#include "platform/windows/com_ptr.h"
 
 namespace qp::framework {
 

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "framework/com_ptr.h"
+#include "platform/windows/com_ptr.h"
 
 namespace qp::framework {
 

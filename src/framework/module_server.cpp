@@ -7,7 +7,7 @@
 #include <atomic>
 #include <new>
 
-#include "framework/com_ptr.h"
+#include "platform/windows/com_ptr.h"
 #include "platform/module_location.h"
 
 namespace qp::framework {

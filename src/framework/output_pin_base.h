@@ -4,7 +4,7 @@
 
 #include <strmif.h>
 
-#include "framework/com_ptr.h"
+#include "platform/windows/com_ptr.h"
 #include "framework/pin_base.h"
 
 namespace qp::framework {

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "framework/com_object_base.h"
-#include "framework/com_ptr.h"
+#include "platform/windows/com_ptr.h"
 #include "framework/critical_section.h"
 #include "framework/media_type.h"
 

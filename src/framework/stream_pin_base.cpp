@@ -7,7 +7,7 @@
 
 #include <cwchar>
 
-#include "framework/com_ptr.h"
+#include "platform/windows/com_ptr.h"
 #include "framework/source_filter_base.h"
 
 namespace qp::framework {

@@ -3,7 +3,7 @@
 
 #include <objbase.h>
 
-#include "framework/scoped_handle.h"
+#include "platform/windows/scoped_handle.h"
 
 namespace qp::framework {
 namespace {

@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "framework/critical_section.h"
-#include "framework/event_handle.h"
+#include "platform/windows/event_handle.h"
 #include "framework/stream_command.h"
 
 namespace qp::framework {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/com_ptr.h"
+#include "platform/windows/com_ptr.h"
 #include "support/platform_filter_ids.h"
 #include "support/watchdog.h"
 

@@ -8,14 +8,11 @@
 #include <vector>
 
 #include "capture/capture_graph_test.h"
-#include "filter/stream_statistics.h"
+#include "interface/stream_statistics.h"
+#include "stream/worker_counters.h"
 
 namespace qp::test {
 namespace {
-
-using filter::IStreamStatistics;
-using stream::FrameTimes;
-using stream::StreamTotals;
 
 class StatisticsGraphTest : public CaptureGraphTest {
  protected:
@@ -44,8 +41,8 @@ TEST_F(StatisticsGraphTest, EveryFrameIsRecordedAndARestartTakesTheCachedPicture
   ASSERT_NO_FATAL_FAILURE(Connect(source, graph, log));
 
   IStreamStatistics* statistics = nullptr;
-  ASSERT_EQ(S_OK, source->QueryInterface(filter::kStreamStatisticsId,
-                                         reinterpret_cast<void**>(&statistics)));
+  ASSERT_EQ(S_OK,
+            source->QueryInterface(kStreamStatisticsId, reinterpret_cast<void**>(&statistics)));
   ComPtr<IUnknown> held(statistics);  // released at the end
   FrameTimes one{};
   uint32_t count = 0;
@@ -85,7 +82,7 @@ TEST_F(StatisticsGraphTest, EveryFrameIsRecordedAndARestartTakesTheCachedPicture
   // worker's time between them (the renderer's wait for the clock is part of delivering).
   EXPECT_GT(accounted, int64_t(records.size() - 2) * 20000 * 9 / 10);
 
-  const stream::StartupTimes& first = totals.startup;
+  const StartupTimes& first = totals.startup;
   EXPECT_GE(first.commit_us, 0);
   EXPECT_GE(first.thread_us, 0);
   EXPECT_GE(first.init_us, first.background_us);

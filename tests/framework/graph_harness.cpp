@@ -13,7 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_filter.h"
-#include "framework/scoped_handle.h"
+#include "platform/windows/scoped_handle.h"
 #include "support/first_pin.h"
 #include "support/platform_filter_ids.h"
 

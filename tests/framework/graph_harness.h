@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/windows/com_ptr.h"
 #include "support/fake_com.h"
-#include "framework/com_ptr.h"
 #include "framework/source_filter_base.h"
 #include "framework/stream_pin_base.h"
 #include "support/watchdog.h"

@@ -7,7 +7,7 @@
 #include "support/fake_com.h"
 #include "fake_filter.h"
 #include "framework/com_object_base.h"
-#include "framework/com_ptr.h"
+#include "platform/windows/com_ptr.h"
 
 namespace qp::framework::testing {
 

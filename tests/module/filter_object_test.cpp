@@ -11,7 +11,7 @@
 #include <fstream>
 
 #include "filter/class_ids.h"
-#include "framework/com_ptr.h"
+#include "platform/windows/com_ptr.h"
 #include "module/module_harness.h"
 #include "support/fake_com.h"
 

@@ -14,7 +14,7 @@
 
 #include "filter/class_ids.h"
 #include "filter/module_registration.h"
-#include "framework/com_ptr.h"
+#include "platform/windows/com_ptr.h"
 #include "framework/module_server.h"
 #include "module/module_harness.h"
 

@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "framework/com_ptr.h"
+#include "platform/windows/com_ptr.h"
 #include "framework/media_type.h"
 #include "framework/source_filter_base.h"
 #include "support/stream_test_doubles.h"

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "framework/com_ptr.h"
+#include "platform/windows/com_ptr.h"
 #include "support/stream_test_doubles.h"
 #include "stream/video_media_type.h"
 

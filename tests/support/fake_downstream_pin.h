@@ -11,8 +11,8 @@
 #include <memory>
 #include <vector>
 
+#include "platform/windows/com_ptr.h"
 #include "support/fake_com.h"
-#include "framework/com_ptr.h"
 #include "framework/media_type.h"
 
 namespace qp::framework::testing {

@@ -3,7 +3,7 @@
 
 #include <strmif.h>
 
-#include "framework/com_ptr.h"
+#include "platform/windows/com_ptr.h"
 
 namespace qp::test {
 

@@ -23,6 +23,9 @@ expect(3 measure -d 99 -t 1)
 expect(2 check)                            # no recording
 expect(2 check x.avi --preset -1)
 expect(2 check x.avi --max-missing many)
+# Counts are digits only, as qpcheck takes them: no exponent, no hexadecimal.
+expect(2 check x.avi --max-missing 1e3)
+expect(2 measure -t 1 --max-repeats 0x10)
 expect(8 check ${OUT}/no-such-recording.avi)
 file(WRITE ${OUT}/not-a-recording.avi "RIFF....AVI LIST....hdrl")
 expect(8 check ${OUT}/not-a-recording.avi)

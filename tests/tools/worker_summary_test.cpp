@@ -7,8 +7,8 @@
 namespace qpcap {
 namespace {
 
-qp::stream::FrameTimes Frame(uint32_t n, int32_t late, int32_t downstream, int32_t wake) {
-  qp::stream::FrameTimes r{};
+qp::FrameTimes Frame(uint32_t n, int32_t late, int32_t downstream, int32_t wake) {
+  qp::FrameTimes r{};
   r.frame = n;
   r.compose_us = 400;
   r.wait_due_us = 16000;
@@ -20,7 +20,7 @@ qp::stream::FrameTimes Frame(uint32_t n, int32_t late, int32_t downstream, int32
 }
 
 TEST(WorkerSummary, LateFramesGoToWhatHeldThemMost) {
-  std::vector<qp::stream::FrameTimes> records;
+  std::vector<qp::FrameTimes> records;
   for (uint32_t n = 0; n < 100; ++n) records.push_back(Frame(n, 50, 0, 50));
   records[10] = Frame(10, 40000, 39000, 0);  // the downstream
   records[10].wait_buffer_us = 39000;
@@ -48,8 +48,8 @@ TEST(WorkerSummary, LateFramesGoToWhatHeldThemMost) {
 
 // A 100 ms stall while composing, its frame and the ones catching up after it late. The worker's
 // processor time, read every 60 frames, tells whether it ran through the stall.
-std::vector<qp::stream::FrameTimes> StallAt(uint32_t stall, double cpu_per_window_ms) {
-  std::vector<qp::stream::FrameTimes> records;
+std::vector<qp::FrameTimes> StallAt(uint32_t stall, double cpu_per_window_ms) {
+  std::vector<qp::FrameTimes> records;
   for (uint32_t n = 0; n < 300; ++n) records.push_back(Frame(n, 50, 0, 50));
   records[stall].compose_us = 100400;
   for (uint32_t k = 0; k < 6; ++k) records[stall + k].late_us = 100000 - int32_t(k) * 15000;

@@ -11,7 +11,7 @@
 #include <functional>
 
 #include "device_catalog.h"
-#include "framework/event_handle.h"
+#include "platform/windows/event_handle.h"
 #include "video_format.h"
 
 namespace qpcap {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "capture_session.h"
+#include "check/check_options.h"
 
 namespace qpcap {
 
@@ -12,18 +13,14 @@ struct CommandOptions {
   std::string device;  // -d: index or friendly name; empty for the first device.
   std::string format;  // -f: index or WxH; empty for the pin's current format.
   std::string output;  // -o
-  std::string csv;     // --csv
+  std::string csv;     // --csv of measure; check's is in `checking`
   double seconds = 0;  // -t
   int frame = 0;       // -n, counted from 0.
   bool quiet = false;  // -q: no progress line.
   // check, and measure --check:
-  std::string input;         // the recording to check
-  bool check = false;        // measure --check: check the frames as they arrive
-  std::string install;       // --install: folder of QuorPlemo.ini and the pictures
-  std::string json;          // --json
-  int preset = -1;           // --preset, as 'formats' numbers them; -1: found from the frames
-  int64_t max_missing = -1;  // --max-missing; -1: no limit
-  int64_t max_repeats = -1;  // --max-repeats
+  std::string input;                 // the recording to check
+  bool check = false;                // measure --check: check the frames as they arrive
+  qp::check::CheckOptions checking;  // --install, --preset, --json, the limits; check's --csv
 };
 
 // The device filter must outlive the session that holds it in its graph.

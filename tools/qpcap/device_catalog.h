@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/com_ptr.h"
+#include "platform/windows/com_ptr.h"
 #include "video_format.h"
 
 namespace qpcap {

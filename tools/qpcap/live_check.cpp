@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "../qpcheck/report.h"
+#include "check/check_ending.h"
 #include "check/check_session.h"
 #include "check/frame_view.h"
 #include "config/module_directory.h"
@@ -23,7 +23,7 @@ constexpr std::size_t kMinQueued = 8;
 struct LiveCheck::State {
   VideoFormat format;
   qp::check::CheckSession session;
-  qpcheck::Report report;
+  qp::check::CheckReport report;
   std::string error;  // the first frame the session refused
   int64_t unusable = 0;
   int64_t unqueued = 0;  // frames the queue could not take
@@ -39,19 +39,20 @@ bool LiveCheck::Open(const CommandOptions& options, const VideoFormat& format, s
   State& s = *state_;
   s.format = format;
   qp::check::SessionSettings settings;
-  if (options.install.empty()) {
+  const qp::check::CheckOptions& checking = options.checking;
+  if (checking.install.empty()) {
     char folder[qp::platform::kMaxPath];
     qp::config::ModuleDirectory(folder, qp::platform::OwnModule());
     settings.install_dir = folder;
   } else {
-    settings.install_dir = options.install;
+    settings.install_dir = checking.install;
   }
-  settings.preset = options.preset;
+  settings.preset = checking.preset;
   settings.nominal_fps = format.FramesPerSecond();
   if (!s.session.Open(settings, error)) return false;
   // The readers are made now, not on the first frame: hundreds of ms at 1080p.
   if (!s.session.Prepare(format.width, std::abs(format.height), error)) return false;
-  qpcheck::Report& report = s.report;
+  qp::check::CheckReport& report = s.report;
   report.recording = "the live stream";
   report.info.container = "live";
   report.info.codec = "uncompressed";
@@ -59,9 +60,7 @@ bool LiveCheck::Open(const CommandOptions& options, const VideoFormat& format, s
   report.info.width = format.width;
   report.info.height = std::abs(format.height);
   report.info.nominal_fps = format.FramesPerSecond();
-  report.limits.max_missing = options.max_missing;
-  report.limits.max_repeats = options.max_repeats;
-  report.session = &s.session;
+  report.limits = checking.limits;
 
   const std::size_t frame_bytes = format.ImageSize();
   if (frame_bytes == 0) {
@@ -121,15 +120,13 @@ int LiveCheck::Finish(const CommandOptions& options) {
     return Fail(kExitCheckInput,
                 "check: no frame could be checked (%lld in a format it does not read)",
                 (long long)(s.unusable + s.unqueued));
-  s.report.analysis = s.session.Finish();
-  const bool within = qpcheck::WithinLimits(s.report);
-  qpcheck::WriteSummary(stdout, s.report);
-  std::string error;
-  if (!options.json.empty() && !qpcheck::WriteJson(options.json, s.report, error))
-    return Fail(kExitOutput, "%s", error.c_str());
-  if (!s.report.analysis.any_identified)
+  // measure's --csv holds its own figures: the check writes no CSV.
+  const qp::check::CheckEnding ending =
+      qp::check::EndCheck(s.session, s.report, std::string(), options.checking.json, stdout);
+  for (const std::string& e : ending.errors) Fail(kExitOutput, "%s", e.c_str());
+  if (ending.outcome == qp::check::CheckOutcome::kNoStatusLine)
     return Fail(kExitCheckInput, "check: no frame's status line could be read");
-  return within ? kExitOk : kExitCheckLimits;
+  return ExitCodeOf(ending.outcome);
 }
 
 }  // namespace qpcap

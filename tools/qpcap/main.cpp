@@ -9,6 +9,7 @@
 #include <string>
 
 #include "avi_recorder.h"
+#include "check/check_options.h"
 #include "device_listing.h"
 #include "frame_saver.h"
 #include "measurement.h"
@@ -71,21 +72,26 @@ const char kUsage[] =
 
 struct Command {
   const char* name;
-  // The option letters it takes; 'c' is --csv, 'k' --check, 'i' --install, 'p' --preset,
-  // 'j' --json, 'm' --max-missing, 'r' --max-repeats.
+  // The option letters it takes; 'c' is --csv, 'k' --check.
   const char* options;
+  uint32_t check_options;  // the checker's options it takes
   bool needs_output;
   double default_seconds;
 };
 
+// measure's --csv is its own per-frame figures, not the check's.
+constexpr uint32_t kLiveCheckOptions = qp::check::kOptionInstall | qp::check::kOptionPreset |
+                                       qp::check::kOptionJson | qp::check::kOptionMaxMissing |
+                                       qp::check::kOptionMaxRepeats;
+
 const Command kCommands[] = {
-    {"list", "", false, 0},
-    {"formats", "d", false, 0},
-    {"record", "dftoq", true, 5},
-    {"frame", "dfnoq", true, 0},
-    {"measure", "dftcqkipjmr", false, 10},
-    {"startup", "dfnt", false, 5},
-    {"check", "cqipjmr", false, 0},
+    {"list", "", 0, false, 0},
+    {"formats", "d", 0, false, 0},
+    {"record", "dftoq", 0, true, 5},
+    {"frame", "dfnoq", 0, true, 0},
+    {"measure", "dftcqk", kLiveCheckOptions, false, 10},
+    {"startup", "dfnt", 0, false, 5},
+    {"check", "q", kLiveCheckOptions | qp::check::kOptionCsv, false, 0},
 };
 
 bool ParseNumber(const char* text, double low, double high, double& value) {
@@ -110,20 +116,24 @@ int ParseArguments(int argc, char** argv, const Command*& command, CommandOption
   if (std::strcmp(command->name, "startup") == 0) options.frame = 5;
   for (int i = 2; i < argc; ++i) {
     const std::string flag = argv[i];
-    const char letter = flag == "--csv"                        ? 'c'
-                        : flag == "--check"                    ? 'k'
-                        : flag == "--install"                  ? 'i'
-                        : flag == "--preset"                   ? 'p'
-                        : flag == "--json"                     ? 'j'
-                        : flag == "--max-missing"              ? 'm'
-                        : flag == "--max-repeats"              ? 'r'
-                        : (flag.size() == 2 && flag[0] == '-') ? flag[1]
-                                                               : '\0';
     // check's one positional argument: the recording.
     if (std::strcmp(command->name, "check") == 0 && flag[0] != '-' && options.input.empty()) {
       options.input = flag;
       continue;
     }
+    std::string error;
+    const char* next = i + 1 < argc ? argv[i + 1] : nullptr;
+    const qp::check::OptionParse parse =
+        qp::check::ParseCheckOption(flag, next, command->check_options, options.checking, error);
+    if (parse == qp::check::OptionParse::kBad) return Usage("%s", error.c_str());
+    if (parse == qp::check::OptionParse::kTaken) {
+      ++i;
+      continue;
+    }
+    const char letter = flag == "--csv"                        ? 'c'
+                        : flag == "--check"                    ? 'k'
+                        : (flag.size() == 2 && flag[0] == '-') ? flag[1]
+                                                               : '\0';
     if (letter == '\0' || !std::strchr(command->options, letter))
       return Usage("\"%s\" is not an option of this command", argv[i]);
     if (letter == 'q' || letter == 'k') {
@@ -138,19 +148,6 @@ int ParseArguments(int argc, char** argv, const Command*& command, CommandOption
       case 'f': options.format = value; break;
       case 'o': options.output = value; break;
       case 'c': options.csv = value; break;
-      case 'i': options.install = value; break;
-      case 'j': options.json = value; break;
-      case 'p':
-        if (!ParseNumber(value, 0, 999, number) || number != int(number))
-          return Usage("bad preset number \"%s\"", value);
-        options.preset = int(number);
-        break;
-      case 'm':
-      case 'r':
-        if (!ParseNumber(value, 0, 2147483647, number) || number != double(int64_t(number)))
-          return Usage("bad count \"%s\"", value);
-        (letter == 'm' ? options.max_missing : options.max_repeats) = int64_t(number);
-        break;
       case 't':
         if (!ParseNumber(value, 0.1, 3600, number))
           return Usage("bad number of seconds \"%s\"", value);

@@ -81,7 +81,7 @@ class MeasureSink : public FrameSink {
  private:
   // The worker is the thread this runs on (the grabber calls back from inside Receive).
   int64_t WorkerCpuTime() const {
-    qp::stream::StreamTotals totals{};
+    qp::StreamTotals totals{};
     return probe_ && probe_->Totals(totals) ? totals.worker_cpu100ns : -1;
   }
 
@@ -117,7 +117,7 @@ class FirstFrameSink : public FrameSink {
 // Where the source's schedule starts against the graph's: stream time 0 is the moment the tool
 // called Run, and the source paces every frame from the moment its worker saw the running state.
 void PrintRunOrigin(const WorkerProbe& probe, const CaptureSession& session) {
-  qp::stream::StreamTotals t{};
+  qp::StreamTotals t{};
   if (!probe.Totals(t) || t.run_called_at == 0 || t.run_seen_at == 0 || t.first_stamped_at == 0)
     return;
   const double ms = 1000.0 / double(session.ticks_per_second());
@@ -195,9 +195,9 @@ void PrintWorkerFigures(WorkerProbe& probe, const std::vector<FrameRecord>& fram
 // The source's own account of its last start-up, when it gives one.
 void PrintSourceStartup(IBaseFilter* source) {
   WorkerProbe probe;
-  qp::stream::StreamTotals figures{};
+  qp::StreamTotals figures{};
   if (!probe.Attach(source) || !probe.Totals(figures)) return;
-  const qp::stream::StartupTimes& t = figures.startup;
+  const qp::StartupTimes& t = figures.startup;
   std::printf(
       "        source start-up %.2f ms: allocator commit %.2f, thread start %.2f, "
       "thread running %.2f, stream start-up %.2f (background %.2f%s, glyphs %.2f%s)\n",
@@ -285,10 +285,10 @@ int RunMeasure(const CommandOptions& options) {
     check = std::make_unique<LiveCheck>();
     // The format chosen is the preset: the checker then sets up before the run, not on the
     // stream's first frames.
-    CommandOptions checking = options;
-    if (checking.preset < 0) checking.preset = capture.format_index;
+    CommandOptions chosen = options;
+    if (chosen.checking.preset < 0) chosen.checking.preset = capture.format_index;
     std::string error;
-    if (!check->Open(checking, format, error)) return Fail(kExitCheckInput, "%s", error.c_str());
+    if (!check->Open(chosen, format, error)) return Fail(kExitCheckInput, "%s", error.c_str());
   }
   sink.Prepare(int64_t(options.seconds * double(ticks)), size_t(options.seconds * rate * 4) + 64,
                &probe, check.get());

@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "../qpcheck/report.h"
 #include "avi_reader.h"
+#include "check/check_ending.h"
 #include "check/check_session.h"
 #include "config/module_directory.h"
 #include "tool_status.h"
@@ -28,13 +28,14 @@ int RunCheck(const CommandOptions& options) {
   if (!reader.Open(options.input, error)) return Fail(kExitCheckInput, "%s", error.c_str());
 
   qp::check::SessionSettings settings;
-  settings.install_dir = options.install.empty() ? OwnFolder() : options.install;
-  settings.preset = options.preset;
+  const qp::check::CheckOptions& checking = options.checking;
+  settings.install_dir = checking.install.empty() ? OwnFolder() : checking.install;
+  settings.preset = checking.preset;
   settings.nominal_fps = reader.FramesPerSecond();
   qp::check::CheckSession session;
   if (!session.Open(settings, error)) return Fail(kExitCheckInput, "%s", error.c_str());
 
-  qpcheck::Report report;
+  qp::check::CheckReport report;
   report.recording = options.input;
   report.info.container = "avi";
   report.info.codec = "uncompressed";
@@ -43,9 +44,7 @@ int RunCheck(const CommandOptions& options) {
   report.info.height = std::abs(reader.format().height);
   report.info.nominal_fps = reader.FramesPerSecond();
   report.info.frame_estimate = reader.frames();
-  report.limits.max_missing = options.max_missing;
-  report.limits.max_repeats = options.max_repeats;
-  report.session = &session;
+  report.limits = checking.limits;
 
   for (int64_t i = 0; i < reader.frames(); ++i) {
     qp::check::FrameView view;
@@ -61,21 +60,15 @@ int RunCheck(const CommandOptions& options) {
   if (reader.frames() == 0)
     return Fail(kExitCheckInput, "%s holds no frames", options.input.c_str());
 
-  report.analysis = session.Finish();
-  const bool within = qpcheck::WithinLimits(report);
-  qpcheck::WriteSummary(stdout, report);
-  std::fflush(stdout);
-  int code = within ? kExitOk : kExitCheckLimits;
-  if (!options.csv.empty() && !qpcheck::WriteCsv(options.csv, report, error))
-    code = Fail(kExitOutput, "%s", error.c_str());
-  if (!options.json.empty() && !qpcheck::WriteJson(options.json, report, error))
-    code = Fail(kExitOutput, "%s", error.c_str());
-  if (!report.analysis.any_identified)
+  const qp::check::CheckEnding ending =
+      qp::check::EndCheck(session, report, checking.csv, checking.json, stdout);
+  for (const std::string& e : ending.errors) Fail(kExitOutput, "%s", e.c_str());
+  if (ending.outcome == qp::check::CheckOutcome::kNoStatusLine)
     return Fail(kExitCheckInput,
                 "no frame's status line could be read in %s: not a recording of Quor Plemo, "
                 "or of another INI's presets",
                 options.input.c_str());
-  return code;
+  return ExitCodeOf(ending.outcome);
 }
 
 }  // namespace qpcap

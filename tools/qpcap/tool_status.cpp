@@ -3,7 +3,19 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "check/check_ending.h"
+
 namespace qpcap {
+
+int ExitCodeOf(qp::check::CheckOutcome outcome) {
+  switch (outcome) {
+    case qp::check::CheckOutcome::kWithinLimits: return kExitOk;
+    case qp::check::CheckOutcome::kLimitExceeded: return kExitCheckLimits;
+    case qp::check::CheckOutcome::kOutputFailed: return kExitOutput;
+    case qp::check::CheckOutcome::kNoStatusLine: return kExitCheckInput;
+  }
+  return kExitFailure;
+}
 
 int Fail(int code, const char* format, ...) {
   std::fputs("qpcap: ", stderr);

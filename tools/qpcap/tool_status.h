@@ -5,6 +5,10 @@
 
 #include <string>
 
+namespace qp::check {
+enum class CheckOutcome;
+}  // namespace qp::check
+
 namespace qpcap {
 
 enum ExitCode : int {
@@ -18,6 +22,9 @@ enum ExitCode : int {
   kExitCheckLimits = 7,  // check: more frames missing or repeated than allowed.
   kExitCheckInput = 8,   // check: the recording or the install folder cannot be read.
 };
+
+// check and measure --check: the exit code of how the check ended.
+int ExitCodeOf(qp::check::CheckOutcome outcome);
 
 // Prints "qpcap: <message>" to stderr and returns code, so callers can `return Fail(...)`.
 int Fail(int code, const char* format, ...) __attribute__((format(__MINGW_PRINTF_FORMAT, 2, 3)));

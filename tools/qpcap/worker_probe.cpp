@@ -9,19 +9,18 @@ WorkerProbe::~WorkerProbe() {
 bool WorkerProbe::Attach(IBaseFilter* source) {
   if (statistics_ || !source) return statistics_ != nullptr;
   void* found = nullptr;
-  if (FAILED(source->QueryInterface(qp::filter::kStreamStatisticsId, &found)) || !found)
-    return false;
-  statistics_ = static_cast<qp::filter::IStreamStatistics*>(found);
+  if (FAILED(source->QueryInterface(qp::kStreamStatisticsId, &found)) || !found) return false;
+  statistics_ = static_cast<qp::IStreamStatistics*>(found);
   return true;
 }
 
-bool WorkerProbe::Totals(qp::stream::StreamTotals& totals) const {
+bool WorkerProbe::Totals(qp::StreamTotals& totals) const {
   return statistics_ && SUCCEEDED(statistics_->GetTotals(&totals));
 }
 
 uint64_t WorkerProbe::Poll() {
   if (!statistics_) return lost_;
-  qp::stream::FrameTimes chunk[256];
+  qp::FrameTimes chunk[256];
   for (;;) {
     uint32_t count = 0;
     uint64_t from = 0;

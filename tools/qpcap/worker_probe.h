@@ -7,9 +7,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "filter/stream_statistics.h"
-#include "framework/com_ptr.h"
-#include "stream/worker_counters.h"
+#include "interface/stream_statistics.h"
+#include "platform/windows/com_ptr.h"
 
 namespace qpcap {
 
@@ -25,17 +24,17 @@ class WorkerProbe {
   bool attached() const { return statistics_ != nullptr; }
 
   // Any thread, the streaming one included. False without the interface.
-  bool Totals(qp::stream::StreamTotals& totals) const;
+  bool Totals(qp::StreamTotals& totals) const;
   // Control thread: appends the records delivered since the last call; returns how many
   // records the filter had already dropped before they could be read (the tool fell behind).
   uint64_t Poll();
-  std::vector<qp::stream::FrameTimes>& records() { return records_; }
+  std::vector<qp::FrameTimes>& records() { return records_; }
 
  private:
-  qp::filter::IStreamStatistics* statistics_ = nullptr;
+  qp::IStreamStatistics* statistics_ = nullptr;
   uint64_t next_ = 0;
   uint64_t lost_ = 0;
-  std::vector<qp::stream::FrameTimes> records_;
+  std::vector<qp::FrameTimes> records_;
 };
 
 }  // namespace qpcap

@@ -13,7 +13,7 @@ constexpr double kCpuTickMs = 16.0;
 // `stall`: composing is pure computation, so its wall time beyond all the processor time the
 // worker got between the readings before and after it is time it was not running. -1 when no
 // reading precedes or follows the stall.
-double NoProcessorMs(const std::vector<qp::stream::FrameTimes>& records, size_t stall) {
+double NoProcessorMs(const std::vector<qp::FrameTimes>& records, size_t stall) {
   size_t before = stall;
   while (before > 0 && records[before - 1].worker_cpu_ms < 0) --before;
   if (before == 0) return -1;
@@ -29,7 +29,7 @@ double NoProcessorMs(const std::vector<qp::stream::FrameTimes>& records, size_t 
 
 }  // namespace
 
-WorkerSummary SummarizeWorker(const std::vector<qp::stream::FrameTimes>& records, double frame_ms,
+WorkerSummary SummarizeWorker(const std::vector<qp::FrameTimes>& records, double frame_ms,
                               size_t worst_count) {
   WorkerSummary summary;
   summary.frames = int64_t(records.size());

@@ -1,12 +1,12 @@
 // Figures of the source's worker thread over a measured run, from the frame records the filter
-// keeps (see src/filter/stream_statistics.h). No Windows header: the arithmetic is plain.
+// keeps (see src/interface/stream_statistics.h). No Windows header: the arithmetic is plain.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
 #include "frame_statistics.h"
-#include "stream/worker_counters.h"
+#include "interface/stream_statistics.h"
 
 namespace qpcap {
 
@@ -36,7 +36,7 @@ struct WorkerSummary {
   std::vector<Stall> worst;  // the latest frames, worst first, at most `worst_count`
 };
 
-WorkerSummary SummarizeWorker(const std::vector<qp::stream::FrameTimes>& records, double frame_ms,
+WorkerSummary SummarizeWorker(const std::vector<qp::FrameTimes>& records, double frame_ms,
                               size_t worst_count);
 
 }  // namespace qpcap

@@ -15,9 +15,11 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include "check/check_ending.h"
+#include "check/check_options.h"
 #include "check/check_session.h"
+#include "check/report_plot.h"
 #include "recording_reader.h"
-#include "report.h"
 
 namespace {
 
@@ -55,25 +57,15 @@ int UsageError(const std::string& message) {
   return kExitInput;
 }
 
-// A whole non-negative decimal number.
-bool ParseCount(const char* text, int64_t& value) {
-  if (text == nullptr || *text < '0' || *text > '9') return false;
-  char* end = nullptr;
-  errno = 0;
-  const long long parsed = std::strtoll(text, &end, 10);
-  if (errno != 0 || *end != '\0') return false;
-  value = parsed;
-  return true;
-}
-
 struct Options {
   std::string recording;
-  std::string install;
-  std::string ini;
-  int64_t preset = -1;
-  std::string csv, json, plot;
-  qpcheck::Limits limits;
+  qp::check::CheckOptions check;
 };
+
+constexpr uint32_t kCheckOptions = qp::check::kOptionInstall | qp::check::kOptionIni |
+                                   qp::check::kOptionPreset | qp::check::kOptionCsv |
+                                   qp::check::kOptionJson | qp::check::kOptionPlot |
+                                   qp::check::kOptionMaxMissing | qp::check::kOptionMaxRepeats;
 
 // 0 to go on, otherwise the exit code (with --help, kExitOk).
 int ParseArguments(int argc, char** argv, Options& o, bool& help) {
@@ -85,42 +77,40 @@ int ParseArguments(int argc, char** argv, Options& o, bool& help) {
       return kExitOk;
     }
     if (arg.size() > 1 && arg[0] == '-') {
+      std::string error;
       const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-      auto need = [&]() -> bool { return value != nullptr; };
-      std::string* text = nullptr;
-      int64_t* count = nullptr;
-      if (arg == "--install")
-        text = &o.install;
-      else if (arg == "--ini")
-        text = &o.ini;
-      else if (arg == "--csv")
-        text = &o.csv;
-      else if (arg == "--json")
-        text = &o.json;
-      else if (arg == "--plot")
-        text = &o.plot;
-      else if (arg == "--preset")
-        count = &o.preset;
-      else if (arg == "--max-missing")
-        count = &o.limits.max_missing;
-      else if (arg == "--max-repeats")
-        count = &o.limits.max_repeats;
-      else
-        return UsageError("unknown option " + arg);
-      if (!need() || (text != nullptr && *value == '\0')) return UsageError(arg + " needs a value");
-      if (count != nullptr && (!ParseCount(value, *count) || *count > INT32_MAX))
-        return UsageError(arg + " takes a whole number of 0 or more, not \"" + value + "\"");
-      if (text != nullptr) *text = value;
-      ++i;
-      continue;
+      switch (qp::check::ParseCheckOption(arg, value, kCheckOptions, o.check, error)) {
+        case qp::check::OptionParse::kTaken: ++i; continue;
+        case qp::check::OptionParse::kBad: return UsageError(error);
+        case qp::check::OptionParse::kNotMine: return UsageError("unknown option " + arg);
+      }
     }
     if (!o.recording.empty()) return UsageError("one recording at a time: " + arg);
     o.recording = arg;
   }
   if (o.recording.empty()) return UsageError("no recording given");
-  if (!o.install.empty() && !o.ini.empty())
+  if (!o.check.install.empty() && !o.check.ini.empty())
     return UsageError("--install and --ini exclude each other");
+  // The path is a line of gnuplot's script.
+  if (o.check.plot.find_first_of("\r\n") != std::string::npos)
+    return UsageError("--plot takes a file name without line breaks");
   return 0;
+}
+
+// Runs gnuplot on the plot's script.
+bool DrawPlot(const std::string& path, const qp::check::CheckReport& report, std::string& error) {
+  std::FILE* gnuplot = popen("gnuplot 2>&1", "w");
+  if (gnuplot == nullptr) {
+    error = "cannot start gnuplot for the plot";
+    return false;
+  }
+  const std::string script = qp::check::PlotScript(report, path);
+  std::fwrite(script.data(), 1, script.size(), gnuplot);
+  if (pclose(gnuplot) != 0) {
+    error = "gnuplot could not draw " + path + " (is gnuplot installed?)";
+    return false;
+  }
+  return true;
 }
 
 // The folder holding this program, when it holds QuorPlemo.ini.
@@ -188,15 +178,16 @@ int main(int argc, char** argv) {
   av_log_set_level(AV_LOG_ERROR);
 
   std::string error;
+  const qp::check::CheckOptions& check = options.check;
   qp::check::SessionSettings settings;
-  if (!options.ini.empty()) {
-    settings.ini_path = options.ini;
-  } else if (!options.install.empty()) {
-    settings.install_dir = options.install;
+  if (!check.ini.empty()) {
+    settings.ini_path = check.ini;
+  } else if (!check.install.empty()) {
+    settings.install_dir = check.install;
   } else if (!DefaultInstall(settings.install_dir, error)) {
     return Fail(kExitInput, error);
   }
-  settings.preset = static_cast<int32_t>(options.preset);
+  settings.preset = check.preset;
 
   qpcheck::RecordingReader reader;
   if (!reader.Open(options.recording, error)) return Fail(kExitInput, error);
@@ -205,11 +196,9 @@ int main(int argc, char** argv) {
   qp::check::CheckSession session;
   if (!session.Open(settings, error)) return Fail(kExitInput, error);
 
-  qpcheck::Report report;
+  qp::check::CheckReport report;
   report.recording = options.recording;
-  report.info = reader.info();
-  report.limits = options.limits;
-  report.session = &session;
+  report.limits = check.limits;
 
   Progress progress(reader.info().frame_estimate);
   qpcheck::DecodedFrame frame;
@@ -229,20 +218,17 @@ int main(int argc, char** argv) {
   report.info = reader.info();  // with what the frames declared of their colours
   if (frames == 0) return Fail(kExitInput, "no frame could be decoded from " + options.recording);
 
-  report.analysis = session.Finish();
-  const bool within = qpcheck::WithinLimits(report);
-  qpcheck::WriteSummary(stdout, report);
-  std::fflush(stdout);
-
-  int code = within ? kExitOk : kExitLimits;
-  if (!options.csv.empty() && !qpcheck::WriteCsv(options.csv, report, error))
-    code = Fail(kExitInput, error);
-  if (!options.json.empty() && !qpcheck::WriteJson(options.json, report, error))
-    code = Fail(kExitInput, error);
-  if (!report.analysis.any_identified)
-    return Fail(kExitInput, "no frame's status line could be read in " + options.recording +
-                                ": not a recording of Quor Plemo, or of another INI's presets");
-  if (!options.plot.empty() && !qpcheck::WritePlot(options.plot, report, error))
-    code = Fail(kExitInput, error);
-  return code;
+  const qp::check::CheckEnding ending =
+      qp::check::EndCheck(session, report, check.csv, check.json, stdout);
+  for (const std::string& e : ending.errors) Fail(kExitInput, e);
+  switch (ending.outcome) {
+    case qp::check::CheckOutcome::kNoStatusLine:
+      return Fail(kExitInput, "no frame's status line could be read in " + options.recording +
+                                  ": not a recording of Quor Plemo, or of another INI's presets");
+    case qp::check::CheckOutcome::kOutputFailed: return kExitInput;
+    case qp::check::CheckOutcome::kLimitExceeded:
+    case qp::check::CheckOutcome::kWithinLimits: break;
+  }
+  if (!check.plot.empty() && !DrawPlot(check.plot, report, error)) return Fail(kExitInput, error);
+  return ending.outcome == qp::check::CheckOutcome::kWithinLimits ? kExitOk : kExitLimits;
 }

@@ -93,7 +93,7 @@ bool DirectView(const AVFrame* f, FrameView& view) {
 }
 
 // What the frame says of its colours. Range and matrix mean something only for Y'CbCr.
-void DescribeColour(const AVFrame* f, RecordingInfo& info) {
+void DescribeColour(const AVFrame* f, qp::check::RecordingInfo& info) {
   const AVPixelFormat format = static_cast<AVPixelFormat>(f->format);
   const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
   info.monochrome = d != nullptr && d->nb_components < 3;

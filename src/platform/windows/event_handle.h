@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "framework/scoped_handle.h"
+#include "platform/windows/scoped_handle.h"
 
 namespace qp::framework {
 
