@@ -5,9 +5,10 @@
 
 namespace qp::test {
 
-Watchdog::Watchdog()
-    : changed_(CreateEventA(nullptr, FALSE, FALSE, nullptr)),
-      thread_(CreateThread(nullptr, 0, &Watchdog::Main, this, 0, nullptr)) {}
+// The thread starts once every member it reads is constructed.
+Watchdog::Watchdog() : changed_(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {
+  thread_ = CreateThread(nullptr, 0, &Watchdog::Main, this, 0, nullptr);
+}
 
 Watchdog::Watchdog(DWORD limit_ms, const char* what) : Watchdog() { Arm(what, limit_ms); }
 

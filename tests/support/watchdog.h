@@ -27,7 +27,7 @@ class Watchdog {
  private:
   static DWORD WINAPI Main(void* self);
   HANDLE changed_;
-  HANDLE thread_;
+  HANDLE thread_ = nullptr;
   std::mutex mutex_;  // guards what_, limit_ms_ and quit_
   std::string what_;
   DWORD limit_ms_ = INFINITE;
