@@ -99,6 +99,19 @@ bool StreamConfiguration::LoadConfiguration(platform::ModuleHandle module) {
   return LoadConfigurationFrom(path);
 }
 
+void StreamConfiguration::ReadLatencyLog(const ProfileFile& file) {
+  latency_log[0] = '\0';
+  latency_log_refused = false;
+  char name[260] = {};
+  // Missing or empty: off.
+  if (!file.ReadString(kMainSection, "latency_log", name, sizeof name) || name[0] == '\0') return;
+  if (!IsLogFileName(name)) {
+    latency_log_refused = true;
+    return;
+  }
+  std::memcpy(latency_log, name, std::strlen(name) + 1);  // checked: within kMaxLogFileName
+}
+
 bool StreamConfiguration::LoadConfigurationFrom(const char* ini_path) {
   const ProfileFile file(ini_path);
 
@@ -111,6 +124,7 @@ bool StreamConfiguration::LoadConfigurationFrom(const char* ini_path) {
   file.ReadInt(kMainSection, "preset_num ", preset_num);
   file.ReadInt(kMainSection, "use_video_info_header2", use_video_info_header2);
   file.ReadInt(kMainSection, "auto_clock", auto_clock);
+  ReadLatencyLog(file);
   if (buff_num <= 0) buff_num = 1;
   if (preset_num <= 0) preset_num = 1;
   if (preset_num > kMaxPresetSections) preset_num = kMaxPresetSections;

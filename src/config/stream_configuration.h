@@ -5,11 +5,14 @@
 
 #include <cstdint>
 
+#include "config/log_file_name.h"
 #include "config/preset.h"
 #include "config/preset_table.h"
 #include "platform/module_location.h"
 
 namespace qp::config {
+
+class ProfileFile;
 
 constexpr char kIniFileName[] = "QuorPlemo.ini";
 
@@ -35,7 +38,15 @@ class StreamConfiguration {
   int32_t preset_num = 1;
   int32_t use_video_info_header2 = 0;
   int32_t auto_clock = 0;
+  // [MAIN] latency_log: the latency log's file name in the user's temporary folder; empty
+  // when off. A value that is not a plain file name (IsLogFileName) leaves it empty and sets
+  // latency_log_refused, so the stream can say why no log appears.
+  char latency_log[kMaxLogFileName + 1] = {};
+  bool latency_log_refused = false;
   PresetTable presets;  // `preset_num` records after a successful load
+
+ private:
+  void ReadLatencyLog(const ProfileFile& file);
 };
 
 }  // namespace qp::config

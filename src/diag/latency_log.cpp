@@ -6,26 +6,43 @@
 
 namespace qp::diag {
 
-bool LatencyLog::Open(const char* path, int32_t capacity) {
-  Close();
-  used_ = 0;
-  if (path == nullptr || capacity <= 0 || capacity > kMaxCapacity) return false;
+bool LatencyLog::KeepPath(const char* path) {
+  path_[0] = '\0';
+  if (path == nullptr) return false;
   std::size_t length = 0;
   while (length <= kMaxPathLength && path[length] != '\0') ++length;
   if (length == 0 || length > kMaxPathLength) return false;
   std::memcpy(path_, path, length);
   path_[length] = '\0';
+  return true;
+}
 
-  file_ = platform::OpenLogFile(path_);
-  if (file_ == platform::kInvalidLogFile) return false;
+bool LatencyLog::Adopt(platform::LogFile file, int32_t capacity) {
   buffer_.reset(new (std::nothrow) char[static_cast<std::size_t>(capacity)]);
   if (!buffer_) {
-    platform::CloseLogFile(file_);
-    file_ = platform::kInvalidLogFile;
+    platform::CloseLogFile(file);
     return false;
   }
+  file_ = file;
   capacity_ = capacity;
   return true;
+}
+
+bool LatencyLog::Open(const char* path, int32_t capacity) {
+  Close();
+  if (capacity <= 0 || capacity > kMaxCapacity || !KeepPath(path)) return false;
+  const platform::LogFile file = platform::OpenLogFile(path_);
+  return file != platform::kInvalidLogFile && Adopt(file, capacity);
+}
+
+platform::TempLogOpen LatencyLog::OpenTemp(const char* name, int32_t capacity) {
+  Close();
+  if (!KeepPath(name)) return platform::TempLogOpen::kNotAName;
+  if (capacity <= 0 || capacity > kMaxCapacity) return platform::TempLogOpen::kCannotOpen;
+  platform::LogFile file = platform::kInvalidLogFile;
+  const platform::TempLogOpen result = platform::OpenTempLogFile(path_, &file);
+  if (result != platform::TempLogOpen::kOpened) return result;
+  return Adopt(file, capacity) ? result : platform::TempLogOpen::kCannotOpen;
 }
 
 bool LatencyLog::Append(const char* line) {

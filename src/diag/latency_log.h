@@ -26,6 +26,10 @@ class LatencyLog {
   // (and closed) for a null, empty or over-long path, a capacity outside 1..kMaxCapacity, a
   // file that cannot be opened, or no memory.
   bool Open(const char* path, int32_t capacity);
+  // As Open, for the file `name` in the user's temporary folder (platform::OpenTempLogFile:
+  // append-only, never a link, a hard-linked file or a device). Path() is then `name`. A
+  // capacity outside 1..kMaxCapacity or no memory give kCannotOpen.
+  platform::TempLogOpen OpenTemp(const char* name, int32_t capacity);
   // Buffers the line without its NUL, flushing first when it would not fit. False, dropping
   // the line, when closed, when `line` is null, or when it does not fit even after the flush.
   bool Append(const char* line);
@@ -40,6 +44,11 @@ class LatencyLog {
   const char* Path() const { return path_; }
 
  private:
+  // Takes `file` with a buffer of `capacity` bytes; closes it and answers false without memory.
+  bool Adopt(platform::LogFile file, int32_t capacity);
+  // Copies a path of at most kMaxPathLength characters; false for null, empty or longer.
+  bool KeepPath(const char* path);
+
   platform::LogFile file_ = platform::kInvalidLogFile;
   char path_[kMaxPathLength + 1] = {};
   std::unique_ptr<char[]> buffer_;  // null while closed

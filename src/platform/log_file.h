@@ -20,4 +20,17 @@ std::size_t WriteLogFile(LogFile file, const void* bytes, std::size_t count);
 
 void CloseLogFile(LogFile file);
 
+enum class TempLogOpen {
+  kOpened,
+  kNotAName,      // empty, over-long, or holding a separator or a drive's colon
+  kCannotOpen,    // no temporary folder, or the system refused the file
+  kNotPlainFile,  // a link, a file with other hard links, a folder or a device
+};
+
+// Opens (creating when missing) the file `name` in the user's temporary folder for appending
+// only, refusing anything but one ordinary file of that name there: never follows a link. On
+// anything but kOpened, *file is kInvalidLogFile and nothing stays open. `name` should have
+// passed config::IsLogFileName; this only refuses what would leave the folder.
+TempLogOpen OpenTempLogFile(const char* name, LogFile* file);
+
 }  // namespace qp::platform

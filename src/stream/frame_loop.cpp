@@ -163,7 +163,7 @@ HRESULT VideoStreamPin::FillSample(IMediaSample* sample) {
 
   const double stamped_ms = StreamClockMs();
   const int32_t clock_ms = WholeMs(stamped_ms);
-  // A closed log (this system never opens it) would drop the line: spare the formatting.
+  // A closed log (no latency_log set) would drop the line: spare the formatting.
   if (latency_log_.IsOpen()) {
     char line[qp::frame::kTextSize];
     qp::frame::FormatLatencyLine(line, clock_ms, last_clock_ms_, start);

@@ -105,6 +105,7 @@ HRESULT VideoStreamPin::StartStream() {
 
   origin_y_ = frame::CentringOrigin(preset, background_.height());
   last_clock_ms_ = 0;
+  OpenLatencyLog();
   return S_OK;
 }
 

@@ -127,6 +127,8 @@ class VideoStreamPin : public framework::StreamPinBase,
 
   // OnThreadStart's work, timed by it.
   HRESULT StartStream();
+  // Reopens the latency log named by the settings, if any; stream_lock_ held.
+  void OpenLatencyLog();
   // FillSample's parts; stream_lock_ held.
   // Brings the pages of `buffer` into memory while it waits, leaving the bytes as they are.
   // While paused, also composes frame 0 into `buffer` (see frame_zero_ready_).
@@ -216,7 +218,9 @@ class VideoStreamPin : public framework::StreamPinBase,
   config::StreamConfiguration settings_;
   StreamCapabilities capabilities_{settings_, *this};
 
-  diag::LatencyLog latency_log_;  // never opened here: lines are dropped
+  // Worker thread, under stream_lock_: opened by each start-up when the settings name it,
+  // closed by OnThreadStop; a failed write drops lines and never the frame.
+  diag::LatencyLog latency_log_;
 };
 
 }  // namespace qp::stream

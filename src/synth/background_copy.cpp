@@ -2,12 +2,8 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#include <xmmintrin.h>
-#endif
-
 #include "synth/frame_image.h"
+#include "synth/streaming_copy.h"
 
 namespace qp::synth {
 namespace {
@@ -17,42 +13,6 @@ int64_t Wrap(int32_t offset, int64_t period) {
   int64_t r = static_cast<int64_t>(offset) % period;
   return r < 0 ? r + period : r;
 }
-
-// Frames far larger than the processor's caches are written around them: the frame goes
-// straight to the downstream, and a read of every destination line before it is written is
-// saved. Small frames stay cached for whoever reads them next.
-constexpr int64_t kStreamingFrameBytes = int64_t{2} << 20;
-
-#if defined(__SSE2__)
-constexpr int64_t kPrefetchAheadBytes = 1024;
-
-void CopyStreaming(uint8_t* out, const uint8_t* from, int64_t bytes) {
-  // Up to the first 16-byte boundary of the destination by plain copy.
-  const int64_t head = static_cast<int64_t>((16 - (reinterpret_cast<uintptr_t>(out) & 15)) & 15);
-  if (head >= bytes) {
-    std::memcpy(out, from, static_cast<std::size_t>(bytes));
-    return;
-  }
-  std::memcpy(out, from, static_cast<std::size_t>(head));
-  out += head;
-  from += head;
-  bytes -= head;
-  for (; bytes >= 64; bytes -= 64, out += 64, from += 64) {
-    // After the worker's sleep between frames the picture is out of the nearer caches; asking
-    // for it well ahead keeps enough reads in flight (prefetches never fault past the end).
-    _mm_prefetch(reinterpret_cast<const char*>(from) + kPrefetchAheadBytes, _MM_HINT_T0);
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
-    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 16));
-    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 32));
-    const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 48));
-    _mm_stream_si128(reinterpret_cast<__m128i*>(out), a);
-    _mm_stream_si128(reinterpret_cast<__m128i*>(out + 16), b);
-    _mm_stream_si128(reinterpret_cast<__m128i*>(out + 32), c);
-    _mm_stream_si128(reinterpret_cast<__m128i*>(out + 48), d);
-  }
-  std::memcpy(out, from, static_cast<std::size_t>(bytes));
-}
-#endif
 
 }  // namespace
 
@@ -90,11 +50,7 @@ bool FrameImage::CopyWindow(const FrameBuffer& frame, int32_t even_column, int32
     row_base[k] = bottom_up ? height - (rows + y) % height : y;
   }
 
-#if defined(__SSE2__)
-  const bool streaming = row_bytes * rows >= kStreamingFrameBytes;
-#else
-  const bool streaming = false;
-#endif
+  const bool streaming = StreamsFrame(row_bytes * rows);
   for (int64_t i = 0; i < rows; ++i) {
     const int k = static_cast<int>(i & 1);
     const uint8_t* stored_row = source + ((row_base[k] + i) % height) * image_stride;
@@ -103,26 +59,20 @@ bool FrameImage::CopyWindow(const FrameBuffer& frame, int32_t even_column, int32
     int64_t from = column[k] * bpp;
     while (remaining > 0) {
       const int64_t run = remaining < image_stride - from ? remaining : image_stride - from;
-#if defined(__SSE2__)
       // A row in one piece only: a cache line shared by two pieces, written partly streamed
       // and partly cached, would cost more than streaming saves.
       if (streaming && run == row_bytes) {
-        CopyStreaming(out, stored_row + from, run);
+        StreamingCopy(out, stored_row + from, run);
       } else {
         std::memcpy(out, stored_row + from, static_cast<std::size_t>(run));
       }
-#else
-      std::memcpy(out, stored_row + from, static_cast<std::size_t>(run));
-#endif
       out += run;
       remaining -= run;
       from = 0;
     }
   }
-#if defined(__SSE2__)
   // Streamed stores are ordered before the text drawn over them and the delivery.
-  if (streaming) _mm_sfence();
-#endif
+  if (streaming) EndStreamingCopies();
   return true;
 }
 

@@ -7,17 +7,14 @@
 #include <dshow.h>
 #include <dvdmedia.h>
 
-#include "capture/capture_harness.h"
+#include "capture/capture_graph_test.h"
 #include "support/first_pin.h"
 
 namespace qp::test {
 namespace {
 
-class BadInputTest : public ::testing::Test {
+class BadInputTest : public CaptureGraphTest {
  protected:
-  void SetUp() override { ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr))); }
-  void TearDown() override { CoUninitialize(); }
-
   // What a host sees when it runs a graph with a filter made from the files now in place.
   struct Outcome {
     HRESULT connect = E_FAIL;  // creating, adding and connecting
@@ -91,9 +88,7 @@ TEST_F(BadInputTest, MissingBackgroundGivesBlackFramesWithText) {
   ComPtr<IBaseFilter> source;
   SampleLog log;
   GrabberGraph graph;
-  ASSERT_EQ(S_OK, CreateSource(source));
-  ASSERT_EQ(S_OK, graph.Add(source.Get(), &log));
-  ASSERT_EQ(S_OK, graph.ConnectDirect(source.Get()));
+  ASSERT_NO_FATAL_FAILURE(Connect(source, graph, log));
   Watchdog dog(10000, "run without background");
   ASSERT_TRUE(SUCCEEDED(graph.control->Run()));
   ASSERT_TRUE(log.WaitFor(3, 3000));

@@ -9,13 +9,10 @@
 
 #include "filter/class_ids.h"
 #include "module/module_harness.h"
+#include "support/bmp_file.h"
+#include "support/first_pin.h"
 
 namespace qp::test {
-
-const CLSID kSampleGrabberClassId = {
-    0xc1f400a0, 0x3f08, 0x11d3, {0x9f, 0x0b, 0x00, 0x60, 0x08, 0x03, 0x9e, 0x37}};
-const CLSID kNullRendererClassId = {
-    0xc1f400a4, 0x3f08, 0x11d3, {0x9f, 0x0b, 0x00, 0x60, 0x08, 0x03, 0x9e, 0x37}};
 
 namespace {
 
@@ -32,42 +29,14 @@ struct Rgb {
 // A 24-bit bottom-up bitmap file; `pixel` takes (x, y) counted from the top-left corner.
 template <typename Pixel>
 std::string Bitmap24(int width, int height, Pixel pixel) {
-  const int stride = (width * 3 + 3) & ~3;
-  std::string bytes(54 + size_t(stride) * height, '\0');
-  auto put32 = [&](size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) bytes[at + i] = char(v >> (8 * i));
-  };
-  bytes[0] = 'B';
-  bytes[1] = 'M';
-  put32(2, uint32_t(bytes.size()));
-  put32(10, 54);
-  put32(14, 40);
-  put32(18, uint32_t(width));
-  put32(22, uint32_t(height));
-  bytes[26] = 1;
-  bytes[28] = 24;
-  put32(34, uint32_t(stride) * height);
-  for (int y = 0; y < height; ++y) {
-    char* row = &bytes[54 + size_t(stride) * (height - 1 - y)];
-    for (int x = 0; x < width; ++x) {
-      const Rgb c = pixel(x, y);
-      row[3 * x] = char(c.b);
-      row[3 * x + 1] = char(c.g);
-      row[3 * x + 2] = char(c.r);
-    }
-  }
-  return bytes;
-}
-
-ComPtr<IPin> FindPin(IBaseFilter* filter, PIN_DIRECTION direction) {
-  ComPtr<IEnumPins> pins;
-  ComPtr<IPin> pin;
-  if (FAILED(filter->EnumPins(&pins))) return {};
-  while (pins->Next(1, &pin, nullptr) == S_OK) {
-    PIN_DIRECTION d;
-    if (SUCCEEDED(pin->QueryDirection(&d)) && d == direction) return pin;
-  }
-  return {};
+  const std::vector<uint8_t> bytes =
+      MakeBmp(BmpLayout{width, height}, [&](int32_t x, int32_t y, uint8_t* bgr) {
+        const Rgb c = pixel(x, y);
+        bgr[0] = c.b;
+        bgr[1] = c.g;
+        bgr[2] = c.r;
+      });
+  return std::string(bytes.begin(), bytes.end());
 }
 
 }  // namespace
@@ -201,10 +170,10 @@ HRESULT GrabberGraph::Add(IBaseFilter* source, SampleLog* log) {
 }
 
 HRESULT GrabberGraph::ConnectDirect(IBaseFilter* source) {
-  ComPtr<IPin> out = FindPin(source, PINDIR_OUTPUT);
-  ComPtr<IPin> grab_in = FindPin(grabber_filter.Get(), PINDIR_INPUT);
-  ComPtr<IPin> grab_out = FindPin(grabber_filter.Get(), PINDIR_OUTPUT);
-  ComPtr<IPin> render_in = FindPin(renderer.Get(), PINDIR_INPUT);
+  ComPtr<IPin> out = FirstPin(source, PINDIR_OUTPUT);
+  ComPtr<IPin> grab_in = FirstPin(grabber_filter.Get(), PINDIR_INPUT);
+  ComPtr<IPin> grab_out = FirstPin(grabber_filter.Get(), PINDIR_OUTPUT);
+  ComPtr<IPin> render_in = FirstPin(renderer.Get(), PINDIR_INPUT);
   if (!out || !grab_in || !grab_out || !render_in) return E_UNEXPECTED;
   HRESULT hr = graph->ConnectDirect(out.Get(), grab_in.Get(), nullptr);
   if (SUCCEEDED(hr)) hr = graph->ConnectDirect(grab_out.Get(), render_in.Get(), nullptr);
@@ -287,29 +256,6 @@ int Cells(const std::string& text) {
       ++cells;
   }
   return cells;
-}
-
-Watchdog::Watchdog(DWORD timeout_ms, const char* what)
-    : done_(CreateEventW(nullptr, TRUE, FALSE, nullptr)), timeout_ms_(timeout_ms), what_(what) {
-  thread_ = CreateThread(nullptr, 0, Watch, this, 0, nullptr);
-}
-
-Watchdog::~Watchdog() {
-  SetEvent(done_);
-  WaitForSingleObject(thread_, INFINITE);
-  CloseHandle(thread_);
-  CloseHandle(done_);
-}
-
-DWORD WINAPI Watchdog::Watch(void* self) {
-  auto* dog = static_cast<Watchdog*>(self);
-  if (WaitForSingleObject(dog->done_, dog->timeout_ms_) == WAIT_TIMEOUT) {
-    std::fprintf(stderr, "hung: %s did not finish within %lu ms\n", dog->what_,
-                 static_cast<unsigned long>(dog->timeout_ms_));
-    std::fflush(stderr);
-    TerminateProcess(GetCurrentProcess(), 3);
-  }
-  return 0;
 }
 
 }  // namespace qp::test

@@ -12,14 +12,12 @@
 #include <vector>
 
 #include "platform/windows/com_ptr.h"
+#include "support/platform_filter_ids.h"
+#include "support/watchdog.h"
 
 namespace qp::test {
 
 using framework::ComPtr;
-
-// The platform's sample grabber and null renderer; their class ids are in no import library.
-extern const CLSID kSampleGrabberClassId;
-extern const CLSID kNullRendererClassId;
 
 // Glyph sheet of the tests: 256 x 128, so cells are 8 x 8. The left half of cell (row, column)
 // is the grey 8·column, the right half the grey 16·row, so every drawn cell tells which glyph
@@ -126,20 +124,5 @@ std::string ReadText(const std::vector<uint8_t>& frame, const AM_MEDIA_TYPE& typ
 int Cells(const std::string& text);
 // The picture size of a connected video type.
 BITMAPINFOHEADER BitmapHeader(const AM_MEDIA_TYPE& type);
-
-// Ends the process with a message when a test step does not finish in time, so that a hang
-// shows as a failure rather than a stuck test run.
-class Watchdog {
- public:
-  Watchdog(DWORD timeout_ms, const char* what);
-  ~Watchdog();
-
- private:
-  static DWORD WINAPI Watch(void* self);
-  HANDLE done_;
-  HANDLE thread_;
-  DWORD timeout_ms_;
-  const char* what_;
-};
 
 }  // namespace qp::test

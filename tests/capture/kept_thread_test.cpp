@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <string>
 
-#include "capture/capture_harness.h"
+#include "capture/capture_graph_test.h"
 #include "filter/class_ids.h"
 #include "module/module_harness.h"
 
@@ -51,17 +51,13 @@ class ThreadLog : public SampleLog {
   std::atomic<bool> first_{true};
 };
 
-class KeptThreadTest : public ::testing::Test {
+class KeptThreadTest : public CaptureGraphTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
-    files_.Background("qp_bg.bmp", 64, 48);
-    files_.GlyphSheet("qp_font.bmp");
+    CaptureGraphTest::SetUp();
+    PlacePictures(64, 48);
     files_.Ini(OnePresetIni(64, 48, "YUY2", "frame_time=100000\n"));
   }
-  void TearDown() override { CoUninitialize(); }
-
-  ModuleFiles files_;
 };
 
 // Each run starts on the kept thread as on a new one; a kept thread the host ended is replaced
@@ -70,9 +66,7 @@ TEST_F(KeptThreadTest, RunsStartAsOnANewThread) {
   ComPtr<IBaseFilter> source;
   ThreadLog log;
   GrabberGraph graph;
-  ASSERT_EQ(S_OK, CreateSource(source));
-  ASSERT_EQ(S_OK, graph.Add(source.Get(), &log));
-  ASSERT_EQ(S_OK, graph.ConnectDirect(source.Get()));
+  ASSERT_NO_FATAL_FAILURE(Connect(source, graph, log));
   Watchdog dog(180000, "four runs");
   DWORD_PTR process = 0, system = 0;
   ASSERT_TRUE(GetProcessAffinityMask(GetCurrentProcess(), &process, &system));

@@ -7,24 +7,20 @@
 
 #include <vector>
 
-#include "capture/capture_harness.h"
+#include "capture/capture_graph_test.h"
 #include "interface/stream_statistics.h"
 #include "stream/worker_counters.h"
 
 namespace qp::test {
 namespace {
 
-class StatisticsGraphTest : public ::testing::Test {
+class StatisticsGraphTest : public CaptureGraphTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
-    files_.Background("qp_bg.bmp", 320, 240);
-    files_.GlyphSheet("qp_font.bmp");
+    CaptureGraphTest::SetUp();
+    PlacePictures(320, 240);
     files_.Ini(OnePresetIni(320, 240, "YUY2", "frame_time=200000\n"));
   }
-  void TearDown() override { CoUninitialize(); }
-
-  ModuleFiles files_;
 };
 
 std::vector<FrameTimes> AllFrames(IStreamStatistics* statistics) {
@@ -42,9 +38,7 @@ TEST_F(StatisticsGraphTest, EveryFrameIsRecordedAndARestartTakesTheCachedPicture
   ComPtr<IBaseFilter> source;
   SampleLog log;
   GrabberGraph graph;
-  ASSERT_EQ(S_OK, CreateSource(source));
-  ASSERT_EQ(S_OK, graph.Add(source.Get(), &log));
-  ASSERT_EQ(S_OK, graph.ConnectDirect(source.Get()));
+  ASSERT_NO_FATAL_FAILURE(Connect(source, graph, log));
 
   IStreamStatistics* statistics = nullptr;
   ASSERT_EQ(S_OK,

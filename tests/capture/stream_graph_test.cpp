@@ -7,30 +7,24 @@
 #include <dshow.h>
 #include <dvdmedia.h>
 
-#include "capture/capture_harness.h"
+#include "capture/capture_graph_test.h"
 
 namespace qp::test {
 namespace {
 
-class StreamGraphTest : public ::testing::Test {
+class StreamGraphTest : public CaptureGraphTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
-    files_.Background("qp_bg.bmp", 320, 240);
-    files_.GlyphSheet("qp_font.bmp");
+    CaptureGraphTest::SetUp();
+    PlacePictures(320, 240);
   }
-  void TearDown() override { CoUninitialize(); }
-
+  using CaptureGraphTest::Connect;
   // Creates the filter from `ini` and connects it straight to grabber and renderer.
   void Connect(const std::string& ini, ComPtr<IBaseFilter>& source, GrabberGraph& graph,
                SampleLog& log) {
     files_.Ini(ini);
-    ASSERT_EQ(S_OK, CreateSource(source));
-    ASSERT_EQ(S_OK, graph.Add(source.Get(), &log));
-    ASSERT_EQ(S_OK, graph.ConnectDirect(source.Get()));
+    Connect(source, graph, log);
   }
-
-  ModuleFiles files_;
 };
 
 REFERENCE_TIME FrameTime(const AM_MEDIA_TYPE& type) {

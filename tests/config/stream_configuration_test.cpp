@@ -69,6 +69,27 @@ TEST_F(LoadConfiguration, StreamSettingsAreReadAndNormalised) {
   EXPECT_EQ(Load("[MAIN]\nbuff_num=many\n").buff_num, 2);
 }
 
+// The latency log is off unless a plain file name is given; a path or device is refused and
+// flagged, never kept.
+TEST_F(LoadConfiguration, LatencyLogKeepsOnlyAPlainFileName) {
+  const StreamConfiguration missing = Load("[MAIN]\nauto_clock=1\n");
+  EXPECT_STREQ(missing.latency_log, "");
+  EXPECT_FALSE(missing.latency_log_refused);
+  const StreamConfiguration empty = Load("[MAIN]\nlatency_log=\n");
+  EXPECT_STREQ(empty.latency_log, "");
+  EXPECT_FALSE(empty.latency_log_refused);
+  const StreamConfiguration named = Load("[MAIN]\nlatency_log = \"qp latency.log\"\n");
+  EXPECT_STREQ(named.latency_log, "qp latency.log");
+  EXPECT_FALSE(named.latency_log_refused);
+  for (const std::string& value :
+       std::initializer_list<std::string>{"..\\evil.log", "C:\\evil.log", "sub/evil.log", "NUL",
+                                          "com1.log", std::string(300, 'n')}) {
+    const StreamConfiguration refused = Load("[MAIN]\nlatency_log=" + value + "\n");
+    EXPECT_STREQ(refused.latency_log, "") << value;
+    EXPECT_TRUE(refused.latency_log_refused) << value;
+  }
+}
+
 TEST_F(LoadConfiguration, TableHoldsTheEnabledSectionsInOrder) {
   StreamConfiguration config = Load(
       "[MAIN]\npreset_num=3\n"

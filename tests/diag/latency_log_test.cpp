@@ -8,6 +8,12 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+
+#include <cstdlib>
+#endif
+
 #include "diag/latency_log.h"
 
 namespace qp::diag {
@@ -38,8 +44,7 @@ class LatencyLogFile : public ::testing::Test {
   std::string path;
 };
 
-// Closed state: the pin's log is never opened, so every call must be harmless and create
-// nothing.
+// Closed state (no latency_log set): every call must be harmless and create nothing.
 TEST(LatencyLogClosed, DropsLinesAndReportsIt) {
   LatencyLog log;
   EXPECT_FALSE(log.IsOpen());
@@ -140,6 +145,58 @@ TEST_F(LatencyLogFile, RefusesBadPathsAndCapacities) {
 }
 
 #ifndef _WIN32
+// The log in the temporary folder ($TMPDIR here, GetTempPath on Windows): one ordinary file
+// there, appended to; links, hard links, folders, FIFOs and names that leave the folder are
+// refused without a byte written through them.
+class TempLatencyLog : public LatencyLogFile {
+ protected:
+  void SetUp() override {
+    LatencyLogFile::SetUp();
+    if (const char* old = std::getenv("TMPDIR")) old_tmpdir_ = old;
+    fs::create_directories(dir / "temp");
+    setenv("TMPDIR", (dir / "temp").c_str(), 1);
+  }
+  void TearDown() override {
+    if (old_tmpdir_.empty())
+      unsetenv("TMPDIR");
+    else
+      setenv("TMPDIR", old_tmpdir_.c_str(), 1);
+    LatencyLogFile::TearDown();
+  }
+  std::string old_tmpdir_;
+};
+
+TEST_F(TempLatencyLog, AppendsToTheNamedFileInTheTemporaryFolder) {
+  std::ofstream(dir / "temp" / "qp.log", std::ios::binary) << "earlier\n";
+  LatencyLog log;
+  ASSERT_EQ(log.OpenTemp("qp.log", 64), platform::TempLogOpen::kOpened);
+  ASSERT_TRUE(log.Append("line\n"));
+  log.Close();
+  path = (dir / "temp" / "qp.log").string();
+  EXPECT_EQ(Contents(), "earlier\nline\n");
+}
+
+TEST_F(TempLatencyLog, RefusesWhatWouldWriteElsewhere) {
+  const fs::path temp = dir / "temp";
+  std::ofstream(path, std::ios::binary) << "precious";
+  fs::create_symlink(path, temp / "symlink.log");
+  fs::create_symlink(dir / "dangling.log", temp / "dangling.log");
+  fs::create_hard_link(path, temp / "hardlink.log");
+  fs::create_directory(temp / "folder.log");
+  ASSERT_EQ(mkfifo((temp / "fifo.log").c_str(), 0600), 0);
+  LatencyLog log;
+  for (const char* name : {"symlink.log", "dangling.log", "hardlink.log", "folder.log", "fifo.log"})
+    EXPECT_NE(log.OpenTemp(name, 64), platform::TempLogOpen::kOpened) << name;
+  EXPECT_EQ(log.OpenTemp("hardlink.log", 64), platform::TempLogOpen::kNotPlainFile);
+  for (const char* name : {"../escaped.log", "sub/x.log", "..\\escaped.log", "C:x.log", ""})
+    EXPECT_EQ(log.OpenTemp(name, 64), platform::TempLogOpen::kNotAName) << name;
+  EXPECT_EQ(log.OpenTemp(std::string(300, 'n').c_str(), 64), platform::TempLogOpen::kNotAName);
+  EXPECT_FALSE(log.IsOpen());
+  EXPECT_EQ(Contents(), "precious");
+  EXPECT_FALSE(fs::exists(dir / "dangling.log"));
+  EXPECT_FALSE(fs::exists(dir / "escaped.log"));
+}
+
 // Failure of the file system: bytes that cannot be written stay pending, and lines that no
 // longer fit are dropped rather than overrunning the buffer.
 TEST(LatencyLogDevice, FailedWritesKeepPendingBytes) {

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "graph_harness.h"
+#include "support/fake_downstream_pin.h"
 
 namespace qp::framework::testing {
 namespace {
@@ -29,7 +30,9 @@ class FilterState : public GraphFixture {
   }
   // Connects stream `index` to a counting input of its own.
   void Connect(int index) {
-    inputs[index] = new CountingInput;
+    inputs[index] = new FakeDownstreamPin;
+    inputs[index]->holds_connector = false;
+    inputs[index]->offers_allocator = false;
     input_references[index] = ComPtr<IPin>::Adopt(inputs[index]);
     ASSERT_EQ(source->streams[index]->Connect(inputs[index], nullptr), S_OK);
   }
@@ -41,7 +44,7 @@ class FilterState : public GraphFixture {
 
   TestSource* source = nullptr;
   ComPtr<IBaseFilter> source_reference;
-  CountingInput* inputs[2] = {};
+  FakeDownstreamPin* inputs[2] = {};
   ComPtr<IPin> input_references[2];
 };
 

@@ -9,78 +9,27 @@
 #include <vfwmsgs.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 
 #include <gtest/gtest.h>
 
 #include "fake_filter.h"
 #include "platform/windows/scoped_handle.h"
 #include "support/first_pin.h"
+#include "support/platform_filter_ids.h"
 
 namespace qp::framework::testing {
 namespace {
 
 using qp::test::FirstPin;
+using qp::test::kNullRendererClassId;
+using qp::test::kSampleGrabberClassId;
 
-// The platform's sample grabber and null renderer; mingw-w64's headers do not name them.
-constexpr GUID kSampleGrabber = {
-    0xc1f400a0, 0x3f08, 0x11d3, {0x9f, 0x0b, 0x00, 0x60, 0x08, 0x03, 0x9e, 0x37}};
-constexpr GUID kNullRenderer = {
-    0xc1f400a4, 0x3f08, 0x11d3, {0x9f, 0x0b, 0x00, 0x60, 0x08, 0x03, 0x9e, 0x37}};
 constexpr GUID kTestSource = {
     0x5e1f7a10, 0x2b44, 0x4c1e, {0x9a, 0x61, 0x3d, 0x0c, 0x7e, 0x52, 0x11, 0x08}};
 
 constexpr DWORD kTransitionLimitMs = 5000;
 
 }  // namespace
-
-// Watchdog
-
-Watchdog::Watchdog()
-    : changed_(CreateEventA(nullptr, FALSE, FALSE, nullptr)),
-      thread_(CreateThread(nullptr, 0, &Watchdog::Main, this, 0, nullptr)) {}
-
-Watchdog::~Watchdog() {
-  {
-    std::lock_guard<std::mutex> hold(mutex_);
-    quit_ = true;
-  }
-  SetEvent(changed_);
-  WaitForSingleObject(thread_, INFINITE);
-  CloseHandle(thread_);
-  CloseHandle(changed_);
-}
-
-void Watchdog::Arm(const char* what, DWORD limit_ms) {
-  {
-    std::lock_guard<std::mutex> hold(mutex_);
-    what_ = what;
-    limit_ms_ = limit_ms;
-  }
-  SetEvent(changed_);
-}
-
-void Watchdog::Disarm() { Arm("", INFINITE); }
-
-DWORD WINAPI Watchdog::Main(void* parameter) {
-  auto* self = static_cast<Watchdog*>(parameter);
-  for (;;) {
-    DWORD limit;
-    {
-      std::lock_guard<std::mutex> hold(self->mutex_);
-      if (self->quit_) return 0;
-      limit = self->limit_ms_;
-    }
-    if (WaitForSingleObject(self->changed_, limit) == WAIT_TIMEOUT) {
-      std::lock_guard<std::mutex> hold(self->mutex_);
-      std::fprintf(stderr, "FAILED: %s did not return within %lu ms\n", self->what_.c_str(),
-                   static_cast<unsigned long>(limit));
-      std::fflush(stderr);
-      std::_Exit(EXIT_FAILURE);
-    }
-  }
-}
 
 // TestStream
 
@@ -167,29 +116,6 @@ HRESULT TestSource::GetState(DWORD timeout_ms, FILTER_STATE* state) {
   return hr == S_OK && *state == State_Paused ? VFW_S_CANT_CUE : hr;
 }
 
-// CountingInput
-
-HRESULT CountingInput::ReceiveConnection(IPin*, const AM_MEDIA_TYPE*) { return S_OK; }
-
-HRESULT CountingInput::Disconnect() { return S_OK; }
-
-HRESULT CountingInput::QueryDirection(PIN_DIRECTION* direction) {
-  *direction = PINDIR_INPUT;
-  return S_OK;
-}
-
-HRESULT CountingInput::EndOfStream() {
-  ++ends;
-  return S_OK;
-}
-
-HRESULT CountingInput::Receive(IMediaSample*) {
-  ++receives;
-  if (ends > 0) ++samples_after_end;
-  if (on_receive) on_receive();
-  return receive_result;
-}
-
 // RecordingGraph
 
 std::vector<RecordingGraph::Event> RecordingGraph::Events() {
@@ -224,7 +150,7 @@ bool PlatformGraph::Build() {
                              reinterpret_cast<void**>(&graph)),
             S_OK);
   if (!graph) return false;
-  EXPECT_EQ(CoCreateInstance(with_grabber_ ? kSampleGrabber : kNullRenderer, nullptr,
+  EXPECT_EQ(CoCreateInstance(with_grabber_ ? kSampleGrabberClassId : kNullRendererClassId, nullptr,
                              CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                              reinterpret_cast<void**>(&downstream)),
             S_OK);

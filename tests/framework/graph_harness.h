@@ -1,6 +1,5 @@
 // The stream tests' source filter (one scripted stream inside the real SourceFilterBase), a
-// graph of the platform's filters around it, a downstream pin that counts what it is sent, and
-// a watchdog that turns a hang into a failure.
+// graph of the platform's filters around it and a graph that records events.
 #pragma once
 
 #include <windows.h>
@@ -16,34 +15,17 @@
 #include <string>
 #include <vector>
 
-#include "fake_com.h"
 #include "platform/windows/com_ptr.h"
+#include "support/fake_com.h"
 #include "framework/source_filter_base.h"
 #include "framework/stream_pin_base.h"
+#include "support/watchdog.h"
 
 namespace qp::framework::testing {
 
 constexpr REFERENCE_TIME kOneMs = 10'000;  // 100 ns units
 
-// Ends the whole program as a failure when an armed operation overruns: a hung call still
-// uses objects the test would go on to destroy, so it cannot just be reported. One thread for
-// the watchdog's life.
-class Watchdog {
- public:
-  Watchdog();
-  ~Watchdog();
-  void Arm(const char* what, DWORD limit_ms);
-  void Disarm();
-
- private:
-  static DWORD WINAPI Main(void* self);
-  HANDLE changed_;
-  HANDLE thread_;
-  std::mutex mutex_;
-  std::string what_;
-  DWORD limit_ms_ = INFINITE;
-  bool quit_ = false;
-};
+using qp::test::Watchdog;
 
 // A paced stream of blank RGB32 64 × 48 frames stamped [n·FT, (n+1)·FT) on the graph's stream
 // time, the way a live source paces itself: it waits for the running state and for each
@@ -95,51 +77,6 @@ class TestSource final : public SourceFilterBase {
   std::vector<TestStream*> streams;  // owned by the filter
   TestStream* stream = nullptr;      // the first
   HRESULT construction = S_OK;
-};
-
-// A downstream input pin that takes whatever type and allocator the pin offers and counts
-// samples and end-of-stream calls. It keeps no reference on its connector, so the source's
-// last Release can destroy the source while the two are connected.
-class CountingInput final : public FakeComObject<IPin, IMemInputPin> {
- public:
-  std::atomic<HRESULT> receive_result{S_OK};
-  std::atomic<int> receives{0};
-  std::atomic<int> ends{0};
-  std::atomic<int> samples_after_end{0};
-  // Set while the source is stopped; runs on the source's worker in each Receive, as a
-  // downstream filter's own code does.
-  std::function<void()> on_receive;
-
-  // IPin
-  HRESULT STDMETHODCALLTYPE Connect(IPin*, const AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE ReceiveConnection(IPin* pin, const AM_MEDIA_TYPE*) override;
-  HRESULT STDMETHODCALLTYPE Disconnect() override;
-  HRESULT STDMETHODCALLTYPE ConnectedTo(IPin**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE ConnectionMediaType(AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE QueryPinInfo(PIN_INFO*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE QueryDirection(PIN_DIRECTION* direction) override;
-  HRESULT STDMETHODCALLTYPE QueryId(LPWSTR*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE QueryAccept(const AM_MEDIA_TYPE*) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE EnumMediaTypes(IEnumMediaTypes**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE QueryInternalConnections(IPin**, ULONG*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE EndOfStream() override;
-  HRESULT STDMETHODCALLTYPE BeginFlush() override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE EndFlush() override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) override {
-    return S_OK;
-  }
-
-  // IMemInputPin
-  HRESULT STDMETHODCALLTYPE GetAllocator(IMemAllocator**) override { return VFW_E_NO_ALLOCATOR; }
-  HRESULT STDMETHODCALLTYPE NotifyAllocator(IMemAllocator*, BOOL) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE GetAllocatorRequirements(ALLOCATOR_PROPERTIES*) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE Receive(IMediaSample* sample) override;
-  HRESULT STDMETHODCALLTYPE ReceiveMultiple(IMediaSample**, LONG, LONG*) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE ReceiveCanBlock() override { return S_FALSE; }
 };
 
 // A graph that is only an event sink, recording what it is told.

@@ -8,21 +8,12 @@
 #include <cstring>
 
 #include "framework/media_type.h"
+#include "support/fake_com.h"
 
 namespace qp::framework {
 namespace {
 
-// Counts its references; the test owns it.
-class CountedUnknown final : public IUnknown {
- public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++count; }
-  ULONG STDMETHODCALLTYPE Release() override { return --count; }
-  ULONG count = 1;
-};
+using testing::CountingUnknown;
 
 void MakeVideo(MediaType& type, const char* format) {
   type.SetMajorType(MEDIATYPE_Video);
@@ -62,7 +53,7 @@ TEST(MediaTypeCompare, GuidsAndFormatBytesOnly) {
 }
 
 TEST(MediaTypeOwnership, CopiesOwnTheirBlockAndReference) {
-  CountedUnknown unknown;
+  CountingUnknown unknown;
   {
     MediaType source;
     MakeVideo(source, "abc");
@@ -93,7 +84,7 @@ TEST(MediaTypeOwnership, CopiesOwnTheirBlockAndReference) {
 // A caller's record may claim a block it does not carry: copying refuses it without reading,
 // keeps the reference rules of a failed copy, and comparisons do not read it either.
 TEST(MediaTypeOwnership, ClaimedButMissingBlockIsRefusedUnread) {
-  CountedUnknown unknown;
+  CountingUnknown unknown;
   AM_MEDIA_TYPE claimed{};
   claimed.majortype = MEDIATYPE_Video;
   claimed.formattype = FORMAT_VideoInfo;

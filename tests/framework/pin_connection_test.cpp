@@ -14,7 +14,7 @@
 
 #include <gtest/gtest.h>
 
-#include "fake_downstream_pin.h"
+#include "support/fake_downstream_pin.h"
 #include "pin_test_fixture.h"
 
 namespace qp::framework::testing {

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "fake_com.h"
+#include "support/fake_com.h"
 #include "fake_filter.h"
 #include "framework/com_object_base.h"
 #include "platform/windows/com_ptr.h"

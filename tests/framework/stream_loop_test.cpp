@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include "graph_harness.h"
+#include "support/fake_downstream_pin.h"
 
 namespace qp::framework::testing {
 namespace {
@@ -212,7 +213,9 @@ class DirectStream : public GraphFixture {
     source = new TestSource;
     source_reference = ComPtr<IBaseFilter>(source);
     stream = source->stream;
-    input = new CountingInput;
+    input = new FakeDownstreamPin;
+    input->holds_connector = false;
+    input->offers_allocator = false;
     input_reference = ComPtr<IPin>::Adopt(input);
     events = new RecordingGraph;
     events_reference = ComPtr<IFilterGraph>::Adopt(events);
@@ -242,7 +245,7 @@ class DirectStream : public GraphFixture {
   TestSource* source = nullptr;
   ComPtr<IBaseFilter> source_reference;
   TestStream* stream = nullptr;
-  CountingInput* input = nullptr;
+  FakeDownstreamPin* input = nullptr;
   ComPtr<IPin> input_reference;
   RecordingGraph* events = nullptr;
   ComPtr<IFilterGraph> events_reference;

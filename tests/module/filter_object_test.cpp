@@ -13,6 +13,7 @@
 #include "filter/class_ids.h"
 #include "platform/windows/com_ptr.h"
 #include "module/module_harness.h"
+#include "support/fake_com.h"
 
 namespace qp::test {
 namespace {
@@ -99,20 +100,9 @@ TEST_F(FilterObjectTest, IsALiveSourceWithOnePinAndTheAboutPage) {
   EXPECT_EQ(S_OK, Module().DllCanUnloadNow());
 }
 
-// An outer object that only counts, to see the aggregated filter defer to it.
-class CountingOuter : public IUnknown {
- public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++count; }
-  ULONG STDMETHODCALLTYPE Release() override { return --count; }
-  ULONG count = 1;
-};
-
 TEST_F(FilterObjectTest, AggregatedFilterAnswersWithTheOuterIdentity) {
-  CountingOuter outer;
+  // An outer object that only counts, to see the aggregated filter defer to it.
+  framework::testing::CountingUnknown outer;
   auto* inner = reinterpret_cast<IUnknown*>(CreateThroughFactory(&outer, IID_IUnknown));
   ASSERT_NE(nullptr, inner);
   IBaseFilter* filter = Query<IBaseFilter>(inner, IID_IBaseFilter);

@@ -7,40 +7,16 @@
 #include <ocidl.h>
 
 #include "filter/class_ids.h"
-#include "module/fake_page_site.h"
+#include "support/property_page_fixture.h"
 #include "module/module_harness.h"
 
 namespace qp::test {
 namespace {
 
-using filter::kAboutPageClassId;
-using filter::kVideoSourceFilterClassId;
 using framework::testing::ReferencesOf;
 
-class PropertyPageTest : public ::testing::Test {
+class PropertyPageTest : public PropertyPageFixture {
  protected:
-  void SetUp() override {
-    page_ = CreateFromModule<IPropertyPage>(kAboutPageClassId, IID_IPropertyPage);
-    ASSERT_NE(nullptr, page_);
-    filter_ = CreateFromModule<IUnknown>(kVideoSourceFilterClassId, IID_IUnknown);
-    ASSERT_NE(nullptr, filter_);
-    site_ = new FakePageSite;
-  }
-  void TearDown() override {
-    if (page_) {
-      EXPECT_EQ(0u, page_->Release());
-    }
-    if (filter_) filter_->Release();
-    if (site_) {
-      EXPECT_EQ(1, site_->References());
-      site_->Release();
-    }
-    EXPECT_EQ(S_OK, Module().DllCanUnloadNow());
-  }
-
-  IPropertyPage* page_ = nullptr;
-  IUnknown* filter_ = nullptr;
-  FakePageSite* site_ = nullptr;
   const RECT rect_{0, 0, 100, 100};
 };
 

@@ -12,7 +12,7 @@
 #include "platform/windows/com_ptr.h"
 #include "framework/media_type.h"
 #include "framework/source_filter_base.h"
-#include "stream/stream_test_doubles.h"
+#include "support/stream_test_doubles.h"
 #include "stream/video_media_type.h"
 #include "support/first_pin.h"
 

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "frame/status_text.h"
-#include "stream/stream_test_doubles.h"
+#include "support/stream_test_doubles.h"
 #include "stream/video_media_type.h"
 #include "synth/bmp_test_picture.h"
 

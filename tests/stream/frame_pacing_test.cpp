@@ -10,7 +10,7 @@
 #include <limits>
 #include <string>
 
-#include "stream/stream_test_doubles.h"
+#include "support/stream_test_doubles.h"
 
 namespace qp::stream::test {
 namespace {
@@ -372,21 +372,27 @@ TEST(AbsurdFrameTimes, NoOverflowAndNoEndlessWait) {
   EXPECT_EQ(rig.pin->FillSample(&sample), S_FALSE);
 }
 
-// The log is never opened by the module itself; opened, it gets one line per frame. The first
-// frame comes 250 ms after start-up: its line compares with 0, so the step is the clock
-// itself. The next frames leave a frame time (33.3667 ms) apart.
+// The log the settings name is opened in the temporary folder by every start-up and gets one
+// line per frame. The first frame comes 250 ms after start-up: its line compares with 0, so
+// the step is the clock itself. The next frames leave a frame time (33.3667 ms) apart.
 TEST(LatencyLog, OneLinePerFrameComparedWithThePreviousFrame) {
-  StreamRig rig(kNtsc);
-  const std::string path = rig.env.Directory().PathOf("latency.log");
-  ASSERT_TRUE(rig.pin->latency_log().Open(path.c_str(), 4096));
+  const std::string name = "qp_stream_latency_" + std::to_string(GetCurrentProcessId()) + ".log";
+  char folder[MAX_PATH + 1];
+  const std::string path = std::string(folder, GetTempPathA(sizeof folder, folder)) + name;
+  DeleteFileA(path.c_str());
+  StreamRig rig(kNtsc, "latency_log=" + name + "\n");
   rig.Start();
+  ASSERT_TRUE(rig.pin->latency_log().IsOpen());
   rig.env.Advance(250.0);
   FakeSample sample(96 * 60 * 2, &rig.env);
   for (int n = 0; n < 3; ++n) ASSERT_EQ(rig.pin->FillSample(&sample), S_OK);
   EXPECT_EQ(rig.pin->OnThreadStop(), S_OK);  // closes the log, writing what it holds
+  EXPECT_FALSE(rig.pin->latency_log().IsOpen());
 
   std::ifstream file(path, std::ios::binary);
   const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  file.close();
+  DeleteFileA(path.c_str());
   EXPECT_EQ(text,
             "     250(250)ms: Latancy=-250ms, TimeStamp=   0ms\r\n"
             "     283( 33)ms: Latancy=-250ms, TimeStamp=  33ms\r\n"

@@ -1,7 +1,7 @@
 // The header line's clock as the stream chooses it at start-up.
 #include <gtest/gtest.h>
 
-#include "stream/stream_test_doubles.h"
+#include "support/stream_test_doubles.h"
 
 namespace qp::stream::test {
 namespace {

@@ -12,7 +12,7 @@
 
 #include "framework/media_type.h"
 #include "stream/stream_capabilities.h"
-#include "stream/stream_test_doubles.h"
+#include "support/stream_test_doubles.h"
 #include "support/temp_dir.h"
 
 namespace qp::stream::test {

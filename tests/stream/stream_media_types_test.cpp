@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "platform/windows/com_ptr.h"
-#include "stream/stream_test_doubles.h"
+#include "support/stream_test_doubles.h"
 #include "stream/video_media_type.h"
 
 namespace qp::stream::test {

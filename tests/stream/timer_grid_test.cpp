@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "stream/stream_test_doubles.h"
+#include "support/stream_test_doubles.h"
 
 namespace qp::stream::test {
 namespace {

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "stream/stream_test_doubles.h"
+#include "support/stream_test_doubles.h"
 #include "stream/worker_counters.h"
 #include "synth/bmp_test_picture.h"
 

@@ -30,4 +30,8 @@ std::string TempDir::Write(std::string_view name, std::string_view bytes) const 
   return path;
 }
 
+std::string TempDir::Write(std::string_view name, const std::vector<uint8_t>& bytes) const {
+  return Write(name, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+}
+
 }  // namespace qp::test

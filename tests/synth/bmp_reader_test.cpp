@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "synth/bmp_test_picture.h"
+#include "support/temp_dir.h"
 #include "synth/frame_image.h"
 #include "synth/pixel_format.h"
 
@@ -155,7 +156,7 @@ TEST(BmpReaderBrokenPictures, InMemoryEachRefusedOrReadExactly) {
 }
 
 TEST(BmpReaderBrokenPictures, FromFilesLoadPictureAgreesAndRefusalsKeepTheImage) {
-  testing::PictureFolder folder;
+  qp::test::TempDir folder;
   for (const BrokenCase& c : BrokenCases()) {
     SCOPED_TRACE(c.name);
     std::vector<uint8_t> bytes = MakeBmp(c.layout);
@@ -209,7 +210,7 @@ TEST(BmpReaderResourceLayout, PackedDibFindsRowsAfterMasksAndColourTable) {
 }
 
 TEST(BmpReaderFiles, MissingFoldersAndOversizedFilesAreRefusedUnread) {
-  testing::PictureFolder folder;
+  qp::test::TempDir folder;
   std::vector<uint8_t> contents{1, 2, 3};
   EXPECT_FALSE(ReadBmpFileBytes(folder.PathOf("missing.bmp").c_str(), contents));
   EXPECT_FALSE(ReadBmpFileBytes("", contents));

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "synth/bmp_test_picture.h"
+#include "support/temp_dir.h"
 #include "synth/pixel_format.h"
 
 namespace qp::synth {
@@ -25,7 +26,7 @@ class FrameImageTest : public ::testing::Test {
   std::string Picture(const BmpLayout& layout) {
     return folder_.Write("p" + std::to_string(++count_) + ".bmp", MakeBmp(layout));
   }
-  testing::PictureFolder folder_;
+  qp::test::TempDir folder_;
   int count_ = 0;
 };
 

@@ -24,6 +24,7 @@
 
 #include "platform/file_stamp.h"
 #include "synth/bmp_test_picture.h"
+#include "support/temp_dir.h"
 #include "synth/pixel_format.h"
 
 namespace qp::synth {
@@ -40,7 +41,7 @@ std::vector<uint8_t> Plain(int32_t width, int32_t height, uint8_t value) {
 }
 
 TEST(FileStamp, SizeTimesAndIdentityOfFilesOnly) {
-  testing::PictureFolder folder;
+  qp::test::TempDir folder;
   const std::string path = folder.Write("a.bmp", Plain(4, 2, 1));
   platform::FileStamp stamp, again, other;
   ASSERT_TRUE(platform::ReadFileStamp(path.c_str(), stamp));
@@ -63,7 +64,7 @@ TEST(FileStamp, SizeTimesAndIdentityOfFilesOnly) {
 }
 
 TEST(PictureCache, TheSameRequestSharesThePixelsOthersConvertAgain) {
-  testing::PictureFolder folder;
+  qp::test::TempDir folder;
   const std::string path = folder.Write("bg.bmp", Plain(8, 4, 0x40));
   PictureCache cache;
   FrameImage first, second, other;
@@ -87,7 +88,7 @@ TEST(PictureCache, TheSameRequestSharesThePixelsOthersConvertAgain) {
 // A picture edited between two stream starts is the one the next start shows: a new size, or
 // the same size with a new last-write time.
 TEST(PictureCache, AChangedFileIsReadAgain) {
-  testing::PictureFolder folder;
+  qp::test::TempDir folder;
   const std::string path = folder.Write("bg.bmp", Plain(8, 4, 0x10));
   PictureCache cache;
   FrameImage image;
@@ -148,7 +149,7 @@ void AgeFile(const std::string& path) {
 // changed byte anywhere (the first pixel, the middle of a later read, the last few bytes)
 // must be seen.
 TEST(PictureCache, AReplacedFileOfTheSameSizeAndTimeIsReadAgain) {
-  testing::PictureFolder folder;
+  qp::test::TempDir folder;
   // 360054 bytes: more than one 256 KiB read, and not a whole number of 32-byte blocks.
   const BmpLayout layout{400, 300};
   const std::vector<uint8_t> original = MakeBmp(layout, testing::PatternColour);
@@ -226,7 +227,7 @@ class ReadLock {
 // A picture that can no longer be read fails the start as a missing one does; the pixels
 // converted earlier are not shown instead.
 TEST(PictureCache, AFileThatCannotBeReadIsNotServed) {
-  testing::PictureFolder folder;
+  qp::test::TempDir folder;
   const std::vector<uint8_t> bytes = Plain(8, 4, 0x10);
   const std::string path = folder.Write("bg.bmp", bytes);
   PictureCache cache;
@@ -253,12 +254,12 @@ TEST(PictureCache, AFileThatCannotBeReadIsNotServed) {
 }
 
 TEST(PictureCache, FailuresAndUnstampedFilesAreNotKept) {
-  testing::PictureFolder folder;
+  qp::test::TempDir folder;
   PictureCache cache;
   FrameImage image;
-  const std::string missing = folder.Write("x.bmp", {}) + ".gone";
+  const std::string missing = folder.Write("x.bmp", std::string_view()) + ".gone";
   EXPECT_EQ(cache.Load(missing.c_str(), 0, 0, kFormatRgb, 24, image), Outcome::kFailed);
-  const std::string broken = folder.Write("broken.bmp", {'B', 'M', 0, 0});
+  const std::string broken = folder.Write("broken.bmp", std::vector<uint8_t>{'B', 'M', 0, 0});
   EXPECT_EQ(cache.Load(broken.c_str(), 0, 0, kFormatRgb, 24, image), Outcome::kFailed);
   EXPECT_EQ(cache.Load(nullptr, 0, 0, kFormatRgb, 24, image), Outcome::kFailed);
   const std::string good = folder.Write("good.bmp", Plain(2, 2, 5));
@@ -267,7 +268,7 @@ TEST(PictureCache, FailuresAndUnstampedFilesAreNotKept) {
 }
 
 TEST(PictureCache, KeepsAtMostItsEntriesDroppingTheLeastRecentlyUsed) {
-  testing::PictureFolder folder;
+  qp::test::TempDir folder;
   const std::string path = folder.Write("bg.bmp", Plain(4, 4, 9));
   PictureCache cache;
   FrameImage image;

@@ -9,15 +9,17 @@
 #include <ocidl.h>
 #include <olectl.h>
 
-#include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "filter/class_ids.h"
-#include "framework/fake_com.h"
+#include "support/fake_com.h"
 #include "module/module_harness.h"
+#include "support/bmp_file.h"
+#include "support/watchdog.h"
 
 namespace qp::test {
 namespace {
@@ -142,14 +144,13 @@ size_t SaveScreenshot(HWND window, const char* path) {
   // GetDIBits leaves the fourth byte 0, which readers of 32-bit BMPs take for transparency.
   for (DWORD& pixel : pixels) pixel |= 0xFF000000;
 
-  BITMAPFILEHEADER file{};
-  file.bfType = 0x4D42;  // "BM"
-  file.bfOffBits = sizeof file + sizeof header;
-  file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size() * sizeof(DWORD));
+  const std::vector<uint8_t> file =
+      MakeBmp(BmpLayout{width, height, 32}, [&](int32_t x, int32_t y_from_top, uint8_t* bgra) {
+        const DWORD pixel = pixels[static_cast<size_t>(height - 1 - y_from_top) * width + x];
+        std::memcpy(bgra, &pixel, sizeof pixel);
+      });
   std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(&file), sizeof file);
-  out.write(reinterpret_cast<const char*>(&header), sizeof header);
-  out.write(reinterpret_cast<const char*>(pixels.data()), pixels.size() * sizeof(DWORD));
+  out.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
   observed.screenshot_written = out.good();
 
   std::set<DWORD> colours;
@@ -203,15 +204,6 @@ void CALLBACK Step(HWND, UINT, UINT_PTR, DWORD) {
   }
 }
 
-DWORD WINAPI Watchdog(void* done_event) {
-  if (WaitForSingleObject(done_event, kWatchdogMs) != WAIT_OBJECT_0) {
-    std::fprintf(stderr, "the property frame did not close within %lu ms\n", kWatchdogMs);
-    std::fflush(stderr);
-    ExitProcess(3);
-  }
-  return 0;
-}
-
 TEST(AboutPageWindowTest, ShowsInThePlatformFrame) {
   ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
   IClassFactory* module_factory = nullptr;
@@ -237,18 +229,15 @@ TEST(AboutPageWindowTest, ShowsInThePlatformFrame) {
   ASSERT_EQ(S_OK, pages_source->GetPages(&pages));
   pages_source->Release();
 
-  HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  HANDLE watchdog = CreateThread(nullptr, 0, Watchdog, done, 0, nullptr);
-  const UINT_PTR timer = SetTimer(nullptr, 0, kTickMs, Step);
-  ASSERT_NE(0u, timer);
-  const HRESULT frame_result =
-      OleCreatePropertyFrame(nullptr, 40, 40, L"Quor Plemo", 1, &filter, pages.cElems, pages.pElems,
-                             LOCALE_USER_DEFAULT, 0, nullptr);
-  KillTimer(nullptr, timer);
-  SetEvent(done);
-  WaitForSingleObject(watchdog, INFINITE);
-  CloseHandle(watchdog);
-  CloseHandle(done);
+  HRESULT frame_result;
+  {
+    Watchdog dog(kWatchdogMs, "the property frame");
+    const UINT_PTR timer = SetTimer(nullptr, 0, kTickMs, Step);
+    ASSERT_NE(0u, timer);
+    frame_result = OleCreatePropertyFrame(nullptr, 40, 40, L"Quor Plemo", 1, &filter, pages.cElems,
+                                          pages.pElems, LOCALE_USER_DEFAULT, 0, nullptr);
+    KillTimer(nullptr, timer);
+  }
   CoTaskMemFree(pages.pElems);
 
   EXPECT_EQ(S_OK, frame_result);

@@ -11,14 +11,12 @@
 #include <vector>
 
 #include "filter/class_ids.h"
-#include "module/fake_page_site.h"
+#include "support/property_page_fixture.h"
 #include "module/module_harness.h"
 
 namespace qp::test {
 namespace {
 
-using filter::kAboutPageClassId;
-using filter::kVideoSourceFilterClassId;
 using framework::testing::ReferencesOf;
 
 constexpr int kAboutText = 1001;
@@ -40,7 +38,7 @@ LRESULT CALLBACK RecordFonts(int code, WPARAM wparam, LPARAM lparam) {
   return CallNextHookEx(nullptr, code, wparam, lparam);
 }
 
-class PageInWindowTest : public ::testing::Test {
+class PageInWindowTest : public PropertyPageFixture {
  protected:
   void SetUp() override {
     CoInitialize(nullptr);
@@ -48,32 +46,18 @@ class PageInWindowTest : public ::testing::Test {
                               nullptr, nullptr, nullptr);
     ASSERT_NE(nullptr, parent_);
     ShowWindow(parent_, SW_SHOWNORMAL);
-    page_ = CreateFromModule<IPropertyPage>(kAboutPageClassId, IID_IPropertyPage);
-    ASSERT_NE(nullptr, page_);
-    filter_ = CreateFromModule<IUnknown>(kVideoSourceFilterClassId, IID_IUnknown);
-    ASSERT_NE(nullptr, filter_);
-    site_ = new FakePageSite;
+    PropertyPageFixture::SetUp();
   }
   void TearDown() override {
-    if (page_) {
-      EXPECT_EQ(0u, page_->Release());
-    }
-    if (filter_) filter_->Release();
-    if (site_) {
-      EXPECT_EQ(1, site_->References());
-      site_->Release();
-    }
+    ReleaseObjects();
     DestroyWindow(parent_);
-    EXPECT_EQ(S_OK, Module().DllCanUnloadNow());
+    ExpectModuleUnloadable();
     CoUninitialize();
   }
 
   HWND PageWindow() const { return GetWindow(parent_, GW_CHILD); }
 
   HWND parent_ = nullptr;
-  IPropertyPage* page_ = nullptr;
-  IUnknown* filter_ = nullptr;
-  FakePageSite* site_ = nullptr;
   const RECT rect_{10, 20, 310, 220};
 };
 

@@ -14,23 +14,23 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "framework/source_filter_base.h"
-#include "framework/stream_hooks.h"
 #include "stream/video_media_type.h"
 #include "stream/video_stream_pin.h"
+#include "support/bmp_file.h"
+#include "support/stream_test_doubles.h"
 
 namespace {
 
-using qp::framework::CriticalSection;
 using qp::framework::MediaType;
-using qp::framework::StreamCommand;
+using qp::stream::test::FakeSample;
+using qp::stream::test::FakeServices;
+using qp::stream::test::HostFilter;
+using qp::stream::test::ScratchEnvironment;
 
 constexpr int kRounds = 9;
 
@@ -46,127 +46,14 @@ double Seconds() {
 }
 
 // A 24-bit BMP whose colours vary with position.
-void WriteBmp(const std::filesystem::path& path, int32_t width, int32_t height) {
-  const uint32_t row_bytes = (static_cast<uint32_t>(width) * 3 + 3) & ~3u;
-  std::vector<uint8_t> file(54 + row_bytes * height, 0);
-  auto put32 = [&](std::size_t at, uint32_t v) { std::memcpy(&file[at], &v, 4); };
-  file[0] = 'B';
-  file[1] = 'M';
-  put32(2, static_cast<uint32_t>(file.size()));
-  put32(10, 54);
-  put32(14, 40);
-  put32(18, static_cast<uint32_t>(width));
-  put32(22, static_cast<uint32_t>(height));
-  file[26] = 1;
-  file[28] = 24;
-  for (int32_t y = 0; y < height; ++y) {
-    for (int32_t x = 0; x < width; ++x) {
-      uint8_t* p = &file[54 + row_bytes * y + x * 3];
-      p[0] = static_cast<uint8_t>(x * 3 + y);
-      p[1] = static_cast<uint8_t>(x ^ y);
-      p[2] = static_cast<uint8_t>(y * 5);
-    }
-  }
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+std::vector<uint8_t> Picture(int32_t width, int32_t height) {
+  return qp::test::MakeBmp(qp::test::BmpLayout{width, height},
+                           [](int32_t x, int32_t y, uint8_t* p) {
+                             p[0] = static_cast<uint8_t>(x * 3 + y);
+                             p[1] = static_cast<uint8_t>(x ^ y);
+                             p[2] = static_cast<uint8_t>(y * 5);
+                           });
 }
-
-// The system's clocks, the settings from an INI file in a scratch folder.
-class BenchEnvironment final : public qp::stream::StreamEnvironment {
- public:
-  BenchEnvironment(std::filesystem::path directory, std::filesystem::path ini)
-      : directory_(std::move(directory)), ini_(std::move(ini)) {}
-  bool LoadConfiguration(qp::config::StreamConfiguration& settings) override {
-    return settings.LoadConfigurationFrom(ini_.string().c_str());
-  }
-  void ModuleDirectory(char (&dest)[qp::platform::kMaxPath]) override {
-    lstrcpynA(dest, directory_.string().c_str(), sizeof dest);
-  }
-  DWORD TickCount() override { return system_.TickCount(); }
-  int64_t PerformanceCounter() override { return system_.PerformanceCounter(); }
-  int64_t PerformanceFrequency() override { return system_.PerformanceFrequency(); }
-  void SleepMs(DWORD ms) override { system_.SleepMs(ms); }
-  void SleepUs(int64_t us) override { system_.SleepUs(us); }
-  void SpinPause() override { system_.SpinPause(); }
-  void PrefetchPages(uint8_t* bytes, std::size_t size) override {
-    system_.PrefetchPages(bytes, size);
-  }
-  int64_t ThreadCpuTime() override { return system_.ThreadCpuTime(); }
-  void BeginTimerPeriod(FineTimer& timer) override { system_.BeginTimerPeriod(timer); }
-  void EndTimerPeriod(FineTimer& timer) override { system_.EndTimerPeriod(timer); }
-  void SleepFineUs(const FineTimer& timer, int64_t us) override { system_.SleepFineUs(timer, us); }
-
- private:
-  std::filesystem::path directory_;
-  std::filesystem::path ini_;
-  qp::stream::StreamEnvironment& system_ = qp::stream::SystemStreamEnvironment();
-};
-
-// A running filter without a clock, no command posted.
-class RunningServices final : public qp::framework::StreamServices {
- public:
-  bool PeekCommand(StreamCommand&) override { return false; }
-  bool WaitForCommand(int64_t timeout_us, StreamCommand&) override {
-    Sleep(static_cast<DWORD>(timeout_us / 1000));
-    return false;
-  }
-  bool FineCommandWait() override { return false; }
-  HRESULT GetStreamTime(REFERENCE_TIME&) override { return VFW_E_NO_CLOCK; }
-  HRESULT GetFilterState(DWORD, FILTER_STATE& state) override {
-    state = State_Running;
-    return S_OK;
-  }
-  CriticalSection& PinLock() override { return lock_; }
-  HRESULT SetConnectionType(const MediaType& type) override { return type_.Assign(type); }
-  const MediaType& ConnectionType() override { return type_; }
-
- private:
-  CriticalSection lock_;
-  MediaType type_;
-};
-
-// Holds the stream the way its filter does; the stream talks to RunningServices, not to it.
-class HostFilter final : public qp::framework::SourceFilterBase {
- public:
-  HostFilter() : SourceFilterBase(nullptr, GUID_NULL) {}
-};
-
-// A sample over a heap buffer; only what FillSample calls does anything.
-class BufferSample final : public IMediaSample {
- public:
-  explicit BufferSample(long size) : bytes_(new uint8_t[size]()), size_(size) {}
-  uint8_t* Bytes() { return bytes_.get(); }
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
-  HRESULT STDMETHODCALLTYPE GetPointer(BYTE** buffer) override {
-    *buffer = bytes_.get();
-    return S_OK;
-  }
-  long STDMETHODCALLTYPE GetSize() override { return size_; }
-  HRESULT STDMETHODCALLTYPE GetTime(REFERENCE_TIME*, REFERENCE_TIME*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE SetTime(REFERENCE_TIME*, REFERENCE_TIME*) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE IsSyncPoint() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE SetSyncPoint(BOOL) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE IsPreroll() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE SetPreroll(BOOL) override { return E_NOTIMPL; }
-  long STDMETHODCALLTYPE GetActualDataLength() override { return size_; }
-  HRESULT STDMETHODCALLTYPE SetActualDataLength(long) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE GetMediaType(AM_MEDIA_TYPE**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE SetMediaType(AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE IsDiscontinuity() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE SetDiscontinuity(BOOL) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetMediaTime(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE SetMediaTime(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
-
- private:
-  std::unique_ptr<uint8_t[]> bytes_;
-  long size_;
-};
 
 // Frames per second of the best round of each, the rounds of the two alternating so that
 // drifts of the machine's speed hit both alike.
@@ -216,8 +103,8 @@ bool MeasurePaced(const std::string& name, qp::stream::StreamEnvironment& enviro
                   long size) {
   constexpr int kPacedFrames = 120;
   constexpr int64_t kFrameUs = 16667;
-  BufferSample samples[2] = {BufferSample(size), BufferSample(size)};
-  BufferSample copies[2] = {BufferSample(size), BufferSample(size)};
+  FakeSample samples[2] = {FakeSample(size), FakeSample(size)};
+  FakeSample copies[2] = {FakeSample(size), FakeSample(size)};
   std::vector<uint8_t> source(static_cast<std::size_t>(size), 0x5A);
   std::vector<double> fill_ms, copy_ms;
   bool ok = true;
@@ -250,20 +137,18 @@ bool MeasurePaced(const std::string& name, qp::stream::StreamEnvironment& enviro
 // stream writes from the other end of the buffer.
 enum class Spread { kOneBuffer, kBeyondCaches, kPaced };
 
-bool Measure(const std::filesystem::path& directory, const char* fcc, int bytes_per_pixel,
-             int frames, int scroll_x, int scroll_y, bool top_down = false,
-             Spread spread = Spread::kOneBuffer) {
-  // One file per format: the system may cache a profile file by its name.
+bool Measure(const char* fcc, int bytes_per_pixel, int frames, int scroll_x, int scroll_y,
+             bool top_down = false, Spread spread = Spread::kOneBuffer) {
   const std::string name = std::string(fcc) + (top_down ? "-down" : "") + " scroll " +
                            std::to_string(scroll_x) + "," + std::to_string(scroll_y);
-  const std::filesystem::path ini =
-      directory / ("QuorPlemo_" + std::string(fcc) + "_" + std::to_string(scroll_x) + "_" +
-                   std::to_string(scroll_y) + ".ini");
-  std::ofstream(ini) << "[MAIN]\n[PRESET_01]\nenable=1\nw=1920\nh=1080\nfcc=" << fcc
-                     << "\nscroll_x=" << scroll_x << "\nscroll_y=" << scroll_y
-                     << "\nbmp=bg.bmp\nfont=font.bmp\ncomment=bench\n";
-  BenchEnvironment environment(directory, ini);
-  RunningServices services;
+  // A folder of its own per measurement: the system may cache a profile file by its name.
+  ScratchEnvironment environment(
+      "[MAIN]\n[PRESET_01]\nenable=1\nw=1920\nh=1080\nfcc=" + std::string(fcc) +
+      "\nscroll_x=" + std::to_string(scroll_x) + "\nscroll_y=" + std::to_string(scroll_y) +
+      "\nbmp=bg.bmp\nfont=font.bmp\ncomment=bench\n");
+  environment.Directory().Write("bg.bmp", Picture(640, 360));    // tiled 3 × 3 to the frame
+  environment.Directory().Write("font.bmp", Picture(512, 256));  // glyph cells of 16 × 16
+  FakeServices services;
   HRESULT created = S_OK;
   HostFilter host;
   qp::stream::VideoStreamPin pin(&created, &host, L"Quor Plemo", environment, &services);
@@ -285,13 +170,17 @@ bool Measure(const std::filesystem::path& directory, const char* fcc, int bytes_
   bool failed = false;
   if (spread == Spread::kPaced) {
     failed = !MeasurePaced(
-        name, environment, [&](BufferSample& into) { return pin.FillSample(&into) == S_OK; }, size);
+        name, environment, [&](FakeSample& into) { return pin.FillSample(&into) == S_OK; }, size);
     pin.OnThreadStop();
     return !failed;
   }
   const int buffers = spread == Spread::kBeyondCaches ? BuffersBeyondCaches(size) : 1;
-  std::vector<std::unique_ptr<BufferSample>> samples;
-  for (int i = 0; i < buffers; ++i) samples.push_back(std::make_unique<BufferSample>(size));
+  std::vector<std::unique_ptr<FakeSample>> samples;
+  for (int i = 0; i < buffers; ++i) {
+    samples.push_back(std::make_unique<FakeSample>(size));
+    // Touched now, as an allocator's buffers are: the rounds time copies, not page faults.
+    samples.back()->Fill(0);
+  }
   std::vector<uint8_t> source(static_cast<std::size_t>(size), 0x5A);
   int filled = 0;
   int copied = 0;
@@ -300,7 +189,7 @@ bool Measure(const std::filesystem::path& directory, const char* fcc, int bytes_
   BestRates(
       frames, [&] { failed |= pin.FillSample(samples[filled++ % buffers].get()) != S_OK; },
       [&] {
-        BufferSample& sample = *samples[copied++ % buffers];
+        FakeSample& sample = *samples[copied++ % buffers];
         std::memcpy(sample.Bytes(), source.data(), source.size());
         // Keeps the copy from being folded away.
         source[0] = static_cast<uint8_t>(source[0] + sample.Bytes()[size - 1]);
@@ -318,40 +207,30 @@ bool Measure(const std::filesystem::path& directory, const char* fcc, int bytes_
 
 int main(int argc, char** argv) {
   const int frames = argc > 1 ? std::atoi(argv[1]) : 200;
-  char temp[MAX_PATH];
-  GetTempPathA(sizeof temp, temp);
-  const std::filesystem::path directory =
-      std::filesystem::path(temp) / ("qp_fill_bench_" + std::to_string(GetCurrentProcessId()));
-  std::filesystem::create_directories(directory);
-  WriteBmp(directory / "bg.bmp", 640, 360);    // tiled 3 × 3 to the frame
-  WriteBmp(directory / "font.bmp", 512, 256);  // glyph cells of 16 × 16
-
   std::printf("1920x1080 frames, frame time 0\n%-22s %10s %12s %9s\n", "format", "fill fps",
               "memcpy fps", "fill %");
   bool ok = true;
   // Still, scrolling vertically only, and scrolling 2 pixels a frame in both directions (the
   // window then starts mid-row and each row is copied in two runs).
   for (const auto& [x, y] : {std::pair{0, 0}, std::pair{0, 2}, std::pair{2, 2}}) {
-    ok = Measure(directory, "YUY2", 2, frames, x, y) && ok;
-    ok = Measure(directory, "RG32", 4, frames, x, y) && ok;
-    ok = Measure(directory, "RG32", 4, frames, x, y, true) && ok;
+    ok = Measure("YUY2", 2, frames, x, y) && ok;
+    ok = Measure("RG32", 4, frames, x, y) && ok;
+    ok = Measure("RG32", 4, frames, x, y, true) && ok;
   }
 
   std::printf("\nspread over buffers twice the largest cache (%zu KiB)\n%-22s %10s %12s %9s\n",
               LargestCacheBytes() / 1024, "format", "fill fps", "memcpy fps", "fill %");
   for (const auto& [x, y] : {std::pair{0, 0}, std::pair{0, 2}, std::pair{2, 2}})
-    ok = Measure(directory, "YUY2", 2, frames, x, y, false, Spread::kBeyondCaches) && ok;
+    ok = Measure("YUY2", 2, frames, x, y, false, Spread::kBeyondCaches) && ok;
   std::printf("target: fill >= 85%% of the memcpy rate over buffers beyond the caches\n");
 
   // Paced like a 60 fps stream, where the copy meets cold caches: ms per frame.
   std::printf("\npaced at 60 fps, median ms per frame\n%-22s %9s %11s %9s\n", "format", "fill ms",
               "memcpy ms", "fill %");
   for (const auto& [x, y] : {std::pair{0, 0}, std::pair{2, 2}}) {
-    ok = Measure(directory, "YUY2", 2, frames, x, y, false, Spread::kPaced) && ok;
-    ok = Measure(directory, "RG32", 4, frames, x, y, false, Spread::kPaced) && ok;
+    ok = Measure("YUY2", 2, frames, x, y, false, Spread::kPaced) && ok;
+    ok = Measure("RG32", 4, frames, x, y, false, Spread::kPaced) && ok;
   }
 
-  std::error_code ignored;
-  std::filesystem::remove_all(directory, ignored);
   return ok ? 0 : 1;
 }

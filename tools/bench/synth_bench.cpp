@@ -16,6 +16,7 @@
 #include "frame/frame_plan.h"
 #include "frame/status_text.h"
 #include "synth/frame_buffer.h"
+#include "support/bmp_file.h"
 #include "synth/frame_image.h"
 #include "synth/pixel_format_code.h"
 
@@ -135,32 +136,12 @@ void BM_StatusLine(benchmark::State& state) {
 std::string WriteBackgroundBmp(int32_t width, int32_t height) {
   const std::string path =
       (std::filesystem::temp_directory_path() / "qp_synth_bench_background.bmp").string();
-  const uint32_t row_bytes = (static_cast<uint32_t>(width) * 3 + 3) / 4 * 4;
-  const uint32_t pixel_bytes = row_bytes * static_cast<uint32_t>(height);
-  std::vector<uint8_t> file(54 + pixel_bytes, 0);
-  auto put16 = [&](std::size_t at, uint32_t v) {
-    for (int i = 0; i < 2; ++i) file[at + i] = static_cast<uint8_t>(v >> (8 * i));
-  };
-  auto put32 = [&](std::size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) file[at + i] = static_cast<uint8_t>(v >> (8 * i));
-  };
-  file[0] = 'B';
-  file[1] = 'M';
-  put32(2, static_cast<uint32_t>(file.size()));
-  put32(10, 54);
-  put32(14, 40);
-  put32(18, static_cast<uint32_t>(width));
-  put32(22, static_cast<uint32_t>(height));
-  put16(26, 1);
-  put16(28, 24);
-  put32(34, pixel_bytes);
-  for (int32_t y = 0; y < height; ++y)
-    for (int32_t x = 0; x < width; ++x) {
-      uint8_t* p = &file[54 + static_cast<std::size_t>(y) * row_bytes + x * 3];
-      p[0] = static_cast<uint8_t>(x);
-      p[1] = static_cast<uint8_t>(y);
-      p[2] = static_cast<uint8_t>(x ^ y);
-    }
+  const std::vector<uint8_t> file =
+      qp::test::MakeBmp(qp::test::BmpLayout{width, height}, [](int32_t x, int32_t y, uint8_t* p) {
+        p[0] = static_cast<uint8_t>(x);
+        p[1] = static_cast<uint8_t>(y);
+        p[2] = static_cast<uint8_t>(x ^ y);
+      });
   std::ofstream out(path, std::ios::binary);
   out.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
   return out ? path : std::string();

@@ -1,4 +1,4 @@
-// The reference-counted base of the framework tests' fake COM peers.
+// The reference-counted base of the tests' fake COM peers.
 #pragma once
 
 #include <windows.h>
@@ -37,6 +37,19 @@ class FakeComObject : public First, public Rest... {
 
  private:
   LONG references_ = 1;
+};
+
+// An IUnknown that only counts its references (from 1) and never deletes itself: the test owns
+// it and reads `count` to see who holds it, e.g. as an aggregating outer object.
+class CountingUnknown final : public IUnknown {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++count; }
+  ULONG STDMETHODCALLTYPE Release() override { return --count; }
+  ULONG count = 1;
 };
 
 // The count of any COM object, read by adding and dropping one reference.

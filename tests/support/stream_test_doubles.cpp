@@ -1,4 +1,4 @@
-#include "stream/stream_test_doubles.h"
+#include "support/stream_test_doubles.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The scripted downstream pin.
-#include "fake_downstream_pin.h"
+#include "support/fake_downstream_pin.h"
 
 #include <uuids.h>
 #include <vfwmsgs.h>
@@ -27,7 +27,7 @@ HRESULT FakeDownstreamPin::ReceiveConnection(IPin* pin, const AM_MEDIA_TYPE* typ
   ++connections;
   if (during_connection) during_connection();
   if (!accepts_types) return refusal;
-  connector = ComPtr<IPin>(pin);
+  if (holds_connector) connector = ComPtr<IPin>(pin);
   connection_type.Assign(*type);
   return S_OK;
 }
@@ -59,6 +59,13 @@ HRESULT FakeDownstreamPin::NotifyAllocator(IMemAllocator* allocator, BOOL /*read
   }
   notified = ComPtr<IMemAllocator>(allocator);
   return S_OK;
+}
+
+HRESULT FakeDownstreamPin::Receive(IMediaSample*) {
+  ++receives;
+  if (ends > 0) ++samples_after_end;
+  if (on_receive) on_receive();
+  return receive_result;
 }
 
 }  // namespace qp::framework::testing

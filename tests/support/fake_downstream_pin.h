@@ -1,16 +1,18 @@
 // A downstream input pin with scripted answers, for the peer behaviours the platform's own
-// pins do not show on demand: an empty type list, refusing every type, refusing an allocator.
+// pins do not show on demand (an empty type list, refusing every type, refusing an allocator,
+// refusing samples), counting what it is sent.
 #pragma once
 
 #include <strmif.h>
 #include <vfwmsgs.h>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <vector>
 
-#include "fake_com.h"
 #include "platform/windows/com_ptr.h"
+#include "support/fake_com.h"
 #include "framework/media_type.h"
 
 namespace qp::framework::testing {
@@ -45,13 +47,22 @@ class FakeDownstreamPin final : public FakeComObject<IPin, IMemInputPin> {
   AllocatorAnswer notify = AllocatorAnswer::Accept;
   ComPtr<IMemAllocator> offered_allocator;  // a standard memory allocator of its own
   std::function<void()> during_connection;  // called in ReceiveConnection before it answers
+  // False: keeps no reference on its connector, so the source's last Release can destroy the
+  // source while the two are connected.
+  bool holds_connector = true;
+  std::atomic<HRESULT> receive_result{S_OK};
+  // Set while the source is stopped; runs on the source's worker in each Receive, as a
+  // downstream filter's own code does.
+  std::function<void()> on_receive;
 
-  // What it saw.
+  // What it saw. The atomics are written by the source's worker.
   int enumerations = 0;
   int connections = 0;
   int disconnects = 0;
-  int receives = 0;
-  ComPtr<IPin> connector;
+  std::atomic<int> receives{0};
+  std::atomic<int> ends{0};
+  std::atomic<int> samples_after_end{0};
+  ComPtr<IPin> connector;  // while connected, when holds_connector
   MediaType connection_type;
   ComPtr<IMemAllocator> notified;
 
@@ -69,14 +80,19 @@ class FakeDownstreamPin final : public FakeComObject<IPin, IMemInputPin> {
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE QueryId(LPWSTR*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE QueryAccept(const AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE QueryAccept(const AM_MEDIA_TYPE*) override {
+    return accepts_types ? S_OK : S_FALSE;
+  }
   HRESULT STDMETHODCALLTYPE EnumMediaTypes(IEnumMediaTypes** types) override;
   HRESULT STDMETHODCALLTYPE QueryInternalConnections(IPin**, ULONG*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE EndOfStream() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE BeginFlush() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE EndFlush() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE EndOfStream() override {
+    ++ends;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE BeginFlush() override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE EndFlush() override { return S_OK; }
   HRESULT STDMETHODCALLTYPE NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) override {
-    return E_NOTIMPL;
+    return S_OK;
   }
 
   // IMemInputPin
@@ -85,7 +101,7 @@ class FakeDownstreamPin final : public FakeComObject<IPin, IMemInputPin> {
   HRESULT STDMETHODCALLTYPE GetAllocatorRequirements(ALLOCATOR_PROPERTIES*) override {
     return E_NOTIMPL;
   }
-  HRESULT STDMETHODCALLTYPE Receive(IMediaSample*) override { return ++receives, S_OK; }
+  HRESULT STDMETHODCALLTYPE Receive(IMediaSample*) override;
   HRESULT STDMETHODCALLTYPE ReceiveMultiple(IMediaSample**, LONG, LONG*) override {
     return E_NOTIMPL;
   }

@@ -1,6 +1,8 @@
-// Test doubles for driving the video stream without the framework's pin, worker thread and
-// filter: a clock the test controls, the framework's services with a filter state and a
-// posted command the test sets, and a media sample whose buffer ends at an inaccessible page.
+// Doubles for driving the video stream without the framework's pin, worker thread and filter,
+// shared by the stream tests and tools/bench: a scratch folder for the settings and pictures
+// (on the system's clocks, or on a clock the test controls), the framework's services with a
+// filter state and a posted command the test sets, and a media sample whose buffer ends at an
+// inaccessible page.
 #pragma once
 
 #include <windows.h>
@@ -27,15 +29,12 @@
 
 namespace qp::stream::test {
 
-// Time stands still except when the stream sleeps or waits (by the time slept), reads the
-// performance counter (by `read_cost_us`, so that polling ends too) or pauses in a busy wait (by
-// `pause_cost_us`). Reading and pausing count as spinning, in `spun_us`. Waits with a timeout
-// end as on Windows' timer when a grid is set: at the first tick at or after their deadline,
-// or, with `random_late`, late by up to a period at random. Counter unit: 1 µs.
-class FakeEnvironment final : public StreamEnvironment {
+// Settings from `ini` (an INI file's text) and pictures from a scratch folder of its own; the
+// clocks, sleeps and timers are the system's.
+class ScratchEnvironment : public StreamEnvironment {
  public:
-  // The settings come from `ini` (an INI file's text); pictures are looked for in Directory().
-  explicit FakeEnvironment(std::string ini = "") : ini_(std::move(ini)) {}
+  explicit ScratchEnvironment(std::string ini = "") : ini_(std::move(ini)) {}
+  virtual ~ScratchEnvironment() = default;
 
   bool LoadConfiguration(config::StreamConfiguration& settings) override {
     const std::string path = directory_.Write("QuorPlemo.ini", ini_);
@@ -44,6 +43,39 @@ class FakeEnvironment final : public StreamEnvironment {
   void ModuleDirectory(char (&dest)[platform::kMaxPath]) override {
     lstrcpynA(dest, directory_.Path().string().c_str(), sizeof dest);
   }
+  DWORD TickCount() override { return system_.TickCount(); }
+  int64_t PerformanceCounter() override { return system_.PerformanceCounter(); }
+  int64_t PerformanceFrequency() override { return system_.PerformanceFrequency(); }
+  void SleepMs(DWORD milliseconds) override { system_.SleepMs(milliseconds); }
+  void SleepUs(int64_t microseconds) override { system_.SleepUs(microseconds); }
+  void SleepFineUs(const FineTimer& timer, int64_t microseconds) override {
+    system_.SleepFineUs(timer, microseconds);
+  }
+  void SpinPause() override { system_.SpinPause(); }
+  void PrefetchPages(uint8_t* bytes, std::size_t size) override {
+    system_.PrefetchPages(bytes, size);
+  }
+  int64_t ThreadCpuTime() override { return system_.ThreadCpuTime(); }
+  void BeginTimerPeriod(FineTimer& timer) override { system_.BeginTimerPeriod(timer); }
+  void EndTimerPeriod(FineTimer& timer) override { system_.EndTimerPeriod(timer); }
+
+  const qp::test::TempDir& Directory() const { return directory_; }
+
+ private:
+  std::string ini_;
+  qp::test::TempDir directory_;
+  StreamEnvironment& system_ = SystemStreamEnvironment();
+};
+
+// Time stands still except when the stream sleeps or waits (by the time slept), reads the
+// performance counter (by `read_cost_us`, so that polling ends too) or pauses in a busy wait (by
+// `pause_cost_us`). Reading and pausing count as spinning, in `spun_us`. Waits with a timeout
+// end as on Windows' timer when a grid is set: at the first tick at or after their deadline,
+// or, with `random_late`, late by up to a period at random. Counter unit: 1 µs.
+class FakeEnvironment final : public ScratchEnvironment {
+ public:
+  explicit FakeEnvironment(std::string ini = "") : ScratchEnvironment(std::move(ini)) {}
+
   DWORD TickCount() override { return static_cast<DWORD>(tick_base + now_us / 1000); }
   int64_t PerformanceCounter() override {
     Spin(read_cost_us);
@@ -101,7 +133,6 @@ class FakeEnvironment final : public StreamEnvironment {
 
   double NowMs() const { return static_cast<double>(now_us) / 1000.0; }
   void Advance(double ms) { now_us += static_cast<int64_t>(ms * 1000.0); }
-  const qp::test::TempDir& Directory() const { return directory_; }
 
   int64_t now_us = 5000000;  // the counter does not start at 0
   int64_t read_cost_us = 10;
@@ -125,17 +156,15 @@ class FakeEnvironment final : public StreamEnvironment {
   std::function<void()> on_resident;
   std::function<void()> on_read;  // after every reading of a clock and every pause
   char fine_timer_mark = 0;       // FineTimer::waitable of the timer Begin handed out
-
- private:
-  std::string ini_;
-  qp::test::TempDir directory_;
 };
 
 // The framework's side. The stream time, when the graph has a clock, is the fake clock minus
-// `run_start_ms`; reading it costs time like reading the counter.
+// `run_start_ms`; reading it costs time like reading the counter. Without a fake clock, waits
+// for a command sleep for real and the graph has no clock.
 class FakeServices final : public framework::StreamServices {
  public:
-  explicit FakeServices(FakeEnvironment& clock) : clock_(clock) {}
+  FakeServices() = default;
+  explicit FakeServices(FakeEnvironment& clock) : clock_(&clock) {}
 
   bool PeekCommand(framework::StreamCommand& command) override {
     if (!posted) return false;
@@ -146,22 +175,26 @@ class FakeServices final : public framework::StreamServices {
   // timeout has passed, then overruns like a sleep and ends on the mailbox's grid.
   bool WaitForCommand(int64_t timeout_us, framework::StreamCommand& command) override {
     ++command_waits;
-    const int64_t deadline = clock_.now_us + timeout_us;
+    if (clock_ == nullptr) {
+      if (!PeekCommand(command)) Sleep(static_cast<DWORD>(timeout_us / 1000));
+      return PeekCommand(command);
+    }
+    const int64_t deadline = clock_->now_us + timeout_us;
     for (int64_t waited = 0; waited < timeout_us;) {
       if (PeekCommand(command)) return true;
       const int64_t step = timeout_us - waited < 1000 ? timeout_us - waited : 1000;
-      clock_.now_us += step;
+      clock_->now_us += step;
       waited += step;
       if (on_command_wait) on_command_wait();
     }
-    clock_.now_us = clock_.WakeAt(deadline + clock_.overrun_us, clock_.wait_grid_us);
+    clock_->now_us = clock_->WakeAt(deadline + clock_->overrun_us, clock_->wait_grid_us);
     return PeekCommand(command);
   }
   bool FineCommandWait() override { return fine_command_wait; }
   HRESULT GetStreamTime(REFERENCE_TIME& time) override {
-    if (!has_clock) return VFW_E_NO_CLOCK;
-    clock_.Spin(clock_.read_cost_us);
-    const double ms = stalled_at_ms ? *stalled_at_ms : clock_.NowMs() - run_start_ms;
+    if (!has_clock || clock_ == nullptr) return VFW_E_NO_CLOCK;
+    clock_->Spin(clock_->read_cost_us);
+    const double ms = stalled_at_ms ? *stalled_at_ms : clock_->NowMs() - run_start_ms;
     time = static_cast<REFERENCE_TIME>(ms * 10000.0);
     return S_OK;
   }
@@ -186,7 +219,7 @@ class FakeServices final : public framework::StreamServices {
   std::function<void()> on_command_wait;  // after every ms of a wait for a command
 
  private:
-  FakeEnvironment& clock_;
+  FakeEnvironment* clock_ = nullptr;
   framework::CriticalSection lock_;
   framework::MediaType connection_;
 };
