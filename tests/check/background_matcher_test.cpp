@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "support/expected_frame.h"
+#include "support/temp_dir.h"
 #include "synth/bmp_test_picture.h"
 #include "synth/pixel_format_code.h"
 
@@ -63,7 +64,7 @@ class BackgroundMatcherTest : public ::testing::Test {
     layout.width = 160, layout.height = 120;
     path = folder.Write("card.bmp", synth::testing::MakeBmp(layout, Colour));
   }
-  synth::testing::PictureFolder folder;
+  ::qp::test::TempDir folder;
   std::string path;
 };
 

@@ -11,6 +11,7 @@
 
 #include "frame/frame_composition.h"
 #include "frame/frame_layout.h"
+#include "support/temp_dir.h"
 #include "synth/bmp_test_picture.h"
 #include "synth/frame_image.h"
 #include "synth/pixel_format.h"
@@ -132,7 +133,7 @@ class ComposedBackground : public ::testing::Test {
     }
   }
 
-  synth::testing::PictureFolder folder_;
+  ::qp::test::TempDir folder_;
   std::string path_;
 };
 

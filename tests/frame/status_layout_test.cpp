@@ -42,28 +42,22 @@ void ExpectRoundTrip(int32_t width, int32_t frame, int32_t drops, uint32_t clock
   used.insert(index);
 }
 
-TEST(StatusLayout, EveryShortLineReadsBackAndEveryLayoutIsWritten) {
-  // Whole seconds of 1 to 7 digits, up to the clock's last millisecond.
-  const std::vector<uint32_t> clocks = {0,        12345,     123456,     1234567,
-                                        12345678, 123456789, 4294967295u};
+// Every combination of the counts, `clocks` and rates at `width` reads back, and together they
+// use every layout of the width's form.
+void ExpectEveryLineReadsBack(int32_t width, const std::vector<uint32_t>& clocks) {
   std::set<std::size_t> used;
   for (int32_t frame : kCounts)
     for (int32_t drops : kCounts)
       for (uint32_t clock : clocks)
-        for (double fps : kRates) ExpectRoundTrip(480, frame, drops, clock, fps, used);
-  EXPECT_EQ(used.size(), StatusLayouts(true).size());
+        for (double fps : kRates) ExpectRoundTrip(width, frame, drops, clock, fps, used);
+  EXPECT_EQ(used.size(), StatusLayouts(ShortForm(width)).size());
 }
 
-TEST(StatusLayout, EveryLongLineReadsBackAndEveryLayoutIsWritten) {
-  // Hours of 1 to 4 digits, up to 1193 h 02 m 47 s 295 ms.
-  const std::vector<uint32_t> clocks = {0, 59999 + 3540000, 36000000 + 7, 360000000 + 61000,
-                                        4294967295u};
-  std::set<std::size_t> used;
-  for (int32_t frame : kCounts)
-    for (int32_t drops : kCounts)
-      for (uint32_t clock : clocks)
-        for (double fps : kRates) ExpectRoundTrip(482, frame, drops, clock, fps, used);
-  EXPECT_EQ(used.size(), StatusLayouts(false).size());
+TEST(StatusLayout, EveryLineReadsBackAndEveryLayoutIsWritten) {
+  // Short form: whole seconds of 1 to 7 digits, up to the clock's last millisecond.
+  ExpectEveryLineReadsBack(480, {0, 12345, 123456, 1234567, 12345678, 123456789, 4294967295u});
+  // Long form: hours of 1 to 4 digits, up to 1193 h 02 m 47 s 295 ms.
+  ExpectEveryLineReadsBack(482, {0, 59999 + 3540000, 36000000 + 7, 360000000 + 61000, 4294967295u});
 }
 
 TEST(StatusLayout, ReadsNoLineThatWasNotWrittenSo) {

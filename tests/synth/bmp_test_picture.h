@@ -30,9 +30,6 @@ using ::qp::test::MakeBmp;
 using ::qp::test::PutU16;
 using ::qp::test::PutU32;
 
-// The check tests' name for the scratch folder.
-using PictureFolder = ::qp::test::TempDir;
-
 // PatternColour pixels.
 inline std::vector<uint8_t> MakeBmp(const BmpLayout& layout) {
   return MakeBmp(layout, [](int32_t x, int32_t y, uint8_t* p) { PatternColour(x, y, p); });
